@@ -1,0 +1,41 @@
+#include "vexkit/FileType.h"
+
+#include <cctype>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+constexpr std::pair<const char*, FileType> kExtensions[] = {
+    {".jpg", FileType::kJpg},   {".jpeg", FileType::kJpg},  {".avif", FileType::kAvif},
+    {".heif", FileType::kHeif}, {".heic", FileType::kHeif}, {".jxl", FileType::kJxl},
+    {".json", FileType::kJson}, {".yaml", FileType::kYaml}, {".yml", FileType::kYaml},
+    {".ply", FileType::kPly},   {".nvm", FileType::kNvm},   {".ksm", FileType::kKsm},
+};
+constexpr const char* kCanonical[] = {".jpg",  ".avif", ".heif", ".jxl", ".json",
+                                      ".yaml", ".ply",  ".nvm",  ".ksm"};
+}  // namespace
+
+std::string getFileExtension(const std::filesystem::path& file) {
+    std::string ext = file.extension().u8string();
+    for (char& c : ext) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ext;
+}
+
+FileType fileTypeOf(const std::string& extension) {
+    for (const auto& [text, type] : kExtensions) {
+        if (extension == text) {
+            return type;
+        }
+    }
+    throw std::runtime_error("unknown extension");
+}
+
+const char* extensionOf(FileType type) {
+    const auto index = static_cast<uint32_t>(type);
+    if (index >= std::size(kCanonical)) {
+        throw std::logic_error("invalid file type");
+    }
+    return kCanonical[index];
+}

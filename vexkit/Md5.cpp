@@ -1,0 +1,79 @@
+#include "vexkit/Md5.h"
+
+#include <fstream>
+#include <memory>
+
+#include <boost/algorithm/hex.hpp>
+#include <boost/uuid/detail/md5.hpp>
+
+namespace vexkit {
+
+Md5Digest md5sum(char const* path) {
+    constexpr std::streamsize kPiece = 256 * 1024;
+    boost::uuids::detail::md5 engine;
+    std::ifstream fin(path, std::ios::binary);
+    const auto buffer = std::make_unique<char[]>(kPiece);
+    while (fin.good()) {
+        fin.read(buffer.get(), kPiece);
+        if (fin.gcount() > 0) {
+            engine.process_bytes(buffer.get(), static_cast<size_t>(fin.gcount()));
+        }
+    }
+    boost::uuids::detail::md5::digest_type words;
+    engine.get_digest(words);
+    // The engine's words already read as big-endian numbers of the digest bytes (most significant first).
+    return {words[0], words[1], words[2], words[3]};
+}
+
+}  // namespace vexkit
+
+std::array<char, 32> encodeHex(const vexkit::Md5Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::array<char, 32> out{};
+    size_t pos = 0;
+    for (uint32_t word : digest) {
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            out[pos++] = kDigits[(word >> shift) & 0xFu];
+        }
+    }
+    return out;
+}
+
+std::array<char, 24> encode64(const vexkit::Md5Digest& digest) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    uint8_t bytes[16];
+    for (size_t i = 0; i < 4; ++i) {
+        for (size_t j = 0; j < 4; ++j) {
+            bytes[4 * i + j] = static_cast<uint8_t>(digest[i] >> (24 - 8 * j));
+        }
+    }
+    std::array<char, 24> out{};
+    size_t pos = 0;
+    for (size_t i = 0; i < 15; i += 3) {
+        const uint32_t group = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        out[pos++] = kAlphabet[(group >> 18) & 63];
+        out[pos++] = kAlphabet[(group >> 12) & 63];
+        out[pos++] = kAlphabet[(group >> 6) & 63];
+        out[pos++] = kAlphabet[group & 63];
+    }
+    // The 16th byte: one full group and the last two bits padded with four zero bits.
+    out[pos++] = kAlphabet[bytes[15] >> 2];
+    out[pos++] = kAlphabet[(bytes[15] & 3) << 4];
+    out[pos++] = '=';
+    out[pos++] = '=';
+    return out;
+}
+
+std::array<char, 32> md5sumHex(char const* path) {
+    return encodeHex(vexkit::md5sum(path));
+}
+
+std::array<char, 24> hex2base64(const std::array<char, 32>& hex) {
+    uint8_t bytes[16];
+    boost::algorithm::unhex(hex.begin(), hex.end(), bytes);
+    vexkit::Md5Digest words{};
+    for (size_t i = 0; i < 16; ++i) {
+        words[i / 4] = (words[i / 4] << 8) | bytes[i];
+    }
+    return encode64(words);
+}
