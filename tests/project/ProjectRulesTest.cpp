@@ -1,0 +1,223 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "project/ProjectRules.h"
+#include "tests/project/RecordBuilders.h"
+
+using kxtest::gpsAt;
+using kxtest::makeGpsImage;
+using kxtest::makeGroup;
+using kxtest::makeImage;
+using Source = ImgMetaData::GPS::Source;
+
+namespace {
+
+ImgMetaData recorded() {
+    ImgMetaData meta;
+    meta.width = 5472;
+    meta.height = 3648;
+    meta.focal = std::array<float, 2>{3700.1f, 3698.5f};
+    meta.center = std::array<float, 2>{2748.3f, 1815.8f};
+    meta.distortion = std::array<float, 5>{-0.11f, 0.02f, 0.0003f, -0.0001f, -0.01f};
+    return meta;
+}
+
+}  // namespace
+
+TEST(SameOptics, ComparesSizePresenceAndExactValues) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Row {
+        const char* what;
+        void (*change)(ImgMetaData&);
+        bool same;
+    };
+    const Row rows[] = {
+        {"identical", [](ImgMetaData&) {}, true},
+        {"width", [](ImgMetaData& m) { m.width = 5471; }, false},
+        {"height", [](ImgMetaData& m) { m.height = 3649; }, false},
+        {"focal absent", [](ImgMetaData& m) { m.focal.reset(); }, false},
+        {"focal value", [](ImgMetaData& m) { (*m.focal)[1] = 3698.6f; }, false},
+        {"centre value", [](ImgMetaData& m) { (*m.center)[0] = 2748.0f; }, false},
+        {"distortion absent", [](ImgMetaData& m) { m.distortion.reset(); }, false},
+        {"distortion value", [](ImgMetaData& m) { (*m.distortion)[4] = 0; }, false},
+        {"GPS does not count", [](ImgMetaData& m) { m.gps = gpsAt(1, 2, 3); }, true},
+    };
+    for (const Row& row : rows) {
+        ImgMetaData other = recorded();
+        row.change(other);
+        EXPECT_EQ(sameOptics(recorded(), other), row.same) << row.what;
+        EXPECT_EQ(sameOptics(other, recorded()), row.same) << row.what;
+    }
+    ImgMetaData withNan = recorded();
+    (*withNan.distortion)[2] = nan;
+    EXPECT_FALSE(sameOptics(withNan, withNan)) << "a NaN never matches, not even itself";
+
+    ImgMetaData bare;
+    bare.width = 10;
+    bare.height = 20;
+    EXPECT_TRUE(sameOptics(bare, bare)) << "nothing recorded on both sides";
+}
+
+TEST(SameOptics, EveryImageIsComparedWithTheFirst) {
+    Images images;
+    EXPECT_TRUE(sameOpticalSystem(images));
+    images.push_back(makeImage(4000, 3000));
+    images.push_back(makeImage(4000, 3000));
+    EXPECT_TRUE(sameOpticalSystem(images));
+    images.push_back(makeImage(3000, 4000));
+    EXPECT_FALSE(sameOpticalSystem(images));
+}
+
+TEST(GpsMean, AveragesOnlyTheImagesWithAPosition) {
+    Images images;
+    images.push_back(makeImage(10, 10));
+    EXPECT_FALSE(meanGpsPosition(images));
+    images.push_back(makeGpsImage(gpsAt(10, 20, 100)));
+    images.push_back(makeGpsImage(gpsAt(11, 22, 50, Source::kXMP)));
+    const auto mean = meanGpsPosition(images);
+    ASSERT_TRUE(mean);
+    EXPECT_DOUBLE_EQ(mean->latitude, 10.5);
+    EXPECT_DOUBLE_EQ(mean->longitude, 21);
+    EXPECT_DOUBLE_EQ(mean->altitude, 75);
+
+    ImgGrps groups;
+    groups.push_back(makeGroup(1, std::move(images[0]), std::move(images[1])));
+    groups.push_back(makeGroup(2));
+    groups.push_back(makeGroup(3, makeGpsImage(gpsAt(13, 27, 0))));
+    const auto all = meanGpsPosition(groups);
+    ASSERT_TRUE(all);
+    EXPECT_DOUBLE_EQ(all->latitude, 11.5);
+    EXPECT_DOUBLE_EQ(all->longitude, 23.5);
+    EXPECT_DOUBLE_EQ(all->altitude, 50);
+}
+
+TEST(SmallImages, IsStrictlyBelowTheAverageOf1024By768) {
+    struct Row {
+        std::vector<std::pair<uint32_t, uint32_t>> sizes;
+        bool small;
+    };
+    const Row rows[] = {
+        {{}, false},
+        {{{1024, 768}}, false},
+        {{{1024, 767}}, true},
+        {{{1024, 768}, {1024, 768}, {1024, 767}}, true},
+        {{{2048, 768}, {0, 0}}, false},  // mean exactly 1024 x 768
+        {{{2048, 768}, {1, 1}, {1, 1}}, true},
+        {{{65535, 65535}, {1, 1}}, false},  // large counts are summed without overflow
+    };
+    for (const Row& row : rows) {
+        ImgGrps groups;
+        groups.push_back(makeGroup(1));
+        groups.push_back(makeGroup(2));
+        for (size_t i = 0; i < row.sizes.size(); ++i) {
+            groups[i % 2]->images.push_back(makeImage(row.sizes[i].first, row.sizes[i].second));
+        }
+        EXPECT_EQ(smallImages(groups), row.small) << row.sizes.size() << " images";
+    }
+}
+
+TEST(HighResGps, TakesTheFirstTaggedImageInGroupOrder) {
+    ImgGrps groups;
+    EXPECT_FALSE(hasHighResGps(groups));
+    groups.push_back(makeGroup(1, makeImage(10, 10)));
+    EXPECT_FALSE(hasHighResGps(groups));
+    groups.push_back(makeGroup(2, makeGpsImage(gpsAt(1, 1, 1, Source::kXMP))));
+    EXPECT_TRUE(hasHighResGps(groups));
+    // An EXIF position in an earlier group wins over XMP positions later on.
+    groups.insert(groups.begin() + 1,
+                  makeGroup(3, makeImage(10, 10), makeGpsImage(gpsAt(1, 1, 1, Source::kExif)),
+                            makeGpsImage(gpsAt(1, 1, 1, Source::kXMP))));
+    EXPECT_FALSE(hasHighResGps(groups));
+}
+
+TEST(DefaultSettings, FollowTheImages) {
+    ImgGrps groups;
+    SfmCfg::Settings empty = defaultSettings(groups);
+    EXPECT_EQ(empty.opticModel, "F1D2");
+    EXPECT_EQ(empty.fixedOptics, false);
+    EXPECT_EQ(empty.shutterType, "Global");
+    EXPECT_EQ(empty.nbKPoints, 10000u);
+    EXPECT_EQ(empty.siftUpsample, false);
+    EXPECT_EQ(empty.useGps, false);
+    EXPECT_EQ(empty.unordered, false);
+
+    groups.push_back(makeGroup(1, makeImage(640, 480)));
+    groups.push_back(makeGroup(2, makeGpsImage(gpsAt(1, 1, 1, Source::kXMP))));
+    EXPECT_TRUE(isDiscrete(groups));
+    SfmCfg::Settings discrete = defaultSettings(groups);
+    EXPECT_EQ(discrete.opticModel, "F1D2");
+    EXPECT_EQ(discrete.siftUpsample, false);  // (640 x 480 + 4000 x 3000) / 2 is large
+    EXPECT_EQ(discrete.useGps, true);
+
+    groups[0]->images.push_back(makeImage(640, 480));
+    EXPECT_FALSE(isDiscrete(groups));
+    EXPECT_EQ(defaultSettings(groups).opticModel, "F1D5");
+
+    groups.push_back(makeGroup(3));
+    groups[0]->images.pop_back();
+    EXPECT_FALSE(isDiscrete(groups)) << "an empty group is not a single image";
+}
+
+TEST(MakeGroups, TiedOpticsMakeOneGroupElseOnePerImage) {
+    OpticsInfo info{3000, 3001, 2000, 1500, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, true};
+    auto batch = [] {
+        Images images;
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+            images.push_back(makeImage(4000, 3000, name));
+        }
+        images[1]->meta.width = 17;  // only the first image's size counts
+        return images;
+    };
+    auto checkOptics = [&](const ImgGrp& group) {
+        EXPECT_EQ(group.width, 4000u);
+        EXPECT_EQ(group.height, 3000u);
+        const SfmCfg::Camera cam = cameraOf(group);
+        EXPECT_EQ(
+            std::make_tuple(cam.fx, cam.fy, cam.cx, cam.cy, cam.k1, cam.k2, cam.p1, cam.p2, cam.k3),
+            std::make_tuple(info.fx, info.fy, info.cx, info.cy, info.k1, info.k2, info.p1, info.p2, info.k3));
+    };
+
+    ImgGrps tied = makeGroups(batch(), info);
+    ASSERT_EQ(tied.size(), 1u);
+    checkOptics(*tied[0]);
+    ASSERT_EQ(tied[0]->images.size(), 4u);
+    EXPECT_EQ(tied[0]->images[0]->file, "a.jpg");
+    EXPECT_EQ(tied[0]->images[3]->file, "d.jpg");
+
+    info.tiedOptics = false;
+    ImgGrps single = makeGroups(batch(), info);
+    ASSERT_EQ(single.size(), 4u);
+    const char* names[] = {"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
+    for (size_t i = 0; i < single.size(); ++i) {
+        checkOptics(*single[i]);
+        ASSERT_EQ(single[i]->images.size(), 1u);
+        EXPECT_EQ(single[i]->images[0]->file, names[i]);
+    }
+    EXPECT_TRUE(makeGroups(Images(), info).empty());
+}
+
+TEST(MakeGroups, CameraAndGroupConvertBothWays) {
+    SfmCfg::Camera cam{640, 480, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const auto group = groupOf(cam);
+    EXPECT_TRUE(group->images.empty());
+    const SfmCfg::Camera back = cameraOf(*group);
+    EXPECT_EQ(std::make_tuple(back.width, back.height, back.fx, back.fy, back.cx, back.cy, back.k1, back.k2,
+                              back.p1, back.p2, back.k3),
+              std::make_tuple(640u, 480u, 1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 7.f, 8.f, 9.f));
+}
+
+TEST(LoadingPercent, IsComputedInSinglePrecisionAndTruncated) {
+    // (i + 1) / n * 100 in float; where float and double round differently the float result counts.
+    struct Row {
+        unsigned index;
+        unsigned long long count;
+        int32_t percent;
+    };
+    const Row rows[] = {{0, 1, 100},   {0, 3, 33},    {1, 3, 66},    {2, 3, 100},
+                        {28, 100, 29}, {52, 100, 52}, {56, 100, 57}, {998, 1000, 99}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(loadingPercent(row.index, row.count), row.percent) << row.index << "/" << row.count;
+    }
+}

@@ -1,0 +1,280 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "project/SfmCfgBuild.h"
+#include "tests/project/RecordBuilders.h"
+#include "vexkit/Assert.h"
+
+using kxtest::gpsAt;
+using kxtest::makeGpsImage;
+using kxtest::makeGroup;
+using kxtest::makeImage;
+using Source = ImgMetaData::GPS::Source;
+
+namespace {
+
+// The dashboard's state, owned here.
+struct Project {
+    ImgGrps groups;
+    TiePoints tiePoints;
+    std::optional<SfmCfg::GpsCoords> origin;
+    std::optional<SfmCfg::Settings> settings;
+
+    std::unique_ptr<SfmCfg> build(bool forService) {
+        return buildSfmCfg({groups, tiePoints, origin, settings}, forService);
+    }
+    void useSettings(bool useGps, const char* shutter) {
+        settings.emplace();
+        settings->useGps = useGps;
+        settings->shutterType = shutter;
+    }
+};
+
+// The meridian arc of a small latitude step on WGS84, from the ellipsoid's radius of curvature.
+double meridianMetres(double latitudeDeg, double stepDeg) {
+    const double a = 6378137.0, f = 1 / 298.257223563, e2 = f * (2 - f);
+    const double s = std::sin(latitudeDeg * M_PI / 180);
+    const double m = a * (1 - e2) / std::pow(1 - e2 * s * s, 1.5);
+    return m * stepDeg * M_PI / 180;
+}
+
+}  // namespace
+
+TEST(SfmCfgBuild, EmptyProject) {
+    Project p;
+    const auto saved = p.build(false);
+    EXPECT_TRUE(saved->cameras.empty());
+    EXPECT_TRUE(saved->images.empty());
+    EXPECT_FALSE(saved->settings);
+    EXPECT_FALSE(saved->poses);
+    EXPECT_FALSE(saved->tiePoints);
+    EXPECT_FALSE(saved->origin);
+
+    const auto service = p.build(true);
+    ASSERT_TRUE(service->settings);
+    EXPECT_EQ(service->settings->opticModel, "F1D2");
+    EXPECT_EQ(service->settings->shutterType, "Global");
+    EXPECT_EQ(service->settings->nbKPoints, 10000u);
+    EXPECT_EQ(service->settings->useGps, false);
+    EXPECT_EQ(service->settings->unordered, false);
+    EXPECT_FALSE(service->poses);
+}
+
+TEST(SfmCfgBuild, EmptyGroupsGetNoCameraAndIndicesCountTheOthers) {
+    Project p;
+    p.groups.push_back(makeGroup(100));
+    auto first = makeImage(4000, 3000, "/data/b\xc3\xa9la.JPEG");
+    first->md5 = {0x01234567u, 0x89abcdefu, 0xfedcba98u, 0x76543210u};
+    p.groups.push_back(makeGroup(200, std::move(first), makeImage(4000, 3000, "/data/2.heic")));
+    p.groups.push_back(makeGroup(300));
+    p.groups.push_back(makeGroup(400, makeImage(4000, 3000, "/data/3.avif")));
+    const auto cfg = p.build(false);
+    ASSERT_EQ(cfg->cameras.size(), 2u);
+    EXPECT_EQ(cfg->cameras[0].fx, 200.f);
+    EXPECT_EQ(cfg->cameras[1].fx, 400.f);
+    ASSERT_EQ(cfg->images.size(), 3u);
+    EXPECT_EQ(cfg->images[0].idxCam, 0u);
+    EXPECT_EQ(cfg->images[1].idxCam, 0u);
+    EXPECT_EQ(cfg->images[2].idxCam, 1u);
+    EXPECT_EQ(cfg->images[0].format, 0);
+    EXPECT_EQ(cfg->images[1].format, 2);
+    EXPECT_EQ(cfg->images[2].format, 1);
+    EXPECT_EQ(cfg->images[0].key.str(), "0123456789abcdeffedcba9876543210");
+    EXPECT_EQ(cfg->images[0].name, "/data/b\xc3\xa9la.JPEG");
+    for (const auto& image : cfg->images) {
+        EXPECT_FALSE(image.idxPose);
+        EXPECT_FALSE(image.url);
+        EXPECT_FALSE(image.path);
+        EXPECT_FALSE(image.tiePointMeasurements);
+    }
+}
+
+TEST(SfmCfgBuild, UnknownExtensionIsAnError) {
+    Project p;
+    p.groups.push_back(makeGroup(1, makeImage(10, 10, "/data/photo.png")));
+    try {
+        p.build(false);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "unknown extension");
+    }
+}
+
+TEST(SfmCfgBuild, LocationPriorsInTheLocalNorthEastDownFrame) {
+    Project p;
+    const double lat = 47.0, lon = 8.0, alt = 400.0;
+    p.groups.push_back(makeGroup(1, makeGpsImage(gpsAt(lat, lon, alt)), makeImage(4000, 3000),
+                                 makeGpsImage(gpsAt(lat + 0.002, lon, alt))));
+    p.useSettings(true, "Global");
+
+    const auto saved = p.build(false);
+    EXPECT_FALSE(saved->poses) << "a saved file carries no priors";
+    EXPECT_FALSE(p.origin) << "building for a file leaves the origin alone";
+
+    const auto cfg = p.build(true);
+    ASSERT_TRUE(p.origin);
+    EXPECT_DOUBLE_EQ(p.origin->latitude, lat + 0.001);
+    EXPECT_FALSE(cfg->origin) << "the frame origin stays with the project";
+    ASSERT_TRUE(cfg->poses);
+    ASSERT_EQ(cfg->poses->size(), 2u);
+    EXPECT_EQ(cfg->images[0].idxPose, 0u);
+    EXPECT_FALSE(cfg->images[1].idxPose);
+    EXPECT_EQ(cfg->images[2].idxPose, 1u);
+
+    // The origin is the mean, so the images lie 0.001 degree south and north of it.
+    const double step = meridianMetres(lat + 0.0005, 0.001);
+    for (int i : {0, 1}) {
+        const SfmCfg::Pose& pose = (*cfg->poses)[i];
+        ASSERT_TRUE(pose.location);
+        const auto& c = pose.location->cartesian;
+        EXPECT_NEAR(c[0], i == 0 ? -step : step, 0.01);
+        EXPECT_NEAR(c[1], 0.0, 1e-6);
+        EXPECT_GT(c[2], 0.0) << "earth curvature puts it slightly below the tangent plane";
+        EXPECT_LT(c[2], 0.01);
+        EXPECT_NEAR(std::abs(c[0]), 111.2, 0.2);
+        EXPECT_EQ(pose.location->delta, std::numeric_limits<float>::infinity());
+        EXPECT_FALSE(pose.velocity);
+        EXPECT_FALSE(pose.rotation);
+    }
+}
+
+TEST(SfmCfgBuild, ImageAtTheOriginIsAtZero) {
+    Project p;
+    p.groups.push_back(makeGroup(1, makeGpsImage(gpsAt(-33.9, 151.2, 20, Source::kXMP))));
+    p.useSettings(true, "Global");
+    const auto cfg = p.build(true);
+    const auto& c = (*cfg->poses)[0].location->cartesian;
+    EXPECT_NEAR(c[0], 0.0, 1e-9);
+    EXPECT_NEAR(c[1], 0.0, 1e-9);
+    EXPECT_NEAR(c[2], 0.0, 1e-9);
+}
+
+TEST(SfmCfgBuild, CovarianceBySourceOfThePosition) {
+    struct Row {
+        const char* what;
+        ImgMetaData::GPS gps;
+        bool hasBaro;
+        std::array<float, 3> diagonal;
+    };
+    ImgMetaData::GPS rtk = gpsAt(60, 10, 100, Source::kXMP);
+    rtk.rtkStd = std::array<float, 3>{0.02404f, 0.00988f, 0.01137f};  // height, north, east
+    const Row rows[] = {
+        {"EXIF at 60 degrees", gpsAt(60, 10, 100), false, {956.0464f, 239.0116f, 20.25f}},
+        {"EXIF with a barometer", gpsAt(60, 10, 100), true, {956.0464f, 239.0116f, 0.25f}},
+        {"EXIF at the equator", gpsAt(0, 10, 100), false, {956.0464f, 956.0464f, 20.25f}},
+        {"XMP without RTK", gpsAt(60, 10, 100, Source::kXMP), true, {9.f, 9.f, 0.25f}},
+        {"RTK deviations", rtk, false, {0.00988f * 0.00988f, 0.01137f * 0.01137f, 0.02404f * 0.02404f}},
+    };
+    for (const Row& row : rows) {
+        const auto d = gpsCovarianceDiagonal(row.gps, row.hasBaro);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FLOAT_EQ(d[i], row.diagonal[i]) << row.what << " " << i;
+        }
+    }
+
+    Project p;
+    auto image = makeGpsImage(gpsAt(60, 10, 100));
+    image->meta.hasBaro = true;
+    p.groups.push_back(makeGroup(1, std::move(image)));
+    p.useSettings(true, "Global");
+    const auto cfg = p.build(true);
+    const auto& cov = *(*cfg->poses)[0].location->covariance;
+    EXPECT_FLOAT_EQ(cov[0][0], 956.0464f);
+    EXPECT_FLOAT_EQ(cov[1][1], 239.0116f);
+    EXPECT_FLOAT_EQ(cov[2][2], 0.25f);
+    EXPECT_EQ(cov[0][1], 0.f);
+    EXPECT_EQ(cov[2][0], 0.f);
+}
+
+TEST(SfmCfgBuild, RtkDeviationsOutsideXmpAreRejected) {
+    ImgMetaData::GPS gps = gpsAt(60, 10, 100, Source::kExif);
+    gps.rtkStd = std::array<float, 3>{1, 1, 1};
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(gpsCovarianceDiagonal(gps, false), vexkit::AssertionFailure);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Error ImageDashWidget:"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("failed assertion g.source == ImgMetaData::GPS::kXMP"), std::string::npos)
+        << printed;
+
+    gps.rtkStd.reset();
+    gps.source = static_cast<Source>(7);
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(gpsCovarianceDiagonal(gps, false), vexkit::AssertionFailure);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("g.source == ImgMetaData::GPS::kExif"),
+              std::string::npos);
+}
+
+TEST(SfmCfgBuild, GpsWantedButNoImageHasIt) {
+    Project p;
+    p.groups.push_back(makeGroup(1, makeImage(4000, 3000), makeImage(4000, 3000)));
+    p.origin = SfmCfg::GpsCoords{1, 2, 3};
+    p.useSettings(true, "Global");
+    const auto cfg = p.build(true);
+    EXPECT_FALSE(cfg->poses);
+    ASSERT_TRUE(p.origin);
+    EXPECT_EQ(p.origin->latitude, 1.0) << "no GPS image: the origin stays";
+}
+
+TEST(SfmCfgBuild, RollingShutterGivesEveryImageAMotionPrior) {
+    Project p;
+    auto down = makeImage(4000, 3000);
+    down->meta.gimbalAttitude = ImgMetaData::Attitude{0, -90, 0};
+    auto level = makeImage(4000, 3000);
+    level->meta.gimbalAttitude = ImgMetaData::Attitude{0, 0, 0};
+    p.groups.push_back(makeGroup(1, makeImage(4000, 3000), std::move(down)));
+    p.groups.push_back(makeGroup(2, std::move(level), makeGpsImage(gpsAt(1, 1, 1))));
+    p.useSettings(false, "Rolling1DLoc");
+
+    EXPECT_FALSE(p.build(false)->poses);
+    const auto cfg = p.build(true);
+    ASSERT_TRUE(cfg->poses);
+    ASSERT_EQ(cfg->poses->size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(cfg->images[i].idxPose, i);
+        EXPECT_FALSE((*cfg->poses)[i].location) << "no location without useGps";
+        ASSERT_TRUE((*cfg->poses)[i].velocity);
+    }
+    const auto& noGimbal = *(*cfg->poses)[0].velocity;
+    EXPECT_EQ(noGimbal[0], 0.f);
+    EXPECT_FLOAT_EQ(noGimbal[1], 1e-8f);
+    EXPECT_FLOAT_EQ(noGimbal[2], -4.3711388e-16f);
+    const auto& pitchDown = *(*cfg->poses)[1].velocity;
+    EXPECT_FLOAT_EQ(pitchDown[1], -1e-8f);
+    EXPECT_NEAR(pitchDown[2], 0.f, 1e-15f);
+    const auto& flat = *(*cfg->poses)[2].velocity;
+    EXPECT_EQ(flat[1], 0.f);
+    EXPECT_FLOAT_EQ(flat[2], 1e-8f);
+
+    // With GPS as well, the located image carries both priors in one pose.
+    p.settings->useGps = true;
+    const auto both = p.build(true);
+    ASSERT_EQ(both->poses->size(), 4u);
+    EXPECT_TRUE((*both->poses)[3].location);
+    EXPECT_TRUE((*both->poses)[3].velocity);
+    EXPECT_FALSE((*both->poses)[0].location);
+}
+
+TEST(SfmCfgBuild, SettingsAsSetTiePointsCopied) {
+    Project p;
+    p.groups.push_back(makeGroup(1, makeImage(4000, 3000)));
+    p.settings.emplace();
+    p.settings->nbKPoints = 2000;
+    for (bool forService : {false, true}) {
+        const auto cfg = p.build(forService);
+        ASSERT_TRUE(cfg->settings);
+        EXPECT_EQ(cfg->settings->nbKPoints, 2000u);
+        EXPECT_FALSE(cfg->settings->opticModel) << "absent fields stay absent, also for the service";
+        EXPECT_FALSE(cfg->settings->useGps);
+        EXPECT_FALSE(cfg->tiePoints);
+    }
+    SfmCfg::Location tie;
+    tie.cartesian = {1, 2, 3};
+    p.tiePoints = {std::nullopt, tie};
+    const auto cfg = p.build(false);
+    ASSERT_TRUE(cfg->tiePoints);
+    ASSERT_EQ(cfg->tiePoints->size(), 2u);
+    EXPECT_FALSE((*cfg->tiePoints)[0]);
+    EXPECT_EQ((*cfg->tiePoints)[1]->cartesian[2], 3.0);
+}
