@@ -1,0 +1,338 @@
+#include "tests/support/ImageFixtures.h"
+
+#include <cmath>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+#include <turbojpeg.h>
+
+#include "tests/support/TestSupport.h"
+#include "vexkit/ImageReader.h"
+
+namespace kxtest {
+namespace {
+
+// Writing "Xmp.drone-dji.*" keys needs the prefix; the cameras' own URI keeps written packets like theirs.
+void registerDroneNamespace() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        vexkit::initXmpParserOnce();
+        Exiv2::XmpProperties::registerNs(kDroneXmpNamespace, "drone-dji");
+    });
+}
+
+std::string rationalDms(double degrees) {
+    const double a = std::fabs(degrees);
+    long long d = static_cast<long long>(std::floor(a));
+    const double minutes = (a - d) * 60;
+    long long m = static_cast<long long>(std::floor(minutes));
+    long long s = std::llround((minutes - m) * 60 * 10000);
+    if (s >= 600000) {
+        s -= 600000;
+        ++m;
+    }
+    if (m >= 60) {
+        m -= 60;
+        ++d;
+    }
+    return std::to_string(d) + "/1 " + std::to_string(m) + "/1 " + std::to_string(s) + "/10000";
+}
+
+std::string signedText(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%+.9f", value);
+    return text;
+}
+
+void check(const heif_error& error, const char* what) {
+    if (error.code != heif_error_Ok) {
+        throw std::runtime_error(std::string(what) + ": " + error.message);
+    }
+}
+
+using HeifContextPtr = std::unique_ptr<heif_context, void (*)(heif_context*)>;
+using HeifEncoderPtr = std::unique_ptr<heif_encoder, void (*)(heif_encoder*)>;
+using HeifImagePtr = std::unique_ptr<heif_image, void (*)(const heif_image*)>;
+using HeifHandlePtr = std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)>;
+using HeifOptionsPtr = std::unique_ptr<heif_encoding_options, void (*)(heif_encoding_options*)>;
+
+HeifImagePtr heifPattern(uint32_t width, uint32_t height) {
+    heif_image* raw = nullptr;
+    check(heif_image_create(int(width), int(height), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw),
+          "heif_image_create");
+    HeifImagePtr image(raw, &heif_image_release);
+    check(heif_image_add_plane(raw, heif_channel_interleaved, int(width), int(height), 8),
+          "heif_image_add_plane");
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(raw, heif_channel_interleaved, &stride);
+    const vexkit::Image8UC3 pattern = makePattern(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::memcpy(plane + size_t(y) * stride, pattern.row(y), 3 * size_t(width));
+    }
+    return image;
+}
+
+uint32_t readBe32(const std::string& b, size_t at) {
+    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 |
+           uint32_t(uint8_t(b[at + 2])) << 8 | uint8_t(b[at + 3]);
+}
+
+void writeBe32(std::string& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = char(v >> (24 - 8 * i));
+    }
+}
+
+// libheif 1.15, when its rotation swaps the axes, writes the displayed size into "ispe" and lists "irot"
+// before "ispe" for the image (its own reader applies them in that order). Cameras write the stored size and
+// list "ispe" first: rewrite the file that way, so the fixture is a file like theirs.
+void writeLikeCameras(const std::filesystem::path& path, uint32_t width, uint32_t height) {
+    std::string b = readFile(path);
+    const size_t ipco = b.find("ipco");
+    const size_t ipma = b.find("ipma");
+    if (ipco == std::string::npos || ipma == std::string::npos) {
+        throw std::runtime_error("no item properties in " + path.string());
+    }
+    // Property indices (1-based) of "irot" and "ispe", from the order of the boxes in "ipco".
+    int irotIndex = 0;
+    int ispeIndex = 0;
+    const size_t ipcoEnd = ipco - 4 + readBe32(b, ipco - 4);
+    for (size_t box = ipco + 4, index = 1; box + 8 <= ipcoEnd; box += readBe32(b, box), ++index) {
+        const std::string type = b.substr(box + 4, 4);
+        if (type == "irot") {
+            irotIndex = int(index);
+        } else if (type == "ispe") {
+            ispeIndex = int(index);
+            writeBe32(b, box + 12, width);
+            writeBe32(b, box + 16, height);
+        }
+    }
+    // One entry (the image), version 0 and one-byte associations: item id (2), count (1), associations.
+    const size_t first = ipma + 4 + 4 + 4 + 2 + 1;
+    const size_t count = uint8_t(b[first - 1]);
+    size_t irotAt = 0;
+    size_t ispeAt = 0;
+    for (size_t i = first; i < first + count; ++i) {
+        const int index = uint8_t(b[i]) & 0x7f;
+        irotAt = index == irotIndex ? i : irotAt;
+        ispeAt = index == ispeIndex ? i : ispeAt;
+    }
+    if (irotAt == 0 || ispeAt == 0) {
+        throw std::runtime_error("no rotation to rewrite in " + path.string());
+    }
+    if (irotAt < ispeAt) {
+        std::swap(b[irotAt], b[ispeAt]);
+    }
+    writeFile(path, b);
+}
+
+}  // namespace
+
+ImageTags& ImageTags::setExif(const std::string& key, const std::string& value) {
+    exif.emplace_back(key, value);
+    return *this;
+}
+
+ImageTags& ImageTags::setXmp(const std::string& key, const std::string& value) {
+    xmp.emplace_back(key, value);
+    return *this;
+}
+
+ImageTags& ImageTags::exifGps(double latitude, double longitude, std::optional<double> altitude) {
+    setExif("Exif.GPSInfo.GPSLatitudeRef", latitude < 0 ? "S" : "N");
+    setExif("Exif.GPSInfo.GPSLatitude", rationalDms(latitude));
+    setExif("Exif.GPSInfo.GPSLongitudeRef", longitude < 0 ? "W" : "E");
+    setExif("Exif.GPSInfo.GPSLongitude", rationalDms(longitude));
+    if (altitude) {
+        setExif("Exif.GPSInfo.GPSAltitudeRef", *altitude < 0 ? "1" : "0");
+        setExif("Exif.GPSInfo.GPSAltitude",
+                std::to_string(std::llround(std::fabs(*altitude) * 1000)) + "/1000");
+    }
+    return *this;
+}
+
+ImageTags& ImageTags::droneGps(double latitude, double longitude, double absoluteAltitude) {
+    setXmp("Xmp.drone-dji.GpsLatitude", signedText(latitude));
+    setXmp("Xmp.drone-dji.GpsLongitude", signedText(longitude));
+    return setXmp("Xmp.drone-dji.AbsoluteAltitude", signedText(absoluteAltitude));
+}
+
+vexkit::Image8UC3 makePattern(uint32_t width, uint32_t height) {
+    vexkit::Image8UC3 image(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        vexkit::Rgb8* row = image.row(y);
+        for (uint32_t x = 0; x < width; ++x) {
+            const double u = double(x) / std::max(1u, width - 1);
+            const double v = double(y) / std::max(1u, height - 1);
+            const double stripes = 0.5 + 0.5 * std::sin(6.283185307 * (3 * u + 2 * v));
+            row[x].r = static_cast<uint8_t>(std::lround(255 * u));
+            row[x].g = static_cast<uint8_t>(std::lround(255 * v));
+            row[x].b = static_cast<uint8_t>(std::lround(40 + 170 * stripes));
+        }
+    }
+    return image;
+}
+
+double psnr(const vexkit::Image8UC3& a, const vexkit::Image8UC3& b) {
+    if (a.width() != b.width() || a.height() != b.height()) {
+        throw std::invalid_argument("psnr of images of different sizes");
+    }
+    double sum = 0;
+    const auto* pa = reinterpret_cast<const uint8_t*>(a.data());
+    const auto* pb = reinterpret_cast<const uint8_t*>(b.data());
+    const size_t n = 3 * a.size();
+    for (size_t i = 0; i < n; ++i) {
+        const double d = double(pa[i]) - pb[i];
+        sum += d * d;
+    }
+    if (sum == 0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(n)));
+}
+
+vexkit::Image8UC3 shrinkByAveraging(const vexkit::Image8UC3& image, uint32_t width, uint32_t height) {
+    vexkit::Image8UC3 out(width, height);
+    const double sx = double(image.width()) / width;
+    const double sy = double(image.height()) / height;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t x0 = uint32_t(x * sx), x1 = std::max(x0 + 1, uint32_t((x + 1) * sx));
+            const uint32_t y0 = uint32_t(y * sy), y1 = std::max(y0 + 1, uint32_t((y + 1) * sy));
+            double r = 0, g = 0, b = 0;
+            for (uint32_t v = y0; v < std::min(y1, image.height()); ++v) {
+                for (uint32_t u = x0; u < std::min(x1, image.width()); ++u) {
+                    r += image.at(u, v).r;
+                    g += image.at(u, v).g;
+                    b += image.at(u, v).b;
+                }
+            }
+            const double n = double(std::min(x1, image.width()) - x0) * (std::min(y1, image.height()) - y0);
+            out.at(x, y) = {uint8_t(std::lround(r / n)), uint8_t(std::lround(g / n)),
+                            uint8_t(std::lround(b / n))};
+        }
+    }
+    return out;
+}
+
+std::string encodeJpeg(const vexkit::Image8UC3& image, int quality) {
+    std::unique_ptr<void, int (*)(void*)> tj(tjInitCompress(), &tjDestroy);
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(tj.get(), reinterpret_cast<const unsigned char*>(image.data()),
+                               int(image.width()), int(3 * image.width()), int(image.height()), TJPF_RGB,
+                               &jpeg, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+    std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(jpeg, &tjFree);
+    if (rc != 0) {
+        throw std::runtime_error(std::string("tjCompress2: ") + tjGetErrorStr2(tj.get()));
+    }
+    return std::string(reinterpret_cast<const char*>(jpeg), size);
+}
+
+std::string encodeExifTiff(const ImageTags& tags) {
+    Exiv2::ExifData exif;
+    for (const auto& [key, value] : tags.exif) {
+        exif[key] = value;
+    }
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return std::string(blob.begin(), blob.end());
+}
+
+std::string encodeXmpPacket(const ImageTags& tags) {
+    if (tags.rawXmp) {
+        return *tags.rawXmp;
+    }
+    registerDroneNamespace();
+    Exiv2::XmpData xmp;
+    for (const auto& [key, value] : tags.xmp) {
+        xmp[key] = value;
+    }
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, xmp) != 0) {
+        throw std::runtime_error("cannot encode the XMP packet");
+    }
+    return packet;
+}
+
+void addTags(const std::filesystem::path& path, const ImageTags& tags) {
+    registerDroneNamespace();
+    auto image = Exiv2::ImageFactory::open(path.string());
+    image->readMetadata();
+    Exiv2::ExifData& exif = image->exifData();
+    for (const auto& [key, value] : tags.exif) {
+        exif[key] = value;
+    }
+    if (tags.rawXmp) {
+        image->setXmpPacket(*tags.rawXmp);
+        image->writeXmpFromPacket(true);
+    } else {
+        Exiv2::XmpData& xmp = image->xmpData();
+        for (const auto& [key, value] : tags.xmp) {
+            xmp[key] = value;
+        }
+    }
+    image->writeMetadata();
+}
+
+void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags) {
+    writeFile(path, encodeJpeg(makePattern(width, height)));
+    if (!tags.empty()) {
+        addTags(path, tags);
+    }
+}
+
+void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags,
+               const HeifOptions& options) {
+    const bool avif = path.extension() == ".avif";
+    HeifContextPtr ctx(heif_context_alloc(), &heif_context_free);
+    heif_encoder* rawEncoder = nullptr;
+    check(heif_context_get_encoder_for_format(ctx.get(), avif ? heif_compression_AV1 : heif_compression_HEVC,
+                                              &rawEncoder),
+          "no encoder");
+    HeifEncoderPtr encoder(rawEncoder, &heif_encoder_release);
+    check(heif_encoder_set_lossy_quality(encoder.get(), 90), "quality");
+    if (avif) {
+        heif_encoder_set_parameter_integer(encoder.get(), "speed", 9);  // optional: fixtures need no quality
+    }
+    HeifOptionsPtr encoding(heif_encoding_options_alloc(), &heif_encoding_options_free);
+    encoding->image_orientation = static_cast<heif_orientation>(options.orientation);
+    const HeifImagePtr image = heifPattern(width, height);
+    std::vector<HeifHandlePtr> handles;
+    for (int i = 0; i < options.nbTopLevelImages; ++i) {
+        heif_image_handle* handle = nullptr;
+        check(heif_context_encode_image(ctx.get(), image.get(), encoder.get(), encoding.get(), &handle),
+              "encode");
+        handles.emplace_back(handle, &heif_image_handle_release);
+    }
+    const heif_image_handle* primary = handles.front().get();
+    if (!tags.exif.empty()) {
+        std::string block = encodeExifTiff(tags);
+        if (options.exifHeaderPrefix) {
+            block.insert(0, std::string("Exif\0\0", 6));
+        }
+        for (int i = 0; i < options.nbExifBlocks; ++i) {
+            check(heif_context_add_exif_metadata(ctx.get(), primary, block.data(), int(block.size())),
+                  "Exif");
+        }
+    }
+    if (!tags.xmp.empty() || tags.rawXmp) {
+        const std::string packet = encodeXmpPacket(tags);
+        for (int i = 0; i < options.nbXmpBlocks; ++i) {
+            check(heif_context_add_XMP_metadata(ctx.get(), primary, packet.data(), int(packet.size())),
+                  "XMP");
+        }
+    }
+    check(heif_context_write_to_file(ctx.get(), path.string().c_str()), "write");
+    if (options.orientation >= 5) {
+        writeLikeCameras(path, width, height);
+    }
+}
+
+}  // namespace kxtest

@@ -1,0 +1,55 @@
+#pragma once
+// The reader callers use for every photograph: it dispatches by file type to the JPEG or HEIF/AVIF reader.
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "vexkit/IImageReader.h"
+
+namespace vexkit {
+
+class HeifAvifImageReader;
+class JpegImageReader;
+
+// Each inner reader is made on first use and kept for later files of its kind. Assertion failures print with
+// the unit "ImageReader"; an unknown ImageFileType throws vexkit::Exception("You should never reach here\n").
+class ImageReader : public IImageReader {
+public:
+    ImageReader();
+    ~ImageReader() override;
+
+    void setFile(const char* path) override;
+    void setFile(const char* path, ImageFileType type) override;
+    uint32_t getWidth() const override;
+    uint32_t getHeight() const override;
+    Exiv2::XmpData getXmpData() const override;
+    Exiv2::ExifData getExifData() const override;
+    Image8UC3 decodeTo8UC3() const override;
+
+private:
+    HeifAvifImageReader& heifReader() const;
+    JpegImageReader& jpegReader() const;
+    template <typename F>
+    auto dispatch(F&& f) const;
+
+    mutable std::unique_ptr<HeifAvifImageReader> mHeifReader;
+    mutable std::unique_ptr<JpegImageReader> mJpegReader;
+    ImageFileType mType = ImageFileType::kJpeg;
+};
+
+// A new reader with no inner reader yet.
+std::unique_ptr<IImageReader> createImageReader();
+
+// The type that a path's extension names, in any letter case; std::runtime_error("unknown image file type")
+// otherwise.
+ImageFileType imageFileTypeOf(const char* path);
+
+// Width and height of an image file without decoding it (the JPEG header, or the HEIF primary image's ispe);
+// the same errors as the readers.
+std::pair<uint32_t, uint32_t> getImageSize(const char* path);
+
+// Sets up exiv2's XMP parser and registers the "drone-dji" prefix, once per process whatever the number of
+// threads that call it; later callers wait until it is done.
+void initXmpParserOnce();
+
+}  // namespace vexkit
