@@ -1,0 +1,192 @@
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+
+#include <QCryptographicHash>
+
+#include <gtest/gtest.h>
+
+#include "project/LoadImages.h"
+#include "project/Thumbnail.h"
+#include "tests/support/ImageFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "vexkit/Assert.h"
+#include "vexkit/ThreadPool.h"
+
+namespace {
+
+using Progress = std::vector<std::pair<unsigned, unsigned long long>>;
+
+LoadProgress recordInto(Progress& progress) {
+    return [&progress](unsigned i, unsigned long long n) { progress.emplace_back(i, n); };
+}
+
+std::unique_ptr<Image> recordOnly(const char* file) {
+    auto image = std::make_unique<Image>();
+    image->file = file;
+    return image;
+}
+
+// Counts down to zero once; waiters block until then.
+class Latch {
+public:
+    explicit Latch(int count) : mCount(count) {}
+    void countDown() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (--mCount == 0) {
+            mZero.notify_all();
+        }
+    }
+    void wait() {
+        std::unique_lock<std::mutex> lock(mMutex);
+        mZero.wait(lock, [this] { return mCount <= 0; });
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mZero;
+    int mCount;
+};
+
+std::string md5Hex(const std::filesystem::path& file) {
+    const QByteArray bytes = QByteArray::fromStdString(kxtest::readFile(file));
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
+}
+
+}  // namespace
+
+TEST(LoadImages, ZeroFilesGiveNothingAndNoProgress) {
+    Progress progress;
+    EXPECT_TRUE(loadImages({}, recordInto(progress)).empty());
+    EXPECT_TRUE(progress.empty());
+}
+
+TEST(LoadImages, ProgressKeepsFileOrderWhenLaterFilesFinishFirst) {
+    ThreadPool pool(3);
+    Latch laterDone(2);
+    std::mutex mutex;
+    std::vector<std::string> finished;
+    const ImageLoader loader = [&](const char* file) {
+        if (std::string(file) == "a") {
+            laterDone.wait();  // "a" only finishes after "b" and "c"
+        }
+        auto image = recordOnly(file);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            finished.emplace_back(file);
+        }
+        if (std::string(file) != "a") {
+            laterDone.countDown();
+        }
+        return image;
+    };
+    Progress progress;
+    const auto images = loadImages(pool, {"a", "b", "c"}, recordInto(progress), loader);
+    EXPECT_EQ(finished.back(), "a");
+    EXPECT_EQ(progress, (Progress{{0, 3}, {1, 3}, {2, 3}}));
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[0]->file, "a");
+    EXPECT_EQ(images[1]->file, "b");
+    EXPECT_EQ(images[2]->file, "c");
+}
+
+TEST(LoadImages, FirstFailureInFileOrderIsRethrown) {
+    ThreadPool pool(2);
+    std::atomic<int> nbRun{0};
+    const ImageLoader loader = [&](const char* file) {
+        ++nbRun;
+        if (std::string(file) == "b" || std::string(file) == "d") {
+            throw std::runtime_error(std::string(file) + " is unreadable");
+        }
+        return recordOnly(file);
+    };
+    Progress progress;
+    try {
+        loadImages(pool, {"a", "b", "c", "d"}, recordInto(progress), loader);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "b is unreadable");
+    }
+    EXPECT_EQ(progress, (Progress{{0, 4}}));
+    pool.stop();  // the tasks after the failure still ran, on a loader they own
+    EXPECT_EQ(nbRun.load(), 4);
+}
+
+TEST(LoadImages, StoppedPoolTakesNoWork) {
+    ThreadPool pool(1);
+    pool.stop();
+    try {
+        loadImages(pool, {"a"}, {}, &recordOnly);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "the pool has been stopped");
+    }
+}
+
+TEST(LoadImages, RealFilesGetMetadataDigestAndThumbnail) {
+    kxtest::TempDir dir;
+    const auto landscape = dir / "landscape.jpg";
+    kxtest::writeJpeg(landscape, 400, 300, kxtest::ImageTags().exifMake("DJI").exifGps(47.51, 8.5, 420.5));
+    const auto portrait = dir / "portrait.jpg";
+    kxtest::writeJpeg(portrait, 300, 450);
+    const auto heic = dir / "photo.heic";
+    kxtest::writeHeif(heic, 128, 64, kxtest::ImageTags().focal35(24));
+
+    Progress progress;
+    const auto images =
+        loadImages({landscape.string(), portrait.string(), heic.string()}, recordInto(progress));
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(progress, (Progress{{0, 3}, {1, 3}, {2, 3}}));
+
+    const Image& a = *images[0];
+    EXPECT_EQ(a.file, landscape.string());
+    EXPECT_EQ(a.meta.width, 400u);
+    EXPECT_EQ(a.meta.height, 300u);
+    EXPECT_TRUE(a.meta.hasBaro);
+    ASSERT_TRUE(a.meta.gps);
+    EXPECT_NEAR(a.meta.gps->latitude, 47.51, 1e-4);
+    EXPECT_TRUE(a.tiePointMeasurements.empty());
+    EXPECT_EQ(std::string(encodeHex(a.md5).data(), 32), md5Hex(landscape));
+    EXPECT_EQ(a.icon.availableSizes(), QList<QSize>{QSize(192, 144)});
+
+    EXPECT_EQ(images[1]->icon.availableSizes(), QList<QSize>{QSize(128, 192)});
+    EXPECT_EQ(images[2]->meta.width, 128u);
+    EXPECT_TRUE(images[2]->meta.focal);
+    EXPECT_EQ(std::string(encodeHex(images[2]->md5).data(), 32), md5Hex(heic));
+    EXPECT_EQ(images[2]->icon.availableSizes(), QList<QSize>{QSize(192, 96)});
+}
+
+TEST(LoadImages, UnreadableFileInTheMiddleFailsTheBatch) {
+    kxtest::TempDir dir;
+    kxtest::writeJpeg(dir / "a.jpg", 64, 48);
+    kxtest::writeFile(dir / "b.jpg", "not a photograph");
+    kxtest::writeJpeg(dir / "c.jpg", 64, 48);
+    Progress progress;
+    testing::internal::CaptureStdout();
+    EXPECT_ANY_THROW(
+        loadImages({(dir / "a.jpg").string(), (dir / "b.jpg").string(), (dir / "c.jpg").string()},
+                   recordInto(progress)));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(progress, (Progress{{0, 3}}));
+}
+
+TEST(LoadImages, ManyFilesAtOnceStayWithTheirResults) {
+    kxtest::TempDir dir;
+    std::vector<std::string> files;
+    for (uint32_t i = 0; i < 24; ++i) {
+        const auto path = dir / ("img" + std::to_string(i) + (i % 5 == 4 ? ".heic" : ".jpg"));
+        if (i % 5 == 4) {
+            kxtest::writeHeif(path, 64 + 2 * i, 64);
+        } else {
+            kxtest::writeJpeg(path, 40 + i, 30);
+        }
+        files.push_back(path.string());
+    }
+    const auto images = loadImages(files, {});
+    ASSERT_EQ(images.size(), files.size());
+    for (uint32_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(images[i]->file, files[i]);
+        EXPECT_EQ(images[i]->meta.width, i % 5 == 4 ? 64 + 2 * i : 40 + i) << files[i];
+    }
+}

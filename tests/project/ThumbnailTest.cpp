@@ -1,0 +1,129 @@
+#include <cstring>
+
+#include <QBuffer>
+#include <QPixmap>
+
+#include <gtest/gtest.h>
+
+#include "project/Thumbnail.h"
+#include "tests/support/ImageFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "vexkit/Assert.h"
+
+namespace {
+
+vexkit::Image8UC3 toRgb(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    vexkit::Image8UC3 out(static_cast<uint32_t>(rgb.width()), static_cast<uint32_t>(rgb.height()));
+    for (int y = 0; y < rgb.height(); ++y) {
+        std::memcpy(out.row(static_cast<uint32_t>(y)), rgb.constScanLine(y),
+                    3 * static_cast<size_t>(rgb.width()));
+    }
+    return out;
+}
+
+void expectSameThumbnail(const std::filesystem::path& file, double minPsnr) {
+    const QImage fast = makeThumbnail(file.c_str(), kThumbnailSize);
+    const QImage full = makeFullDecodeThumbnail(file.c_str(), kThumbnailSize);
+    ASSERT_EQ(fast.size(), full.size()) << file;
+    const double db = kxtest::psnr(toRgb(fast), toRgb(full));
+    EXPECT_GE(db, minPsnr) << file;
+}
+
+}  // namespace
+
+TEST(Thumbnail, FitsTheBoxKeepingTheAspectRatio) {
+    struct Row {
+        QSize image, thumbnail;
+    };
+    const Row rows[] = {{{4000, 3000}, {192, 144}}, {{600, 900}, {128, 192}}, {{100, 100}, {192, 192}},
+                        {{5472, 3648}, {192, 128}}, {{19, 12}, {192, 121}},   {{4000, 1}, {192, 0}}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(fitSize(row.image, kThumbnailSize), row.thumbnail) << row.image.width();
+    }
+}
+
+TEST(Thumbnail, JpegsDecodeAtAPowerOfTwoReductionWithRoomToAverage) {
+    struct Row {
+        uint32_t width, height, reduction;
+    };
+    const Row rows[] = {{5472, 3648, 4}, {8192, 5460, 4}, {12000, 8000, 8}, {4000, 3000, 2}, {4000, 2250, 2},
+                        {1500, 844, 1},  {1024, 768, 1},  {300, 9000, 4},   {19, 12, 1}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(jpegThumbnailReduction(row.width, row.height, kThumbnailSize), row.reduction) << row.width;
+    }
+}
+
+TEST(Thumbnail, PortraitPhotoIs192High) {
+    kxtest::TempDir dir;
+    for (const char* name : {"portrait.jpg", "portrait.heic"}) {
+        const auto path = dir / name;
+        if (std::string(name).find(".jpg") != std::string::npos) {
+            kxtest::writeJpeg(path, 600, 900);
+        } else {
+            kxtest::writeHeif(path, 600, 900);
+        }
+        const QIcon icon = makeQIcon(path.c_str(), kThumbnailSize);
+        const QList<QSize> sizes = icon.availableSizes();
+        ASSERT_EQ(sizes.size(), 1) << name;
+        EXPECT_EQ(sizes[0], QSize(128, 192)) << name;
+    }
+}
+
+TEST(Thumbnail, FastJpegPathMatchesTheFullDecode) {
+    kxtest::TempDir dir;
+    const std::pair<uint32_t, uint32_t> sizes[] = {
+        {4000, 3000}, {1001, 751}, {3000, 4000}, {383, 200}, {191, 97}};
+    for (const auto& [w, h] : sizes) {
+        const auto path = dir / ("p" + std::to_string(w) + "x" + std::to_string(h) + ".jpg");
+        kxtest::writeJpeg(path, w, h);
+        expectSameThumbnail(path, 45.0);
+    }
+}
+
+TEST(Thumbnail, RealPhotographsMatchTheFullDecode) {
+    KX_REQUIRE_SHARED_TESTDATA(data);
+    for (const char* name :
+         {"images-drone/phantom3_fc300s_DJI_0025.JPG", "images-drone/zh20n_m300rtk_DJI_0006_R.JPG",
+          "images-drone/inspire1_fc350_swapped-exif-dims_DJI_0061.JPG",
+          "images-drone/skydio2_drone-skydio-ns.jpg", "sfm-set/lund/01.jpg",
+          "images-drone/xmp-only_dji-test-pro_19x12.jpg"}) {
+        expectSameThumbnail(data / name, 45.0);
+    }
+}
+
+TEST(Thumbnail, EmbeddedPictureIcon) {
+    QImage picture(64, 32, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    const QIcon icon = makeQIcon(reinterpret_cast<const unsigned char*>(png.constData()),
+                                 static_cast<unsigned long long>(png.size()), "PNG", kThumbnailSize);
+    ASSERT_EQ(icon.availableSizes().size(), 1);
+    EXPECT_EQ(icon.availableSizes()[0], QSize(192, 96));
+    EXPECT_EQ(icon.pixmap(192, 96).toImage().pixelColor(100, 50), QColor(Qt::darkCyan));
+
+    testing::internal::CaptureStdout();
+    try {
+        makeQIcon(reinterpret_cast<const unsigned char*>(png.constData()), 10, "PNG", kThumbnailSize);
+        ADD_FAILURE() << "a truncated PNG decoded";
+    } catch (const vexkit::AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "success");
+        EXPECT_STREQ(e.file, "ImageDashWidget");
+    }
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("failed assertion success"), std::string::npos);
+}
+
+TEST(Thumbnail, UnsupportedAndBrokenFilesThrow) {
+    kxtest::TempDir dir;
+    kxtest::writeFile(dir / "notes.txt", "text");
+    kxtest::writeFile(dir / "broken.jpg", "not a jpeg");
+    kxtest::writeFile(dir / "broken.heic", "not a heic");
+    for (const char* name : {"notes.txt", "broken.jpg", "broken.heic", "missing.jpg"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_ANY_THROW(makeQIcon((dir / name).c_str(), kThumbnailSize)) << name;
+        testing::internal::GetCapturedStdout();
+    }
+}
