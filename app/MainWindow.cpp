@@ -18,6 +18,8 @@
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui_MainWindow>()) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Kestrix Client " KX_VERSION));
+    connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
+            Qt::DirectConnection);
 }
 
 MainWindow::~MainWindow() = default;
@@ -43,6 +45,35 @@ void MainWindow::on_actionSet_Project_Directory_triggered() {
         }
         app::setProjectDirectory(toPath(dir));
     });
+}
+
+void MainWindow::on_actionAdd_Images_triggered() {
+    ui->listWidget->addImages();
+}
+
+void MainWindow::on_actionSave_SFM_Config_triggered() {
+    runCommand([this] {
+        const QString file =
+            gui::getSaveFileName(this, QStringLiteral("Save SFM input config"),
+                                 toQStr(workDir() / "sfm.json"), QStringLiteral("JSON (*.json)"));
+        if (!file.isEmpty()) {
+            ui->listWidget->saveInputConfig(file);
+        }
+    });
+}
+
+void MainWindow::on_actionImport_SFM_Config_triggered() {
+    runCommand([this] {
+        const QString file = gui::getOpenFileName(this, QStringLiteral("Import SFM input config"),
+                                                  toQStr(workDir()), QStringLiteral("JSON (*.json)"));
+        if (!file.isEmpty()) {
+            ui->listWidget->importSfmCfg(file);
+        }
+    });
+}
+
+void MainWindow::on_actionSFM_Settings_triggered() {
+    ui->listWidget->changeSfmSettings();
 }
 
 bool MainWindow::checkWorkDir() {

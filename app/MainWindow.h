@@ -30,6 +30,10 @@ public slots:
     // "[hh:mm:ss.zzz] log" to the log pane.
     void updateUiStatus(const QString& status, int32_t percentage, const QString& log = QString());
     void on_actionSet_Project_Directory_triggered();
+    void on_actionAdd_Images_triggered();
+    void on_actionSave_SFM_Config_triggered();
+    void on_actionImport_SFM_Config_triggered();
+    void on_actionSFM_Settings_triggered();
     // True when a project directory is set and exists; otherwise shows the "Error" message box.
     bool checkWorkDir();
     // Disables Align Images and Densify Point Cloud until `seconds` have passed.

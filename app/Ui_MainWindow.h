@@ -15,9 +15,11 @@
 #include <QtWidgets/QVBoxLayout>
 #include <QtWidgets/QWidget>
 
-// The image dashboard (a QListWidget) and the 3D viewer hold these places; until they exist, plain
-// widgets stand in. Changing a pane's class is this alias and the one line in setupUi that creates it.
-using DashboardPane = QListWidget;
+#include "project/ImageDashWidget.h"
+
+// The image dashboard and the 3D viewer hold these places; until the viewer exists, a plain widget stands
+// in. Changing a pane's class is this alias and the one line in setupUi that creates it.
+using DashboardPane = ImageDashWidget;
 using ViewerPane = QWidget;
 
 class Ui_MainWindow {

@@ -102,6 +102,11 @@ std::unique_ptr<SfmCfg> buildSfmCfg(ProjectRef project, bool forService) {
             entry.format = static_cast<int32_t>(fileTypeOf(getFileExtension(image->file)));
             entry.idxCam = idxCam;
             entry.name = QString::fromLocal8Bit(image->file.c_str()).toStdString();
+            // Observations of imported tie points go back out with them; without them the tie points
+            // would be saved as locations nothing refers to.
+            if (!image->tiePointMeasurements.empty()) {
+                entry.tiePointMeasurements = image->tiePointMeasurements;
+            }
             cfg->images.push_back(std::move(entry));
         }
     }

@@ -21,7 +21,8 @@ struct ProjectRef {
 };
 
 // With `forService`, the configuration also carries the GPS location priors (when the settings ask for
-// GPS), rolling-shutter motion priors and complete settings; otherwise only what the user defined.
+// GPS), rolling-shutter motion priors and complete settings; otherwise only what the user defined. Tie
+// points and each image's tie point measurements (which only an import brings) are carried as they are.
 // Throws std::runtime_error("unknown extension") for an image whose extension is no file type.
 std::unique_ptr<SfmCfg> buildSfmCfg(ProjectRef project, bool forService);
 

@@ -87,7 +87,7 @@ TEST(SfmCfgBuild, EmptyGroupsGetNoCameraAndIndicesCountTheOthers) {
         EXPECT_FALSE(image.idxPose);
         EXPECT_FALSE(image.url);
         EXPECT_FALSE(image.path);
-        EXPECT_FALSE(image.tiePointMeasurements);
+        EXPECT_FALSE(image.tiePointMeasurements) << "nothing imported, nothing to carry";
     }
 }
 
@@ -272,9 +272,16 @@ TEST(SfmCfgBuild, SettingsAsSetTiePointsCopied) {
     SfmCfg::Location tie;
     tie.cartesian = {1, 2, 3};
     p.tiePoints = {std::nullopt, tie};
+    p.groups[0]->images.push_back(makeImage(4000, 3000));
+    p.groups[0]->images[1]->tiePointMeasurements = {{1, 10.5f, 20.25f}};
     const auto cfg = p.build(false);
     ASSERT_TRUE(cfg->tiePoints);
     ASSERT_EQ(cfg->tiePoints->size(), 2u);
     EXPECT_FALSE((*cfg->tiePoints)[0]);
     EXPECT_EQ((*cfg->tiePoints)[1]->cartesian[2], 3.0);
+    EXPECT_FALSE(cfg->images[0].tiePointMeasurements) << "none recorded: left out";
+    ASSERT_TRUE(cfg->images[1].tiePointMeasurements);
+    ASSERT_EQ(cfg->images[1].tiePointMeasurements->size(), 1u);
+    EXPECT_EQ((*cfg->images[1].tiePointMeasurements)[0].idxTiePt, 1u);
+    EXPECT_EQ((*cfg->images[1].tiePointMeasurements)[0].y, 20.25f);
 }

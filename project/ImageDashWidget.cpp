@@ -1,0 +1,243 @@
+#include "project/ImageDashWidget.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <QMenu>
+
+#include "app/base/Gui.h"
+#include "project/AddImagesDialog.h"
+#include "project/DashAssert.h"
+#include "project/ErrorText.h"
+#include "project/ListItems.h"
+#include "project/LoadImages.h"
+#include "project/ProjectRules.h"
+#include "project/SfmSettingsDialog.h"
+#include "project/Thumbnail.h"
+#include "vexkit/Paths.h"
+
+namespace {
+
+const char* const kImageFilter = "Images (*.jpg *.jpeg *.avif *.heif *.heic)";
+
+}  // namespace
+
+ImageDashWidget::ImageDashWidget(QWidget* parent) : QListWidget(parent) {
+    // The progress signal may also cross threads through queued connections.
+    qRegisterMetaType<int32_t>("int32_t");
+    setViewMode(QListView::IconMode);
+    setIconSize(kThumbnailSize);
+    setResizeMode(QListView::Adjust);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QListWidget::itemDoubleClicked, this, &ImageDashWidget::onItemDoubleClicked);
+    connect(this, &QWidget::customContextMenuRequested, this, &ImageDashWidget::showContextMenu);
+    showItems(nullptr);
+}
+
+// Items point into the groups: they go first.
+ImageDashWidget::~ImageDashWidget() {
+    QListWidget::clear();
+}
+
+void ImageDashWidget::runCommand(const std::function<void()>& command) {
+    gui::runGuarded(command,
+                    [this](const QString& line) { emit reportProgress(QStringLiteral("Error"), 0, line); });
+}
+
+std::vector<std::string> ImageDashWidget::askImageFiles(const QString& filter) {
+    const QStringList chosen =
+        gui::getOpenFileNames(this, QStringLiteral("Select one or more images"), toQStr(workDir()), filter);
+    std::vector<std::string> files;
+    files.reserve(static_cast<size_t>(chosen.size()));
+    for (const QString& path : chosen) {
+        files.push_back(path.toLocal8Bit().toStdString());
+    }
+    return files;
+}
+
+std::vector<std::unique_ptr<Image>> ImageDashWidget::loadBatch(const std::vector<std::string>& files) {
+    size_t nbLoaded = 0;
+    const auto progress = [&](unsigned i, unsigned long long n) {
+        nbLoaded = i + 1;
+        emit reportProgress(QStringLiteral("Loading images"), loadingPercent(i, n),
+                            i == 0 ? QStringLiteral("Loading images") : QString());
+    };
+    try {
+        return loadImages(files, progress);
+    } catch (...) {
+        // Files finish in order, so the failed one is the first without progress.
+        const std::string file = nbLoaded < files.size() ? files[nbLoaded] : std::string();
+        throw std::runtime_error("Cannot load image " + QString::fromLocal8Bit(file.c_str()).toStdString() +
+                                 ": " + describeCurrentException());
+    }
+}
+
+void ImageDashWidget::addImages() {
+    runCommand([this] {
+        const std::vector<std::string> files = askImageFiles(QString::fromLatin1(kImageFilter));
+        if (files.empty()) {
+            return;
+        }
+        Images images = loadBatch(files);
+        if (!sameOpticalSystem(images)) {
+            showMsgBox(QStringLiteral("Error:"),
+                       QStringLiteral("Selected images are not shot with the same optical system."));
+            return;
+        }
+        std::optional<AddImagesDialog::Info> info;
+        {
+            AddImagesDialog dialog(info, images.front()->meta, nullptr);
+            gui::execDialog(dialog);
+        }
+        if (!info) {
+            return;
+        }
+        DASH_ASSERT(files.size() == images.size());
+        if (!origin) {
+            origin = meanGpsPosition(images);
+        }
+        for (auto& group : makeGroups(std::move(images), *info)) {
+            groups.push_back(std::move(group));
+        }
+        showItems(currentGroup);
+    });
+}
+
+void ImageDashWidget::addImagesToGroup(ImgGrp* group) {
+    runCommand([this, group] {
+        const std::vector<std::string> files = askImageFiles(QString::fromLatin1(kImageFilter));
+        if (files.empty()) {
+            return;
+        }
+        for (auto& image : loadBatch(files)) {
+            group->images.push_back(std::move(image));
+        }
+        showItems(currentGroup);
+    });
+}
+
+void ImageDashWidget::removeItem(QListWidgetItem* item) {
+    if (item->type() == ImageItem::kType) {
+        const Image* image = static_cast<ImageItem*>(item)->image;
+        if (currentGroup) {
+            auto& images = currentGroup->images;
+            images.erase(std::remove_if(images.begin(), images.end(),
+                                        [image](const auto& owned) { return owned.get() == image; }),
+                         images.end());
+        }
+    } else if (item->type() == ImageGroupItem::kType) {
+        const ImgGrp* group = static_cast<ImageGroupItem*>(item)->group;
+        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                    [group](const auto& owned) { return owned.get() == group; }),
+                     groups.end());
+    } else {
+        throw std::runtime_error("unexpected item");
+    }
+    showItems(currentGroup);
+}
+
+void ImageDashWidget::showItems(ImgGrp* group) {
+    QListWidget::clear();
+    currentGroup = group;
+    if (!group) {
+        for (const auto& each : groups) {
+            new ImageGroupItem(each.get(), this);
+        }
+    } else {
+        for (const auto& image : group->images) {
+            new ImageItem(image.get(), this);
+        }
+    }
+}
+
+void ImageDashWidget::showImage(Image* image) {
+    new ImageItem(image, this);
+}
+
+void ImageDashWidget::clearData() {
+    tiePoints.clear();
+    QListWidget::clear();
+    currentGroup = nullptr;
+    groups.clear();
+    showItems(nullptr);
+}
+
+void ImageDashWidget::makeOrigin() {
+    if (auto mean = meanGpsPosition(groups)) {
+        origin = mean;
+    }
+}
+
+bool ImageDashWidget::smallImages() const {
+    return ::smallImages(groups);
+}
+
+bool ImageDashWidget::hasHighResGps() const {
+    return ::hasHighResGps(groups);
+}
+
+bool ImageDashWidget::isDiscrete() const {
+    return ::isDiscrete(groups);
+}
+
+SfmCfg::Settings ImageDashWidget::defaultSettings() const {
+    return ::defaultSettings(groups);
+}
+
+void ImageDashWidget::changeSfmSettings() {
+    runCommand([this] {
+        SfmSettingsDialog dialog(mSfmSettings ? *mSfmSettings : defaultSettings(), nullptr);
+        connect(&dialog, &SfmSettingsDialog::done, this,
+                [this](const SfmCfg::Settings& settings) { mSfmSettings = settings; });
+        gui::execDialog(dialog);
+    });
+}
+
+void ImageDashWidget::onItemDoubleClicked(QListWidgetItem* item) {
+    if (item && item->type() == ImageGroupItem::kType) {
+        showItems(static_cast<ImageGroupItem*>(item)->group);
+    }
+}
+
+std::unique_ptr<QMenu> ImageDashWidget::makeContextMenu(const QPoint& pos) {
+    MenuTarget target = MenuTarget::kNothing;
+    if (const QListWidgetItem* item = itemAt(pos)) {
+        target = item->type() == ImageGroupItem::kType ? MenuTarget::kGroupItem : MenuTarget::kImageItem;
+    }
+    auto menu = std::make_unique<QMenu>(this);
+    for (const MenuEntry& entry : contextMenuEntries(currentGroup != nullptr, target)) {
+        QAction* action = menu->addAction(entry.text);
+        action->setData(static_cast<int>(entry.command));
+    }
+    return menu;
+}
+
+void ImageDashWidget::runMenuCommand(MenuCommand command, QListWidgetItem* item) {
+    switch (command) {
+        case MenuCommand::kAddToGroup:
+            if (item && item->type() == ImageGroupItem::kType) {
+                addImagesToGroup(static_cast<ImageGroupItem*>(item)->group);
+            } else if (currentGroup) {
+                addImagesToGroup(currentGroup);
+            }
+            break;
+        case MenuCommand::kAddNewGroups:
+            addImages();
+            break;
+        case MenuCommand::kRemove:
+            runCommand([this, item] { removeItem(item); });
+            break;
+        case MenuCommand::kGoUp:
+            showItems(nullptr);
+            break;
+    }
+}
+
+void ImageDashWidget::showContextMenu(const QPoint& pos) {
+    QListWidgetItem* item = itemAt(pos);
+    const std::unique_ptr<QMenu> menu = makeContextMenu(pos);
+    // The chosen entry acts after the menu has closed.
+    if (QAction* chosen = menu->exec(viewport()->mapToGlobal(pos))) {
+        runMenuCommand(static_cast<MenuCommand>(chosen->data().toInt()), item);
+    }
+}

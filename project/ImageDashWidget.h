@@ -1,0 +1,79 @@
+#pragma once
+// The left pane of the main window and the owner of the image project: it shows the groups, or the
+// images of one group, as icons and edits them; it also builds, saves and imports the configuration.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QListWidget>
+
+#include "config/SfmCfg.h"
+#include "project/ContextMenu.h"
+#include "project/Image.h"
+
+class QMenu;
+
+class ImageDashWidget : public QListWidget {
+    Q_OBJECT
+
+public:
+    explicit ImageDashWidget(QWidget* parent = nullptr);
+    ~ImageDashWidget() override;
+
+    // Commands. Each catches its own errors: the user sees a message box, the log gets a line, and the
+    // project stays as it was.
+    void addImages();
+    void addImagesToGroup(ImgGrp* group);
+    void removeItem(QListWidgetItem* item);
+    void changeSfmSettings();
+    void showContextMenu(const QPoint& pos);
+
+    // The view: the group list for a null group, else the images of `group`.
+    void showItems(ImgGrp* group);
+    void showImage(Image* image);
+    // Empties the project (tie points, groups and images); origin and settings stay.
+    void clearData();
+
+    void makeOrigin();
+    bool smallImages() const;
+    bool hasHighResGps() const;
+    bool isDiscrete() const;
+    SfmCfg::Settings defaultSettings() const;
+
+    // Never null. Throws std::runtime_error("unknown extension") for an image that has no file type.
+    std::unique_ptr<SfmCfg> getSfmCfg(bool forService);
+    // Writes the project's configuration; a file that cannot be written is reported to the user.
+    void saveInputConfig(const QString& path);
+    // Replaces the project by the one the file describes, once every image of it has loaded.
+    void importSfmCfg(const QString& path);
+
+    // The context menu for a position in the viewport; each action's data is its MenuCommand.
+    std::unique_ptr<QMenu> makeContextMenu(const QPoint& pos);
+    // Carries out a menu command for the item that was under the cursor (may be null).
+    void runMenuCommand(MenuCommand command, QListWidgetItem* item);
+
+    const ImgGrps& getGroups() const { return groups; }
+    ImgGrp* getCurrentGroup() const { return currentGroup; }
+    const std::optional<SfmCfg::GpsCoords>& getOrigin() const { return origin; }
+    const TiePoints& getTiePoints() const { return tiePoints; }
+    const std::optional<SfmCfg::Settings>& getSfmSettings() const { return mSfmSettings; }
+
+signals:
+    void reportProgress(const QString& label, int32_t percentage, const QString& log);
+
+private:
+    void onItemDoubleClicked(QListWidgetItem* item);
+    // Asks for image files; empty when the user cancelled.
+    std::vector<std::string> askImageFiles(const QString& filter);
+    // Loads a batch with progress reports; a failure names the file that failed.
+    std::vector<std::unique_ptr<Image>> loadBatch(const std::vector<std::string>& files);
+    void runCommand(const std::function<void()>& command);
+
+    std::optional<SfmCfg::GpsCoords> origin;
+    TiePoints tiePoints;
+    ImgGrps groups;
+    ImgGrp* currentGroup = nullptr;
+    std::optional<SfmCfg::Settings> mSfmSettings;
+};

@@ -1,0 +1,61 @@
+#pragma once
+// Driving the dashboard in tests: photographs on disk, and answers for its file and optics dialogs.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "project/AddImagesDialog.h"
+#include "project/ImageDashWidget.h"
+#include "tests/support/DialogStub.h"
+#include "tests/support/ImageFixtures.h"
+#include "tests/support/TestSupport.h"
+
+namespace kxtest {
+
+// A JPEG of the given size and tags in `dir`; returns its path as the file dialog would.
+inline QString photo(const TempDir& dir, const std::string& name, uint32_t width, uint32_t height,
+                     const ImageTags& tags = {}) {
+    const auto path = dir / name;
+    writeJpeg(path, width, height, tags);
+    return QString::fromStdString(path.string());
+}
+
+// Answers the Add Images dialog: fills the focal lengths when empty, sets "Tied Optics" and presses OK.
+inline std::function<int(QDialog&)> confirmOptics(const QString& focal, bool tied) {
+    return [focal, tied](QDialog& dialog) {
+        auto& add = dynamic_cast<AddImagesDialog&>(dialog);
+        for (const char* name : {"fx", "fy"}) {
+            QLineEdit* edit = add.findChild<QLineEdit*>(name);
+            if (edit->text().isEmpty()) {
+                edit->setText(focal);
+            }
+        }
+        add.findChild<QCheckBox*>("tiedOptics")->setChecked(tied);
+        add.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        return add.result();
+    };
+}
+
+// Adds `files` as new groups through the dashboard's own command.
+inline void addBatch(ImageDashWidget& dash, DialogStub& dialogs, const QStringList& files, bool tied,
+                     const QString& focal = "3000") {
+    dialogs.openFilesAnswer = files;
+    dialogs.execAnswer = confirmOptics(focal, tied);
+    dash.addImages();
+    dialogs.execAnswer = nullptr;
+}
+
+inline std::vector<size_t> groupSizes(const ImageDashWidget& dash) {
+    std::vector<size_t> sizes;
+    for (const auto& group : dash.getGroups()) {
+        sizes.push_back(group->images.size());
+    }
+    return sizes;
+}
+
+}  // namespace kxtest

@@ -1,0 +1,330 @@
+#include <cmath>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "project/ListItems.h"
+#include "project/SfmSettingsDialog.h"
+#include "project/Thumbnail.h"
+#include "tests/project/DashFixtures.h"
+#include "vexkit/Paths.h"
+#include "vexkit/Resources.h"
+
+using kxtest::addBatch;
+using kxtest::DialogStub;
+using kxtest::groupSizes;
+using kxtest::ImageTags;
+using kxtest::photo;
+
+namespace {
+
+QImage iconImage(const QIcon& icon) {
+    return icon.pixmap(kThumbnailSize).toImage();
+}
+
+QIcon cameraIcon() {
+    const vexkit::ResourceEntry& png = vexkit::openResource("resources/camera.png");
+    return makeQIcon(png.data, png.size, "PNG", kThumbnailSize);
+}
+
+template <typename ItemT>
+ItemT* itemOfType(const QListWidget& list, int row) {
+    QListWidgetItem* item = list.item(row);
+    EXPECT_NE(item, nullptr) << row;
+    EXPECT_EQ(item ? item->type() : -1, ItemT::kType);
+    return static_cast<ItemT*>(item);
+}
+
+QStringList menuTexts(ImageDashWidget& dash, const QPoint& pos) {
+    QStringList texts;
+    const std::unique_ptr<QMenu> menu = dash.makeContextMenu(pos);
+    for (const QAction* action : menu->actions()) {
+        texts << action->text();
+    }
+    return texts;
+}
+
+class Dashboard : public ::testing::Test {
+protected:
+    kxtest::TempDir dir;
+    DialogStub dialogs;
+    ImageDashWidget dash;
+
+    // Four photographs of one camera: 35 mm focal length 24, same size.
+    QStringList fourOfOneCamera() {
+        QStringList files;
+        for (int i = 0; i < 4; ++i) {
+            files << photo(dir, "same" + std::to_string(i) + ".jpg", 400, 300, ImageTags().focal35(24));
+        }
+        return files;
+    }
+};
+
+}  // namespace
+
+TEST_F(Dashboard, TiedOpticsMakeOneGroupElseOneGroupPerImage) {
+    const QStringList files = fourOfOneCamera();
+    addBatch(dash, dialogs, files, true);
+    ASSERT_EQ(dialogs.fileRequests.size(), 1u);
+    EXPECT_EQ(dialogs.fileRequests[0].caption, "Select one or more images");
+    EXPECT_EQ(dialogs.fileRequests[0].filter, "Images (*.jpg *.jpeg *.avif *.heif *.heic)");
+    EXPECT_EQ(dialogs.fileRequests[0].dir, toQStr(workDir()));
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4}));
+    const ImgGrp& tied = *dash.getGroups()[0];
+    // The recorded 35 mm focal length filled fx and fy; the principal point is the image centre.
+    EXPECT_NEAR(tied.fx, 24 * std::sqrt((400.0 * 400 + 300 * 300) / 1872), 0.01);
+    EXPECT_EQ(tied.fx, tied.fy);
+    EXPECT_EQ(tied.cx, 200.f);
+    EXPECT_EQ(tied.cy, 150.f);
+    EXPECT_EQ(tied.width, 400u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(QString::fromStdString(tied.images[i]->file), files[i]);
+    }
+
+    addBatch(dash, dialogs, files, false);
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4, 1, 1, 1, 1}));
+    for (size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ(dash.getGroups()[i]->fx, tied.fx);
+        EXPECT_EQ(dash.getGroups()[i]->cx, tied.cx);
+    }
+    EXPECT_EQ(dash.count(), 5) << "the group list shows every group";
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Dashboard, MixedOpticsAreRefusedWithoutAskingForThem) {
+    struct Row {
+        const char* what;
+        ImageTags second;
+        uint32_t width;
+    };
+    const Row rows[] = {
+        {"another size", ImageTags().focal35(24), 300},
+        {"another focal length", ImageTags().focal35(28), 400},
+        {"no focal length", ImageTags(), 400},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        DialogStub local;
+        local.openFilesAnswer =
+            QStringList{photo(dir, "a" + std::to_string(n) + ".jpg", 400, 300, ImageTags().focal35(24)),
+                        photo(dir, "b" + std::to_string(n) + ".jpg", row.width, 300, row.second)};
+        ++n;
+        local.execAnswer = [&](QDialog&) {
+            ADD_FAILURE() << "optics asked for mixed images: " << row.what;
+            return int(QDialog::Rejected);
+        };
+        dash.addImages();
+        ASSERT_EQ(local.messages.size(), 1u) << row.what;
+        EXPECT_EQ(local.messages[0].title, "Error:");
+        EXPECT_EQ(local.messages[0].text, "Selected images are not shot with the same optical system.");
+        EXPECT_TRUE(dash.getGroups().empty()) << row.what;
+    }
+}
+
+TEST_F(Dashboard, CancelledDialogsChangeNothing) {
+    dialogs.openFilesAnswer = QStringList();
+    dash.addImages();
+    EXPECT_TRUE(dash.getGroups().empty());
+
+    dialogs.openFilesAnswer = fourOfOneCamera();
+    dialogs.execAnswer = [](QDialog& dialog) {
+        dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
+        return dialog.result();
+    };
+    dash.addImages();
+    EXPECT_TRUE(dash.getGroups().empty());
+    EXPECT_FALSE(dash.getOrigin());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Dashboard, ProgressReportsEachFileAndOneLogLine) {
+    QSignalSpy spy(&dash, &ImageDashWidget::reportProgress);
+    addBatch(dash, dialogs, fourOfOneCamera(), true);
+    ASSERT_EQ(spy.size(), 4);
+    const int percents[] = {25, 50, 75, 100};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(spy[i][0].toString(), "Loading images");
+        EXPECT_EQ(spy[i][1].toInt(), percents[i]);
+        EXPECT_EQ(spy[i][2].toString(), i == 0 ? "Loading images" : "");
+    }
+}
+
+TEST_F(Dashboard, LoadingErrorIsShownAndLoggedAndChangesNothing) {
+    addBatch(dash, dialogs, fourOfOneCamera(), true);
+    const QString good = photo(dir, "good.jpg", 400, 300);
+    const QString bad = QString::fromStdString((dir / "broken.jpg").string());
+    kxtest::writeFile(dir / "broken.jpg", "not a photograph");
+    QSignalSpy spy(&dash, &ImageDashWidget::reportProgress);
+    dialogs.openFilesAnswer = QStringList{good, bad, good};
+    testing::internal::CaptureStdout();
+    dash.addImages();
+    dash.addImagesToGroup(dash.getGroups()[0].get());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    for (const auto& message : dialogs.messages) {
+        EXPECT_EQ(message.title, "Error");
+        EXPECT_TRUE(message.text.startsWith("Cannot load image " + bad + ": ")) << message.text.toStdString();
+    }
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4}));
+    ASSERT_GE(spy.size(), 2);
+    EXPECT_TRUE(spy.back()[2].toString().startsWith("Error: Cannot load image ")) << "a log line";
+}
+
+TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
+    addBatch(dash, dialogs, {photo(dir, "plain.jpg", 400, 300)}, true);
+    EXPECT_FALSE(dash.getOrigin()) << "no GPS in the first batch";
+    addBatch(
+        dash, dialogs,
+        {photo(dir, "g1.jpg", 400, 300, ImageTags().exifGps(47.0, 8.0, 400)),
+         photo(dir, "g2.jpg", 400, 300, ImageTags().exifGps(47.2, 8.4, 500)), photo(dir, "g3.jpg", 400, 300)},
+        true);
+    ASSERT_TRUE(dash.getOrigin());
+    const SfmCfg::GpsCoords first = *dash.getOrigin();
+    EXPECT_NEAR(first.latitude, 47.1, 1e-4);
+    EXPECT_NEAR(first.longitude, 8.2, 1e-4);
+    EXPECT_NEAR(first.altitude, 450, 1e-3);
+
+    addBatch(dash, dialogs, {photo(dir, "g4.jpg", 400, 300, ImageTags().exifGps(10, 10, 10))}, true);
+    EXPECT_EQ(dash.getOrigin()->latitude, first.latitude) << "a later batch leaves the origin";
+    dash.makeOrigin();
+    EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "makeOrigin averages everything";
+    dash.clearData();
+    EXPECT_TRUE(dash.getGroups().empty());
+    EXPECT_TRUE(dash.getOrigin()) << "clearing the data keeps the origin";
+    dash.makeOrigin();
+    EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "no image: unchanged";
+}
+
+TEST_F(Dashboard, RemovingTheLastImageLeavesAnEmptyGroup) {
+    addBatch(dash, dialogs, {photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)}, false);
+    ASSERT_EQ(groupSizes(dash), std::vector<size_t>({1, 1}));
+    ImgGrp* first = dash.getGroups()[0].get();
+    emit dash.itemDoubleClicked(itemOfType<ImageGroupItem>(dash, 0));
+    EXPECT_EQ(dash.getCurrentGroup(), first);
+    ASSERT_EQ(dash.count(), 1);
+    emit dash.itemDoubleClicked(itemOfType<ImageItem>(dash, 0));
+    EXPECT_EQ(dash.getCurrentGroup(), first) << "double-clicking an image does nothing";
+
+    dash.removeItem(dash.item(0));
+    EXPECT_EQ(dash.count(), 0);
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({0, 1}));
+    dash.showItems(nullptr);
+    ASSERT_EQ(dash.count(), 2);
+    EXPECT_EQ(iconImage(dash.item(0)->icon()), iconImage(cameraIcon())) << "an empty group shows the camera";
+
+    dash.removeItem(dash.item(0));
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({1}));
+    QListWidgetItem plain;
+    try {
+        dash.removeItem(&plain);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "unexpected item");
+    }
+}
+
+TEST_F(Dashboard, GroupIconFollowsTheNumberOfImages) {
+    addBatch(dash, dialogs, {photo(dir, "one.jpg", 400, 300)}, true);
+    addBatch(dash, dialogs, {photo(dir, "two.jpg", 400, 300), photo(dir, "three.jpg", 400, 300)}, true);
+    auto* single = itemOfType<ImageGroupItem>(dash, 0);
+    auto* pair = itemOfType<ImageGroupItem>(dash, 1);
+    EXPECT_TRUE(single->isSingle);
+    EXPECT_FALSE(pair->isSingle);
+    EXPECT_TRUE(single->text().isEmpty());
+    const QImage own = iconImage(makeQIcon(dash.getGroups()[0]->images[0]->file.c_str(), kThumbnailSize));
+    EXPECT_EQ(iconImage(single->icon()), own) << "a single image shows its own thumbnail";
+    EXPECT_EQ(iconImage(pair->icon()), iconImage(cameraIcon()));
+
+    // Without force the icon changes only when the group crosses between one and several images.
+    dash.getGroups()[1]->images.pop_back();
+    pair->update(false);
+    EXPECT_TRUE(pair->isSingle);
+    EXPECT_EQ(iconImage(pair->icon()),
+              iconImage(makeQIcon(dash.getGroups()[1]->images[0]->file.c_str(), kThumbnailSize)));
+}
+
+TEST_F(Dashboard, ContextMenuEntriesAndTheirCommands) {
+    dash.resize(800, 600);
+    dash.show();
+    addBatch(dash, dialogs, fourOfOneCamera(), true);
+    const QPoint empty(790, 590);
+    ASSERT_EQ(dash.itemAt(empty), nullptr);
+    const QPoint onFirst = dash.visualItemRect(dash.item(0)).center();
+    EXPECT_EQ(menuTexts(dash, empty), QStringList({"Add images to new groups"}));
+    EXPECT_EQ(menuTexts(dash, onFirst), QStringList({"Add images into this group", "Remove"}));
+
+    // "Add images into this group" on a group item appends to that group without asking for optics.
+    dialogs.openFilesAnswer = QStringList{photo(dir, "extra.jpg", 640, 480)};
+    dash.runMenuCommand(MenuCommand::kAddToGroup, dash.itemAt(onFirst));
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({5}));
+    EXPECT_EQ(dialogs.fileRequests.back().filter, "Images (*.jpg *.jpeg *.avif *.heif *.heic)");
+
+    emit dash.itemDoubleClicked(dash.item(0));
+    ASSERT_NE(dash.getCurrentGroup(), nullptr);
+    EXPECT_EQ(menuTexts(dash, empty), QStringList({"Add images into this group", "Go up"}));
+    EXPECT_EQ(menuTexts(dash, dash.visualItemRect(dash.item(0)).center()), QStringList({"Remove", "Go up"}));
+    dash.runMenuCommand(MenuCommand::kRemove, dash.item(4));
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4}));
+    dash.runMenuCommand(MenuCommand::kAddToGroup, nullptr);
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({5})) << "empty space inside a group adds to it";
+    EXPECT_EQ(dash.count(), 5);
+    {
+        const std::unique_ptr<QMenu> menu = dash.makeContextMenu(empty);
+        ASSERT_EQ(menu->actions().size(), 2);
+        EXPECT_EQ(menu->actions()[1]->data().toInt(), static_cast<int>(MenuCommand::kGoUp));
+    }
+
+    // The real menu: choosing "Go up" acts once the menu has closed.
+    QTimer::singleShot(0, [] {
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(popup, nullptr);
+        popup->setActiveAction(popup->actions().back());
+        QTest::keyClick(popup, Qt::Key_Return);
+    });
+    dash.showContextMenu(empty);
+    EXPECT_EQ(dash.getCurrentGroup(), nullptr);
+    EXPECT_EQ(dash.count(), 1);
+    EXPECT_EQ(dash.item(0)->type(), ImageGroupItem::kType);
+}
+
+TEST_F(Dashboard, SettingsDialogShowsDefaultsUntilConfirmedOnce) {
+    QStringList shownModels;
+    const auto look = [&](QDialog& dialog) {
+        shownModels << dialog.findChild<QComboBox*>("optModelComboBox")->currentText();
+        return int(QDialog::Rejected);
+    };
+    addBatch(dash, dialogs, {photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)}, false);
+    dialogs.execAnswer = look;
+    dash.changeSfmSettings();
+    EXPECT_FALSE(dash.getSfmSettings()) << "cancel stores nothing";
+
+    dialogs.openFilesAnswer = QStringList{photo(dir, "c.jpg", 400, 300)};
+    dash.addImagesToGroup(dash.getGroups()[0].get());
+    dialogs.execAnswer = look;
+    dash.changeSfmSettings();
+    EXPECT_EQ(shownModels, QStringList({"F1D2", "F1D5"})) << "defaults follow the images";
+
+    dialogs.execAnswer = [](QDialog& dialog) {
+        dialog.findChild<QComboBox*>("optModelComboBox")->setCurrentText("F2");
+        dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        return dialog.result();
+    };
+    dash.changeSfmSettings();
+    ASSERT_TRUE(dash.getSfmSettings());
+    EXPECT_EQ(dash.getSfmSettings()->opticModel, "F2");
+    EXPECT_EQ(dash.getSfmSettings()->nbKPoints, 10000u);
+    EXPECT_EQ(dash.getSfmSettings()->siftUpsample, true) << "400 x 300 images are small";
+
+    dash.removeItem(dash.item(1));  // a single-image project again
+    dialogs.execAnswer = look;
+    dash.changeSfmSettings();
+    EXPECT_EQ(shownModels.back(), "F2") << "after a confirmation the stored settings are shown";
+    dash.clearData();
+    EXPECT_TRUE(dash.getSfmSettings()) << "clearing the data keeps the settings";
+}

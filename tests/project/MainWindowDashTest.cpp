@@ -1,0 +1,83 @@
+#include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include <gtest/gtest.h>
+
+#include "app/MainWindow.h"
+#include "tests/project/DashFixtures.h"
+#include "vexkit/Paths.h"
+
+using kxtest::DialogStub;
+using kxtest::groupSizes;
+using kxtest::photo;
+
+namespace {
+
+template <typename T>
+T* child(const QWidget& window, const char* name) {
+    T* object = window.findChild<T*>(name);
+    EXPECT_NE(object, nullptr) << name;
+    return object;
+}
+
+}  // namespace
+
+TEST(MainWindowDashboard, MenuCommandsReachTheDashboard) {
+    kxtest::TempDir dir;
+    DialogStub dialogs;
+    MainWindow window;
+    auto* dash = child<ImageDashWidget>(window, "listWidget");
+    ASSERT_NE(dash, nullptr);
+
+    dialogs.openFilesAnswer = QStringList{photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)};
+    dialogs.execAnswer = kxtest::confirmOptics("3000", true);
+    child<QAction>(window, "actionAdd_Images")->trigger();
+    EXPECT_EQ(groupSizes(*dash), std::vector<size_t>({2}));
+    EXPECT_EQ(child<QLabel>(window, "statusLabel")->text(), "Loading images");
+    EXPECT_EQ(child<QProgressBar>(window, "progressBar")->value(), 100);
+    const QStringList lines = child<QPlainTextEdit>(window, "logWidget")->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith("] Loading images")) << lines[0].toStdString();
+
+    QString opened;
+    dialogs.execAnswer = [&](QDialog& dialog) {
+        opened = dialog.objectName();
+        return int(QDialog::Rejected);
+    };
+    child<QAction>(window, "actionSFM_Settings")->trigger();
+    EXPECT_EQ(opened, "SfmSettingsDialog");
+
+    dialogs.saveFileAnswer = QString::fromStdString((dir / "sfm.json").string());
+    child<QAction>(window, "actionSave_SFM_Config")->trigger();
+    ASSERT_FALSE(dialogs.fileRequests.empty());
+    EXPECT_EQ(dialogs.fileRequests.back().caption, "Save SFM input config");
+    EXPECT_EQ(dialogs.fileRequests.back().dir, toQStr(workDir() / "sfm.json"));
+    EXPECT_EQ(dialogs.fileRequests.back().filter, "JSON (*.json)");
+    ASSERT_TRUE(std::filesystem::exists(dir / "sfm.json"));
+
+    dash->clearData();
+    dialogs.openFileAnswer = dialogs.saveFileAnswer;
+    child<QAction>(window, "actionImport_SFM_Config")->trigger();
+    EXPECT_EQ(dialogs.fileRequests.back().caption, "Import SFM input config");
+    EXPECT_EQ(dialogs.fileRequests.back().filter, "JSON (*.json)");
+    EXPECT_EQ(groupSizes(*dash), std::vector<size_t>({2}));
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST(MainWindowDashboard, LoadingErrorReachesTheLogPaneAndTheWindowGoesOn) {
+    kxtest::TempDir dir;
+    DialogStub dialogs;
+    MainWindow window;
+    kxtest::writeFile(dir / "broken.jpg", "not a photograph");
+    dialogs.openFilesAnswer = QStringList{QString::fromStdString((dir / "broken.jpg").string())};
+    testing::internal::CaptureStdout();
+    child<QAction>(window, "actionAdd_Images")->trigger();
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, "Error");
+    const QString log = child<QPlainTextEdit>(window, "logWidget")->toPlainText();
+    EXPECT_TRUE(log.contains("] Error: Cannot load image ")) << log.toStdString();
+    EXPECT_TRUE(child<ImageDashWidget>(window, "listWidget")->getGroups().empty());
+}
