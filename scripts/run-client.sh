@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+# The same build directory as the tests: only the client target is built here.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"${KX_JOBS:-2}" --target kestrix-client
 if [ -n "${DISPLAY:-}" ]; then
   exec build/app/kestrix-client "$@"

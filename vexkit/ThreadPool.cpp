@@ -1,10 +1,17 @@
 #include "vexkit/ThreadPool.h"
 
 ThreadPool::ThreadPool(size_t nbThreads) {
-    while (mThreads.size() < nbThreads) {
-        std::thread thread(&ThreadPool::worker, this);
-        const std::thread::id id = thread.get_id();
-        mThreads.emplace(id, std::move(thread));
+    try {
+        while (mThreads.size() < nbThreads) {
+            std::thread thread(&ThreadPool::worker, this);
+            const std::thread::id id = thread.get_id();
+            mThreads.emplace(id, std::move(thread));
+        }
+    } catch (...) {
+        // No destructor runs for a half-built pool: the workers already started must be joined here,
+        // or their std::thread objects would terminate the process.
+        stop();
+        throw;
     }
 }
 
@@ -66,5 +73,13 @@ bool ThreadPool::isInWorkerThread() const noexcept {
     return mThreads.find(std::this_thread::get_id()) != mThreads.end();
 }
 
+namespace {
+// hardware_concurrency() may report 0 ("unknown"); a pool without workers would never run queued work.
+size_t defaultThreadCount() {
+    const unsigned count = std::thread::hardware_concurrency();
+    return count > 0 ? count : 1;
+}
+}  // namespace
+
 // Its destructor is the exit-time handler registered right after construction: exit runs every queued task.
-ThreadPool threadPool(std::thread::hardware_concurrency());
+ThreadPool threadPool(defaultThreadCount());

@@ -1,6 +1,7 @@
 #include "vexkit/cpp_utils.h"
 
 #include <cstddef>
+#include <filesystem>
 #include <fstream>
 
 #include "vexkit/Assert.h"
@@ -10,6 +11,10 @@ namespace vexkit {
 template <typename T>
 std::vector<T> loadBinaryFile(const char* file) {
     static_assert(sizeof(T) == 1);
+    // A directory opens as a stream whose end lies at the largest offset; its "size" would be allocated.
+    std::error_code ec;
+    const bool isDirectory = std::filesystem::is_directory(file, ec);
+    VEXKIT_REQUIRE(!isDirectory);
     std::ifstream fin(file, std::ios::binary);
     fin.seekg(0, std::ios::end);
     const std::streamoff size = fin.tellg();

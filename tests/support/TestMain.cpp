@@ -1,12 +1,46 @@
 // The one main of every test program: a QApplication (offscreen unless the test asks for another
-// platform), a fixed locale and seed, and pending deletions processed before exit.
+// platform), a fixed locale and seed, modal dialogs that fail the test instead of blocking it, and
+// pending deletions processed before exit.
 #include <clocale>
 #include <cstdlib>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLocale>
 
 #include <gtest/gtest.h>
+
+#include "app/base/Gui.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+// A test that expects a dialog installs its answers with gui::ScopedDialogHooks; any other dialog is a
+// failure, never a hang.
+gui::DialogHooks unexpectedDialogs() {
+    gui::DialogHooks hooks;
+    hooks.messageBox = [](const QString& title, const QString& text) {
+        ADD_FAILURE() << "unexpected message box \"" << title.toStdString() << "\": " << text.toStdString();
+    };
+    hooks.openFileNames = [](QWidget*, const QString& caption, const QString&, const QString&) {
+        ADD_FAILURE() << "unexpected file dialog \"" << caption.toStdString() << "\"";
+        return QStringList();
+    };
+    hooks.openFileName = [](QWidget*, const QString& caption, const QString&, const QString&) {
+        ADD_FAILURE() << "unexpected file dialog \"" << caption.toStdString() << "\"";
+        return QString();
+    };
+    hooks.saveFileName = hooks.openFileName;
+    hooks.existingDirectory = [](QWidget*, const QString& caption, const QString&) {
+        ADD_FAILURE() << "unexpected directory dialog \"" << caption.toStdString() << "\"";
+        return QString();
+    };
+    hooks.execDialog = [](QDialog& dialog) {
+        ADD_FAILURE() << "unexpected modal dialog " << dialog.objectName().toStdString();
+        return static_cast<int>(QDialog::Rejected);
+    };
+    return hooks;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -17,6 +51,7 @@ int main(int argc, char** argv) {
     std::srand(12345);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    gui::dialogHooks() = unexpectedDialogs();
     const int result = RUN_ALL_TESTS();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return result;

@@ -1,0 +1,46 @@
+#pragma once
+// Answers the client's modal dialogs for one scope and records what they were asked, so widget tests
+// drive commands that open dialogs without ever blocking.
+#include <functional>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+#include "app/base/Gui.h"
+
+namespace kxtest {
+
+class DialogStub {
+public:
+    struct Message {
+        QString title;
+        QString text;
+    };
+    struct FileRequest {
+        QString caption;
+        QString dir;
+        QString filter;
+    };
+
+    DialogStub();
+    DialogStub(const DialogStub&) = delete;
+    DialogStub& operator=(const DialogStub&) = delete;
+
+    // Answers, taken by the next dialog of each kind (empty means "cancelled").
+    QStringList openFilesAnswer;
+    QString openFileAnswer;
+    QString saveFileAnswer;
+    QString directoryAnswer;
+    // Runs in place of QDialog::exec; the default rejects.
+    std::function<int(QDialog&)> execAnswer;
+
+    // What was asked, in order.
+    std::vector<Message> messages;
+    std::vector<FileRequest> fileRequests;
+
+private:
+    gui::ScopedDialogHooks mScope;
+};
+
+}  // namespace kxtest

@@ -1,0 +1,86 @@
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "vexkit/Assert.h"
+
+TEST(Assert, FailedAssertionPrintsItsUnitAndLineThenThrows) {
+    testing::internal::CaptureStdout();
+    int line = 0;
+    try {
+        // clang-format off
+        line = __LINE__; VEXKIT_ASSERT(1 + 1 == 3);
+        // clang-format on
+        ADD_FAILURE() << "no throw";
+    } catch (const vexkit::AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "1 + 1 == 3");
+        EXPECT_STREQ(e.file, "AssertTest");
+        EXPECT_EQ(e.line, line);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error AssertTest:" + std::to_string(line) + ": failed assertion 1 + 1 == 3\n");
+}
+
+TEST(Assert, PassingChecksDoNothingAndEvaluateOnce) {
+    int calls = 0;
+    auto check = [&] { return ++calls > 0; };
+    testing::internal::CaptureStdout();
+    VEXKIT_ASSERT(check());
+    VEXKIT_REQUIRE(check());
+    VEXKIT_WARN_UNLESS(check());
+    vexkit::impl::assertImpl(true, "x", "unit", 1);
+    impl::requireImpl(true, "unit", 1, "f", "x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(calls, 3);
+}
+
+TEST(Assert, AssertImplReportsTheGivenSite) {
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(vexkit::impl::assertImpl(false, "n > 0", "ImageReader", 42), vexkit::AssertionFailure);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error ImageReader:42: failed assertion n > 0\n");
+}
+
+TEST(Assert, RequirementThrowsTheGlobalFailureSilently) {
+    testing::internal::CaptureStdout();
+    int line = 0;
+    try {
+        // clang-format off
+        line = __LINE__; VEXKIT_REQUIRE(sizeof(int) == 0);
+        // clang-format on
+        ADD_FAILURE() << "no throw";
+    } catch (const AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "sizeof(int) == 0");
+        EXPECT_STREQ(e.expression, "sizeof(int) == 0");
+        EXPECT_STREQ(e.file, "AssertTest");
+        EXPECT_EQ(e.line, line);
+        EXPECT_STREQ(e.function, "TestBody");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(Assert, ExceptionHierarchyLetsCallersCatchBroadly) {
+    // vexkit::AssertionFailure is a vexkit::Exception is a std::runtime_error; the global one is a
+    // plain std::exception, deliberately outside that family.
+    try {
+        VEXKIT_THROW("You should never reach here\n");
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "You should never reach here\n");
+        const auto* ex = dynamic_cast<const vexkit::Exception*>(&e);
+        ASSERT_NE(ex, nullptr);
+        EXPECT_STREQ(ex->file, "AssertTest");
+        EXPECT_EQ(dynamic_cast<const vexkit::AssertionFailure*>(&e), nullptr);
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(VEXKIT_ASSERT(false), vexkit::Exception);
+    testing::internal::GetCapturedStdout();
+    EXPECT_THROW(VEXKIT_REQUIRE(false), std::exception);
+}
+
+TEST(Assert, WarningPrintsAndGoesOn) {
+    testing::internal::CaptureStdout();
+    VEXKIT_WARN_UNLESS(2 < 1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("2 < 1"), std::string::npos) << out;
+    EXPECT_NE(out.find("AssertTest"), std::string::npos) << out;
+}

@@ -1,0 +1,103 @@
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+#include "vexkit/Resources.h"
+
+namespace {
+void expectFilesystemError(void (*call)(), const char* path, std::errc code) {
+    try {
+        call();
+        ADD_FAILURE() << "no error for " << path;
+    } catch (const std::filesystem::filesystem_error& e) {
+        EXPECT_EQ(e.code(), std::make_error_code(code)) << path;
+        EXPECT_EQ(e.path1().string(), path);
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+}
+}  // namespace
+
+TEST(Resources, CameraIconIsAPngOfTheCheckedInBytes) {
+    const vexkit::ResourceEntry& icon = vexkit::openResource("resources/camera.png");
+    EXPECT_EQ(icon.path, "resources/camera.png");
+    EXPECT_FALSE(icon.isDirectory);
+    ASSERT_NE(icon.data, nullptr);
+    EXPECT_EQ(icon.data[icon.size], 0);  // the terminator after the bytes
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(icon.data, static_cast<int>(icon.size), "PNG"));
+    EXPECT_FALSE(image.isNull());
+    EXPECT_EQ(icon.bytes(), kxtest::readFile(kxtest::sourceDir() / "viewer/resources/camera.png"));
+}
+
+TEST(Resources, TableHoldsEveryShaderOfTheSourceTree) {
+    const std::filesystem::path shaders = kxtest::sourceDir() / "viewer/shaders";
+    size_t nbShaders = 0;
+    if (std::filesystem::is_directory(shaders)) {
+        for (const auto& entry : std::filesystem::directory_iterator(shaders)) {
+            if (entry.path().extension() != ".glsl") {
+                continue;
+            }
+            const std::string path = "shaders/" + entry.path().filename().string();
+            SCOPED_TRACE(path);
+            const vexkit::ResourceEntry& file = vexkit::openResource(path);
+            EXPECT_EQ(file.bytes(), kxtest::readFile(entry.path()));
+            // Shader sources are passed on as C strings.
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data)).size(), file.size);
+            ++nbShaders;
+        }
+    }
+    EXPECT_EQ(vexkit::listResources("shaders").size(), nbShaders);
+}
+
+TEST(Resources, DirectoriesAreListedButNotOpened) {
+    for (const char* dir : {"shaders", "resources"}) {
+        const vexkit::ResourceEntry* entry = vexkit::findResource(dir);
+        ASSERT_NE(entry, nullptr) << dir;
+        EXPECT_TRUE(entry->isDirectory);
+        EXPECT_EQ(entry->data, nullptr);
+    }
+    const auto pictures = vexkit::listResources("resources");
+    EXPECT_NE(std::find(pictures.begin(), pictures.end(), "resources/camera.png"), pictures.end());
+    for (const auto& path : vexkit::listResources("shaders")) {
+        EXPECT_EQ(path.substr(0, 8), "shaders/");
+    }
+    expectFilesystemError([] { vexkit::openResource("shaders"); }, "shaders", std::errc::is_a_directory);
+    expectFilesystemError([] { vexkit::listResources("resources/camera.png"); }, "resources/camera.png",
+                          std::errc::not_a_directory);
+}
+
+TEST(Resources, UnknownPathsFailAsMissingFilesNamingThePath) {
+    for (const char* path : {"shaders/none.glsl", "camera.png", "/resources/camera.png", "resources/",
+                             "./resources/camera.png", "RESOURCES/camera.png", ""}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(vexkit::findResource(path), nullptr);
+        try {
+            vexkit::openResource(path);
+            ADD_FAILURE() << "opened";
+        } catch (const std::system_error& e) {  // the filesystem error is a system error
+            EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+    }
+    expectFilesystemError([] { vexkit::listResources("textures"); }, "textures",
+                          std::errc::no_such_file_or_directory);
+}
+
+TEST(Resources, EntriesAreUniqueAndOnlyUnderKnownDirectories) {
+    const auto entries = vexkit::resourceEntries();
+    for (const vexkit::ResourceEntry* entry : entries) {
+        EXPECT_EQ(vexkit::findResource(entry->path), entry) << entry->path;
+        if (!entry->isDirectory) {
+            const auto slash = entry->path.find('/');
+            ASSERT_NE(slash, std::string_view::npos) << entry->path;
+            const vexkit::ResourceEntry* parent = vexkit::findResource(entry->path.substr(0, slash));
+            ASSERT_NE(parent, nullptr) << entry->path;
+            EXPECT_TRUE(parent->isDirectory);
+        }
+    }
+}
