@@ -1,0 +1,105 @@
+#include "config/JsonIo.h"
+
+#include <streambuf>
+
+namespace kxjson {
+namespace {
+
+// Reads a piece of memory through std::istream without copying it.
+class ViewBuf : public std::streambuf {
+public:
+    explicit ViewBuf(std::string_view text) {
+        char* begin = const_cast<char*>(text.data());  // only ever read
+        setg(begin, begin, begin + text.size());
+    }
+};
+
+const char* describe(rapidjson::ParseErrorCode code) {
+    switch (code) {
+        case rapidjson::kParseErrorDocumentEmpty:
+            return "the document is empty";
+        case rapidjson::kParseErrorDocumentRootNotSingular:
+            return "the root value is followed by other values";
+        case rapidjson::kParseErrorValueInvalid:
+            return "invalid value";
+        case rapidjson::kParseErrorObjectMissName:
+            return "missing a name for an object member";
+        case rapidjson::kParseErrorObjectMissColon:
+            return "missing a colon after an object member name";
+        case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
+            return "missing a comma or '}' after an object member";
+        case rapidjson::kParseErrorArrayMissCommaOrSquareBracket:
+            return "missing a comma or ']' after an array element";
+        case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+            return "incorrect hexadecimal digit after \\u escape in a string";
+        case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+            return "invalid surrogate pair in a string";
+        case rapidjson::kParseErrorStringEscapeInvalid:
+            return "invalid escape character in a string";
+        case rapidjson::kParseErrorStringMissQuotationMark:
+            return "missing a closing quotation mark in a string";
+        case rapidjson::kParseErrorStringInvalidEncoding:
+            return "invalid encoding in a string";
+        case rapidjson::kParseErrorNumberTooBig:
+            return "number too big to be stored in a double";
+        case rapidjson::kParseErrorNumberMissFraction:
+            return "missing the fraction part of a number";
+        case rapidjson::kParseErrorNumberMissExponent:
+            return "missing the exponent of a number";
+        case rapidjson::kParseErrorTermination:
+            return "parsing was stopped";
+        case rapidjson::kParseErrorUnspecificSyntaxError:
+            return "syntax error";
+        case rapidjson::kParseErrorNone:
+            break;
+    }
+    return "unknown error";
+}
+
+// The archive keeps the parser's error to itself and only fails later on the empty document; a second,
+// allocation-free pass over the same text finds what the parser objected to.
+void throwIfNotJson(std::string_view text) {
+    ViewBuf buf(text);
+    std::istream is(&buf);
+    rapidjson::IStreamWrapper stream(is);
+    rapidjson::BaseReaderHandler<> ignore;
+    rapidjson::Reader reader;
+    const rapidjson::ParseResult result = reader.Parse<rapidjson::kParseDefaultFlags>(stream, ignore);
+    if (result.IsError()) {
+        throw ParseError(result.Offset(), describe(result.Code()));
+    }
+}
+
+}  // namespace
+
+ParseError::ParseError(std::size_t offset, const std::string& reason)
+    : cereal::Exception("JSON parse error at offset " + std::to_string(offset) + ": " + reason),
+      mOffset(offset) {}
+
+cereal::JSONOutputArchive::Options outputOptions() {
+    return cereal::JSONOutputArchive::Options(
+        rapidjson::Writer<rapidjson::OStreamWrapper>::kDefaultMaxDecimalPlaces,
+        cereal::JSONOutputArchive::Options::IndentChar::space, 4);
+}
+
+std::unique_ptr<cereal::JSONInputArchive> openInput(std::string_view text) {
+    ViewBuf buf(text);
+    std::istream is(&buf);
+    try {
+        return std::make_unique<cereal::JSONInputArchive>(is);
+    } catch (const cereal::RapidJSONException&) {
+        throwIfNotJson(text);
+        throw;
+    }
+}
+
+std::unique_ptr<cereal::JSONInputArchive> openInput(std::istream& is) {
+    std::string text;
+    char chunk[1 << 16];
+    while (is.read(chunk, sizeof(chunk)) || is.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(is.gcount()));
+    }
+    return openInput(std::string_view(text));
+}
+
+}  // namespace kxjson

@@ -1,0 +1,88 @@
+// The reader's memory must follow what it has actually read, not the element counts a text announces:
+// a few megabytes of "[0,0,0,..." must not make it allocate a large record per element up front.
+// This program replaces the global operator new to see the largest single request.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "config/JsonIo.h"
+#include "config/SfmCfgJson.h"
+
+namespace {
+std::atomic<bool> gWatching{false};
+std::atomic<std::size_t> gLargest{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (gWatching.load(std::memory_order_relaxed)) {
+        std::size_t seen = gLargest.load(std::memory_order_relaxed);
+        while (size > seen && !gLargest.compare_exchange_weak(seen, size)) {
+        }
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+// The largest single allocation while reading text, and whether the read failed.
+std::size_t largestAllocationReading(const std::string& text, bool& failed) {
+    gLargest = 0;
+    gWatching = true;
+    failed = false;
+    try {
+        std::istringstream is(text);
+        readSfmCfg(is);
+    } catch (const cereal::Exception&) {
+        failed = true;
+    }
+    gWatching = false;
+    return gLargest;
+}
+
+std::string zeros(std::size_t n) {
+    std::string s;
+    s.reserve(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        s += i ? ",0" : "0";
+    }
+    return s;
+}
+
+TEST(SfmCfgReadMemory, AnnouncedCountsDoNotAllocateAhead) {
+    const std::size_t n = 1 << 20;
+    const struct {
+        std::string text;
+        std::size_t elementSize;
+    } rows[] = {
+        {"{\"cameras\": [], \"images\": [" + zeros(n) + "]}", sizeof(SfmCfg::Image)},
+        {"{\"cameras\": [" + zeros(n) + "], \"images\": []}", sizeof(SfmCfg::Camera)},
+        {"{\"cameras\": [], \"tiePoints\": [" + zeros(n) + "], \"images\": []}",
+         sizeof(std::optional<SfmCfg::Location>)},
+    };
+    for (const auto& row : rows) {
+        bool failed = false;
+        const std::size_t largest = largestAllocationReading(row.text, failed);
+        EXPECT_TRUE(failed);
+        // Buffering the text itself may take up to twice its size; reading ahead would ask for
+        // n * elementSize (20 to 100 times the text) at once.
+        EXPECT_LE(largest, 2 * row.text.size());
+        EXPECT_GT(n * row.elementSize, 8 * row.text.size());
+    }
+}
+
+}  // namespace
