@@ -6,7 +6,8 @@
 
 namespace kxmodel {
 
-ByteSource::ByteSource(std::istream& in, size_t bufferSize) : mBuf(in.rdbuf()), mData(bufferSize) {
+ByteSource::ByteSource(std::istream& in, size_t bufferSize) : mBuf(in.rdbuf()) {
+    mData.resize(64);
     if (!mBuf || !in.good()) {
         mBuf = nullptr;
         mEof = true;
@@ -20,6 +21,8 @@ ByteSource::ByteSource(std::istream& in, size_t bufferSize) : mBuf(in.rdbuf()), 
             mUnbuffered = static_cast<uint64_t>(end - cur);
         }
     }
+    // A small stream needs no more buffer than its size.
+    mData.resize(static_cast<size_t>(std::clamp<uint64_t>(mUnbuffered.value_or(bufferSize), 64, bufferSize)));
 }
 
 std::optional<uint64_t> ByteSource::remaining() const {

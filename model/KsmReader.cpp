@@ -28,8 +28,10 @@ constexpr Layout kMeasurementLayout = {4, 4, 4};
 
 // The smallest capture: two indices, the measurement and path counts, the digest.
 constexpr uint64_t kMinCaptureBytes = 4 + 4 + 8 + 8 + 16;
-// Growth step where the stream cannot say how many bytes remain.
-constexpr size_t kChunkBytes = size_t(1) << 20;
+// Where the stream cannot say how many bytes remain, lists grow as their data arrives: the first step
+// is small and each next one doubles, up to a cap.
+constexpr uint64_t kFirstStepBytes = 4096;
+constexpr uint64_t kMaxStepBytes = uint64_t(1) << 26;
 
 class Archive {
 public:
@@ -60,8 +62,8 @@ public:
         if (rem && n > *rem / sizeof(T)) {
             cut(layout, sizeof(T), *rem);
         }
-        const uint64_t step = rem ? n : std::max<uint64_t>(1, kChunkBytes / sizeof(T));
-        for (uint64_t done = 0; done < n;) {
+        uint64_t step = rem ? n : std::max<uint64_t>(1, kFirstStepBytes / sizeof(T));
+        for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes / sizeof(T))) {
             const size_t k = static_cast<size_t>(std::min(n - done, step));
             out.resize(done + k);
             const size_t bytes = k * sizeof(T);
@@ -83,8 +85,8 @@ public:
         if (rem && n > *rem) {
             shortRead(n, *rem);
         }
-        const uint64_t step = rem ? n : kChunkBytes;
-        for (uint64_t done = 0; done < n;) {
+        uint64_t step = rem ? n : kFirstStepBytes;
+        for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes)) {
             const size_t k = static_cast<size_t>(std::min(n - done, step));
             out.resize(done + k);
             const size_t got = mSrc.read(out.data() + done, k);

@@ -155,6 +155,9 @@ void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets*
                 if (!parseInteger(token, p.countType, items)) {
                     failValue(token, p.countType, e, p);
                 }
+                if (items < 0) {
+                    plyFail("negative list length in element " + e.name);
+                }
                 for (int64_t i = 0; i < items; ++i) {
                     tokens.next();
                 }

@@ -6,7 +6,7 @@
 namespace kxmodel {
 
 // Where the stream cannot say how much remains, results grow as the data arrives.
-constexpr uint64_t kBlindReserve = 1 << 16;
+constexpr uint64_t kBlindReserve = 1024;
 
 void plyFail(const std::string& what) {
     throw std::runtime_error("PLY parser: " + what);
