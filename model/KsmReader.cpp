@@ -9,6 +9,7 @@
 
 #include "model/ByteOrder.h"
 #include "model/ByteSource.h"
+#include "model/HugePages.h"
 #include "model/KsmModel.h"
 
 namespace ksm {
@@ -61,6 +62,9 @@ public:
         const auto rem = mSrc.remaining();
         if (rem && n > *rem / sizeof(T)) {
             cut(layout, sizeof(T), *rem);
+        }
+        if (rem) {
+            kxmodel::reserveLarge(out, static_cast<size_t>(n));
         }
         uint64_t step = rem ? n : std::max<uint64_t>(1, kFirstStepBytes / sizeof(T));
         for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes / sizeof(T))) {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "model/ByteSource.h"
+#include "model/HugePages.h"
 #include "model/PlyDecode.h"
 
 namespace kxmodel {
@@ -137,10 +138,10 @@ void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets*
         }
         const size_t reserve = initialReserve(e.count, rem);
         if (t->keepsPositions()) {
-            t->positions->reserve(reserve);
+            reserveLarge(*t->positions, reserve);
         }
         if (t->keepsColors()) {
-            t->colors->reserve(reserve);
+            reserveLarge(*t->colors, reserve);
         }
     }
     Tokens tokens(src, e);

@@ -5,6 +5,7 @@
 
 #include "model/ByteOrder.h"
 #include "model/ByteSource.h"
+#include "model/HugePages.h"
 #include "model/PlyDecode.h"
 
 namespace kxmodel {
@@ -113,10 +114,10 @@ void readFixed(ByteSource& src, const PlyElement& e, bool swap, const VertexTarg
     const size_t stride = layout.stride();
     const size_t reserve = initialReserve(e.count, src.remaining());
     if (t.keepsPositions()) {
-        t.positions->reserve(reserve);
+        reserveLarge(*t.positions, reserve);
     }
     if (t.keepsColors()) {
-        t.colors->reserve(reserve);
+        reserveLarge(*t.colors, reserve);
     }
     for (uint64_t done = 0; done < e.count;) {
         const std::string_view view = src.peek(stride);
@@ -141,10 +142,10 @@ void readFixed(ByteSource& src, const PlyElement& e, bool swap, const VertexTarg
 void readVariable(ByteSource& src, const PlyElement& e, bool swap, const VertexTargets* t) {
     const size_t reserve = initialReserve(e.count, src.remaining());
     if (t && t->keepsPositions()) {
-        t->positions->reserve(reserve);
+        reserveLarge(*t->positions, reserve);
     }
     if (t && t->keepsColors()) {
-        t->colors->reserve(reserve);
+        reserveLarge(*t->colors, reserve);
     }
     std::array<double, 3> pos{};
     std::array<unsigned char, 3> col{};
