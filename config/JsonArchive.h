@@ -8,7 +8,7 @@
 // - when read, it counts only when it is the member at the current reading position (the reader does
 //   not search for it); otherwise it becomes empty and the position stays;
 // - optionals without a name (array elements) keep cereal's {"nullopt", "data"} object form.
-// Fixed arrays are JSON arrays of their length; a FileKey is a JSON string (config/JsonWire.h).
+// Fixed arrays are JSON arrays of their length; a FileKey is a JSON string (config/FileKeyJson.h).
 #ifdef RAPIDJSON_READER_H_
 #error "config/JsonArchive.h must be included before cereal's JSON archive and before any RapidJSON header"
 #endif

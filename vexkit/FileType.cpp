@@ -1,6 +1,5 @@
 #include "vexkit/FileType.h"
 
-#include <cctype>
 #include <stdexcept>
 #include <utility>
 
@@ -17,8 +16,12 @@ constexpr const char* kCanonical[] = {".jpg",  ".avif", ".heif", ".jxl", ".json"
 
 std::string getFileExtension(const std::filesystem::path& file) {
     std::string ext = file.extension().u8string();
+    // ASCII only: every known extension is ASCII, and a locale's tolower would turn "I" into a dotless
+    // i under Turkish rules or rewrite the bytes of UTF-8 sequences under a single-byte locale.
     for (char& c : ext) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
     }
     return ext;
 }

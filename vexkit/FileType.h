@@ -17,7 +17,7 @@ enum class FileType : uint32_t {
 };
 
 // The extension as std::filesystem defines it (".gz" of "a.tar.gz", empty for ".hidden"), in UTF-8,
-// lowercased.
+// with its ASCII letters lowercased.
 std::string getFileExtension(const std::filesystem::path& file);
 
 // Maps a lowercased extension to its kind; throws std::runtime_error("unknown extension") otherwise.

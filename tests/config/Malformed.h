@@ -3,7 +3,6 @@
 // the wrong JSON type. Deterministic for a given seed.
 #include <cstddef>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -48,19 +47,22 @@ inline std::vector<std::string> mutations(const std::string& text, std::size_t c
     return out;
 }
 
-// Copies of a pretty-printed text with one member's scalar value replaced by a value of each JSON type.
+// Copies of a text with one member's scalar value replaced by a value of each JSON type.
 inline std::vector<std::string> wrongTypes(const std::string& text) {
     static const char* const kValues[] = {"null",       "true",  "0",  "-1", "1.5",
                                           "4294967296", "\"s\"", "[]", "{}"};
-    static const std::regex kScalarMember(R"(("[A-Za-z]+": )([^\[{\n,]+))");
     std::vector<std::string> out;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), kScalarMember);
-         it != std::sregex_iterator(); ++it) {
-        const auto& value = (*it)[2];
-        const std::size_t at = static_cast<std::size_t>(value.first - text.begin());
+    // A member is a quoted name, a colon and a blank; its value runs to the next ',', '}', ']' or line end.
+    for (std::size_t colon = text.find("\": "); colon != std::string::npos;
+         colon = text.find("\": ", colon + 1)) {
+        const std::size_t at = colon + 3;
+        if (at >= text.size() || text[at] == '[' || text[at] == '{') {
+            continue;
+        }
+        const std::size_t end = text.find_first_of(",}]\n", at);
+        const std::size_t length = (end == std::string::npos ? text.size() : end) - at;
         for (const char* replacement : kValues) {
-            out.push_back(
-                std::string(text).replace(at, static_cast<std::size_t>(value.length()), replacement));
+            out.push_back(std::string(text).replace(at, length, replacement));
         }
     }
     return out;

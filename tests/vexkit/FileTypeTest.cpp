@@ -77,6 +77,8 @@ TEST(FileType, OutOfRangeKindHasNoExtension) {
     }
 }
 
-TEST(FileType, NonAsciiExtensionComesBackAsUtf8) {
-    EXPECT_EQ(getFileExtension(std::filesystem::u8path(u8"photo.JPG\u00e9")), u8".jpg\u00e9");
+TEST(FileType, NonAsciiBytesOfAnExtensionAreLeftAsTheyAre) {
+    // Whatever the process locale, only ASCII letters are lowered; UTF-8 sequences stay intact.
+    EXPECT_EQ(getFileExtension(std::filesystem::u8path(u8"photo.JPG\u00c9")), u8".jpg\u00c9");
+    EXPECT_EQ(getFileExtension(std::filesystem::u8path(u8"\u0424\u041e\u0422\u041e.HEIC")), ".heic");
 }

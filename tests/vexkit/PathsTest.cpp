@@ -45,8 +45,3 @@ TEST(Paths, NonLatinNamesNameTheSameFileOnDisk) {
         EXPECT_EQ(kxtest::readFile(dir.path() / toPath(text)), name);
     }
 }
-
-TEST(Paths, EmptyTextIsAnEmptyPath) {
-    EXPECT_TRUE(toPath(QString()).empty());
-    EXPECT_TRUE(toQStr(std::filesystem::path()).isEmpty());
-}

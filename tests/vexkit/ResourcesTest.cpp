@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -11,11 +10,6 @@
 #include "vexkit/Resources.h"
 
 namespace {
-std::filesystem::path sourceDir() {
-    const char* dir = std::getenv("KX_SOURCE_DIR");
-    return dir ? std::filesystem::path(dir) : std::filesystem::path();
-}
-
 void expectFilesystemError(void (*call)(), const char* path, std::errc code) {
     try {
         call();
@@ -37,13 +31,11 @@ TEST(Resources, CameraIconIsAPngOfTheCheckedInBytes) {
     QImage image;
     ASSERT_TRUE(image.loadFromData(icon.data, static_cast<int>(icon.size), "PNG"));
     EXPECT_FALSE(image.isNull());
-    ASSERT_FALSE(sourceDir().empty());
-    EXPECT_EQ(icon.bytes(), kxtest::readFile(sourceDir() / "viewer/resources/camera.png"));
+    EXPECT_EQ(icon.bytes(), kxtest::readFile(kxtest::sourceDir() / "viewer/resources/camera.png"));
 }
 
 TEST(Resources, TableHoldsEveryShaderOfTheSourceTree) {
-    ASSERT_FALSE(sourceDir().empty());
-    const std::filesystem::path shaders = sourceDir() / "viewer/shaders";
+    const std::filesystem::path shaders = kxtest::sourceDir() / "viewer/shaders";
     size_t nbShaders = 0;
     if (std::filesystem::is_directory(shaders)) {
         for (const auto& entry : std::filesystem::directory_iterator(shaders)) {

@@ -1,0 +1,38 @@
+#pragma once
+// Reading of the data of one PLY element, shared by the PLY reader's translation units.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/PlyHeader.h"
+
+namespace kxmodel {
+
+class ByteSource;
+
+// What to keep of the vertex element: the indices of x, y, z and red, green, blue among its
+// properties (-1: not kept). Kept properties are scalars of a type they can be read as.
+struct VertexTargets {
+    std::array<int, 3> pos{-1, -1, -1};
+    std::array<int, 3> col{-1, -1, -1};
+    std::vector<std::array<double, 3>>* positions = nullptr;
+    std::vector<std::array<unsigned char, 3>>* colors = nullptr;
+
+    bool keepsPositions() const { return pos[0] >= 0; }
+    bool keepsColors() const { return col[0] >= 0; }
+};
+
+// Reads (targets given) or skips (targets null) every entry of the element.
+void readBinaryElement(ByteSource& src, const PlyElement& element, bool swap, const VertexTargets* targets);
+void readAsciiElement(ByteSource& src, const PlyElement& element, const VertexTargets* targets);
+
+[[noreturn]] void plyFail(const std::string& what);
+// Fails unless `count` entries of at least `minEntryBytes` each fit in the bytes that remain.
+void checkEntriesFit(const PlyElement& element, uint64_t minEntryBytes, std::optional<uint64_t> remaining);
+[[noreturn]] void failTruncated(const PlyElement& element);
+// How many entries to reserve before reading: all where the bytes are known to be there.
+size_t initialReserve(uint64_t count, std::optional<uint64_t> remaining);
+
+}  // namespace kxmodel

@@ -1,0 +1,98 @@
+// Many parseExif calls at once on the process-wide pool must give the records of one-by-one calls.
+#include <future>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "metadata/parseExif.h"
+#include "tests/metadata/MetaDataPrint.h"
+#include "tests/support/ImageFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "vexkit/ThreadPool.h"
+
+namespace {
+
+using kxtest::ImageTags;
+using Result = std::variant<ImgMetaData, std::string>;  // a record or the error's text
+
+Result parseOrError(const std::string& path) {
+    try {
+        return parseExif(path.c_str());
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+}
+
+std::vector<std::string> makeFiles(const kxtest::TempDir& dir) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        ImageTags tags;
+        tags.exifMake(i % 2 ? "DJI" : "Other").focal35(20 + i).exifGps(40 + i * 0.5, -70 - i, 100 + i);
+        tags.droneGps(10 + i, 20 + i, 30 + i).setXmp("Xmp.drone-dji.RelativeAltitude", std::to_string(i));
+        tags.setXmp("Xmp.drone-dji.GimbalRollDegree", "0")
+            .setXmp("Xmp.drone-dji.GimbalPitchDegree", std::to_string(-i))
+            .setXmp("Xmp.drone-dji.GimbalYawDegree", std::to_string(i * 10));
+        if (i % 3 == 0) {
+            tags.setXmp("Xmp.drone-dji.DewarpData",
+                        "d;" + std::to_string(1000 + i) + ",1001,1,2,0.1,0.2,0,0,0.3");
+        }
+        const std::string stem = (dir / ("img" + std::to_string(i))).string();
+        kxtest::writeJpeg(stem + ".jpg", 64 + 16 * i, 64, tags);
+        files.push_back(stem + ".jpg");
+        kxtest::writeHeif(stem + (i % 2 ? ".heic" : ".avif"), 64, 64 + 16 * i, tags);
+        files.push_back(stem + (i % 2 ? ".heic" : ".avif"));
+    }
+    // Files that fail must fail the same way under load.
+    kxtest::writeJpeg(dir / "reversed.jpg", 64, 64, ImageTags().setXmp("Xmp.drone-dji.GimbalReverse", "1"));
+    kxtest::writeJpeg(dir / "partial-rtk.jpg", 64, 64, ImageTags().setXmp("Xmp.drone-dji.RtkStdHgt", "1"));
+    files.push_back((dir / "reversed.jpg").string());
+    files.push_back((dir / "partial-rtk.jpg").string());
+    return files;
+}
+
+TEST(ConcurrentParse, SameRecordsAsOneByOne) {
+    kxtest::TempDir dir;
+    std::vector<std::string> files = makeFiles(dir);
+    const size_t partialRtk = files.size() - 1;
+    const std::filesystem::path shared = kxtest::sharedTestData();
+    if (!shared.empty()) {
+        for (const char* sub : {"images-drone", "images-heif", "images-avif"}) {
+            for (const auto& entry : std::filesystem::directory_iterator(shared / sub)) {
+                if (entry.is_regular_file()) {
+                    files.push_back(entry.path().string());
+                }
+            }
+        }
+    }
+    // All at once first, several rounds, so that first uses of the shared set-up also race.
+    constexpr int kRounds = 4;
+    std::vector<std::future<Result>> futures;
+    for (int round = 0; round < kRounds; ++round) {
+        for (const std::string& file : files) {
+            futures.push_back(threadPool.enqueueStd([file] { return parseOrError(file); }));
+        }
+    }
+    std::vector<Result> concurrent;
+    for (auto& f : futures) {
+        concurrent.push_back(f.get());
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i]);
+        const Result serial = parseOrError(files[i]);
+        for (int round = 0; round < kRounds; ++round) {
+            const Result& r = concurrent[round * files.size() + i];
+            ASSERT_EQ(r.index(), serial.index());
+            if (const auto* record = std::get_if<ImgMetaData>(&serial)) {
+                EXPECT_EQ(std::get<ImgMetaData>(r), *record);
+            } else {
+                EXPECT_EQ(std::get<std::string>(r), std::get<std::string>(serial));
+            }
+        }
+    }
+    ASSERT_TRUE(std::holds_alternative<std::string>(concurrent[partialRtk]));
+    EXPECT_EQ(std::get<std::string>(concurrent[partialRtk]), "bad optional access");
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "model/PlyData.h"
+#include "tests/model/PlySamples.h"
+#include "tests/model/StreamHelpers.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using kxtest::CloudLayout;
+using kxtest::PlyOut;
+
+const char* formatName(PlyOut f) {
+    return f == PlyOut::kAscii ? "ascii" : f == PlyOut::kBinaryLittleEndian ? "binle" : "binbe";
+}
+
+void expectCloud(const kxply::PLYData& ply, const kxtest::Cloud& cloud, bool colors = true) {
+    EXPECT_EQ(ply.getVertexPositions(), cloud.positions);
+    if (colors) {
+        EXPECT_EQ(ply.getVertexColors(), cloud.colors);
+    }
+}
+
+TEST(PlyReader, EveryFormatTypeAndElementOrderReadsTheSameCloud) {
+    const kxtest::Cloud cloud = kxtest::makeCloud(300, 1);
+    for (PlyOut format : {PlyOut::kAscii, PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
+        for (const char* xyz : {"float", "float32", "double", "float64"}) {
+            for (int variant = 0; variant < 4; ++variant) {
+                CloudLayout l;
+                l.format = format;
+                l.xyzType = xyz;
+                l.colorType = variant == 3 ? "uint8" : "uchar";
+                l.extras = variant >= 2;
+                l.nbFaces = variant == 0 ? 0 : 40;
+                l.facesFirst = variant == 1 || variant == 3;
+                l.faceCountType = variant == 1 ? "uchar" : variant == 2 ? "int16" : "uint32";
+                l.faceIndexType = variant == 1 ? "int" : variant == 2 ? "uint16" : "int8";
+                SCOPED_TRACE(std::string(formatName(format)) + " " + xyz + " variant " +
+                             std::to_string(variant));
+                const std::string bytes = kxtest::cloudBytes(cloud, l);
+                std::istringstream in(bytes);
+                expectCloud(kxply::PLYData(in), cloud);
+                kxtest::PipeStream pipe(bytes, 1000);
+                expectCloud(kxply::PLYData(pipe), cloud);
+            }
+        }
+    }
+}
+
+TEST(PlyReader, ReadsFromAFileName) {
+    kxtest::TempDir dir;
+    const kxtest::Cloud cloud = kxtest::makeCloud(1000, 2);
+    const auto path = dir / "cloud.ply";
+    kxtest::writeFile(path, kxtest::cloudBytes(cloud, {}));
+    expectCloud(kxply::PLYData(path.string(), false), cloud);
+    try {
+        kxply::PLYData((dir / "missing.ply").string());
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("PLY parser: Could not open file", 0), 0u) << e.what();
+    }
+    EXPECT_THROW(kxply::PLYData(dir.path().string()), std::runtime_error);
+}
+
+TEST(PlyReader, ZeroVerticesAndHeaderOddities) {
+    for (PlyOut format : {PlyOut::kAscii, PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
+        CloudLayout l;
+        l.format = format;
+        l.nbFaces = 3;
+        std::istringstream in(kxtest::cloudBytes({}, l));
+        const kxply::PLYData ply(in);
+        EXPECT_TRUE(ply.getVertexPositions().empty());
+        EXPECT_TRUE(ply.getVertexColors().empty());
+    }
+    // Windows line ends, obj_info and blank header lines.
+    std::istringstream crlf(
+        "ply\r\nformat ascii 1.0\r\nobj_info made by hand\r\n\r\nelement vertex 2\r\nproperty float x\r\n"
+        "property float y\r\nproperty float z\r\nend_header\r\n1 2 3\r\n+4 -5e1 .5\r\n");
+    const kxply::PLYData ply(crlf);
+    const std::vector<std::array<double, 3>> expected = {{1, 2, 3}, {4, -50, 0.5}};
+    EXPECT_EQ(ply.getVertexPositions(), expected);
+}
+
+// A small valid file around the given vertex header and data.
+std::string asciiFile(const std::string& vertexHeader, const std::string& data, size_t count = 1) {
+    return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(count) + "\n" + vertexHeader +
+           "end_header\n" + data;
+}
+const std::string kXyz = "property float x\nproperty float y\nproperty float z\n";
+const std::string kRgb = "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+
+enum class Stage { kParse, kPositions, kColors };
+
+struct ErrorCase {
+    const char* name;
+    std::string bytes;
+    Stage stage;
+    std::string message;  // the whole message, or its start when it ends with "*"
+};
+
+std::string binaryVertices(uint64_t declared, size_t present) {
+    std::string s = "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(declared) +
+                    "\n" + kXyz + kRgb + "end_header\n";
+    return s + std::string(15 * present, '\x01');
+}
+
+const ErrorCase kErrors[] = {
+    {"empty", "", Stage::kParse,
+     "PLY parser: File does not appear to be ply file. First line should be 'ply'"},
+    {"not ply", "plx\nformat ascii 1.0\n", Stage::kParse,
+     "PLY parser: File does not appear to be ply file. First line should be 'ply'"},
+    {"version", "ply\nformat ascii 1.1\nend_header\n", Stage::kParse,
+     "PLY parser: encountered file with version != 1.0. Don't know how to parse that"},
+    {"format", "ply\nformat binary_middle_endian 1.0\nend_header\n", Stage::kParse,
+     "PLY parser: unknown format*"},
+    {"no format", "ply\nelement vertex 0\nend_header\n", Stage::kParse, "PLY parser: no format line*"},
+    {"no end", "ply\nformat ascii 1.0\nelement vertex 0\n", Stage::kParse, "PLY parser: no end_header*"},
+    {"type", asciiFile("property float16 x\n", ""), Stage::kParse,
+     "PLY parser: unknown property type: float16"},
+    {"orphan property", "ply\nformat ascii 1.0\nproperty float x\nend_header\n", Stage::kParse,
+     "PLY parser: property before any element*"},
+    {"float list length", asciiFile("property list float int x\n", ""), Stage::kParse,
+     "PLY parser: list length type must be an integer type*"},
+    {"bad count", "ply\nformat ascii 1.0\nelement vertex -3\nend_header\n", Stage::kParse,
+     "PLY parser: bad element count*"},
+    {"no vertex positions", "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int v\nend_header\n",
+     Stage::kPositions, "PLY parser: no element with name: vertex"},
+    {"no vertex colors", "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int v\nend_header\n",
+     Stage::kColors, "PLY parser: no element with name: vertex"},
+    {"no z", asciiFile("property float x\nproperty float y\n", "1 2\n"), Stage::kPositions,
+     "PLY parser: element vertex does not have property z"},
+    {"no colours", asciiFile(kXyz, "1 2 3\n"), Stage::kColors,
+     "PLY parser: element vertex does not have property red"},
+    {"diffuse colours",
+     asciiFile(
+         kXyz + "property uchar diffuse_red\nproperty uchar diffuse_green\nproperty uchar diffuse_blue\n",
+         "1 2 3 4 5 6\n"),
+     Stage::kColors, "PLY parser: element vertex does not have property red"},
+    {"float colours",
+     asciiFile(kXyz + "property float red\nproperty float green\nproperty float blue\n", "1 2 3 1 1 1\n"),
+     Stage::kColors, "PLY parser: property red cannot be coerced to requested type uchar. Has type float"},
+    {"char blue",
+     asciiFile(kXyz + "property uchar red\nproperty uchar green\nproperty char blue\n", "1 2 3 4 5 6\n"),
+     Stage::kColors, "PLY parser: property blue cannot be coerced to requested type uchar. Has type char"},
+    {"int x", asciiFile("property int x\nproperty float y\nproperty float z\n", "1 2 3\n"), Stage::kPositions,
+     "PLY parser: property x cannot be coerced to requested type double. Has type int"},
+    {"list y", asciiFile("property float x\nproperty list uchar float y\nproperty float z\n", "1 1 2 3\n"),
+     Stage::kPositions, "PLY parser: property y cannot be coerced to requested type double. Has type list"},
+    {"ascii cut", asciiFile(kXyz, "1 2 3\n4 5    ", 2), Stage::kParse,
+     "PLY parser: unexpected end of file in element vertex"},
+    {"ascii bad number", asciiFile(kXyz, "1 2.5x 3\n"), Stage::kParse,
+     "PLY parser: cannot read '2.5x' as float (element vertex, property y)"},
+    {"ascii colour too big", asciiFile(kXyz + kRgb, "1 2 3 4 256 6\n"), Stage::kParse,
+     "PLY parser: cannot read '256' as uchar (element vertex, property green)"},
+    {"ascii negative list", asciiFile(kXyz + "property list char int n\n", "1 2 3 -1\n"), Stage::kParse,
+     "PLY parser: negative list length in element vertex"},
+    {"ascii huge count", asciiFile(kXyz, "1 2 3\n", 1000000000), Stage::kParse,
+     "PLY parser: element vertex declares 1000000000 entries, more than the remaining*"},
+    {"binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
+     "PLY parser: element vertex declares 1000000000000 entries, more than the remaining 30 bytes can hold"},
+    {"binary one short", binaryVertices(3, 2) + std::string(14, '\0'), Stage::kParse,
+     "PLY parser: element vertex declares 3 entries, more than the remaining 44 bytes can hold"},
+    {"binary negative list",
+     "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list char int v\nend_header\n\xff",
+     Stage::kParse, "PLY parser: negative list length in element face"},
+    {"binary list past the end",
+     "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list uint int v\nend_header\n\x10\0\0\0" +
+         std::string(8, '\0'),
+     Stage::kParse, "PLY parser: unexpected end of file in element face"},
+};
+
+std::string errorAt(Stage stage, std::istream& in) {
+    try {
+        const kxply::PLYData ply(in);
+        if (stage == Stage::kPositions) {
+            ply.getVertexPositions();
+        } else if (stage == Stage::kColors) {
+            ply.getVertexColors();
+        }
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+void expectMessage(const std::string& got, const std::string& expected) {
+    if (!expected.empty() && expected.back() == '*') {
+        EXPECT_EQ(got.substr(0, expected.size() - 1), expected.substr(0, expected.size() - 1)) << got;
+    } else {
+        EXPECT_EQ(got, expected);
+    }
+}
+
+TEST(PlyReader, ErrorsNameTheProblem) {
+    for (const ErrorCase& c : kErrors) {
+        SCOPED_TRACE(c.name);
+        std::istringstream in(c.bytes);
+        expectMessage(errorAt(c.stage, in), c.message);
+    }
+}
+
+TEST(PlyReader, ThroughAPipeCountsFailAtTheEndOfTheData) {
+    kxtest::PipeStream binary(binaryVertices(1000000000000ull, 2));
+    EXPECT_EQ(errorAt(Stage::kParse, binary), "PLY parser: unexpected end of file in element vertex");
+    kxtest::PipeStream ascii(asciiFile(kXyz, "1 2 3\n", 1000000000));
+    EXPECT_EQ(errorAt(Stage::kParse, ascii), "PLY parser: unexpected end of file in element vertex");
+}
+
+TEST(PlyReader, BinaryFileCutAnywhereInItsDataFails) {
+    const kxtest::Cloud cloud = kxtest::makeCloud(6, 3);
+    for (PlyOut format : {PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
+        for (bool facesFirst : {false, true}) {
+            CloudLayout l;
+            l.format = format;
+            l.extras = true;
+            l.nbFaces = 5;
+            l.facesFirst = facesFirst;
+            const std::string bytes = kxtest::cloudBytes(cloud, l);
+            const size_t dataStart = bytes.find("end_header\n") + 11;
+            for (size_t cut = dataStart; cut < bytes.size(); ++cut) {
+                for (bool pipe : {false, true}) {
+                    std::istringstream whole(bytes.substr(0, cut));
+                    kxtest::PipeStream piped(bytes.substr(0, cut), 3);
+                    std::istream& in = pipe ? static_cast<std::istream&>(piped) : whole;
+                    const std::string got = errorAt(Stage::kParse, in);
+                    ASSERT_EQ(got.rfind("PLY parser: ", 0), 0u) << "cut at " << cut << ": " << got;
+                }
+            }
+        }
+    }
+}
+
+TEST(PlyReader, LongAsciiValuesAcrossBufferRefills) {
+    // Values padded with zeros so that many of them straddle the reader's buffer boundaries.
+    kxtest::Cloud cloud = kxtest::makeCloud(3000, 4);
+    std::string data;
+    for (size_t i = 0; i < cloud.positions.size(); ++i) {
+        for (double v : cloud.positions[i]) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.9g", v);
+            std::string s(buf);
+            const size_t digits = s.find_first_of("0123456789");
+            s.insert(digits, std::string(i % 50, '0'));  // leading zeros do not change the value
+            data += s + (i % 2 ? "\t" : "  ");
+        }
+        data += "\n";
+    }
+    std::istringstream in(asciiFile(kXyz, data, cloud.positions.size()));
+    EXPECT_EQ(kxply::PLYData(in).getVertexPositions(), cloud.positions);
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// The real clouds of the shared sample folder: what each file holds is documented beside it.
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "model/PlyData.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+const std::string kNoRed = "PLY parser: element vertex does not have property red";
+
+struct Sample {
+    const char* file;  // the end of the file name, unique in the folder
+    size_t nbVertices;
+    std::string colorError;  // empty: the colours read
+};
+
+const Sample kSamples[] = {
+    {"assimp_float-color_ascii.ply", 3,
+     "PLY parser: property red cannot be coerced to requested type uchar. Has type float"},
+    {"assimp_points_ascii_rgb-then-normals.ply", 4, ""},
+    {"bundler_kermit_points009_face-before-vertex.ply", 649, kNoRed},
+    {"platonic_shelf_ascii_double_face-first.ply", 50, kNoRed},
+    {"platonic_shelf_binbe_double_faces.ply", 50, kNoRed},
+    {"platonic_shelf_binle_double_face-first.ply", 50, kNoRed},
+    {"pdal_issue_2421_float64_int32.ply", 1, kNoRed},
+    {"pdal_simple_binary_cloudcompare_xyz-only.ply", 3, kNoRed},
+    {"pdal_text_extradim_char-blue_alpha.ply", 1,
+     "PLY parser: property blue cannot be coerced to requested type uchar. Has type char"},
+    {"pmvs_kermit_option-0000_ascii_diffuse-rgb.ply", 9597, kNoRed},
+    {"pond.0_binle_diffuse-rgb_psz.ply", 70051, kNoRed},
+    {"trimesh_empty_binle_zero-vertices.ply", 0, kNoRed},
+    {"trimesh_reference_binle_rgba_faces.ply", 845, ""},
+    {"derived/kermit_ascii_float_rgb.ply", 9597, ""},
+    {"derived/kermit_binle_float_rgb.ply", 9597, ""},
+    {"derived/kermit_binbe_double_rgb.ply", 9597, ""},
+};
+
+// The sample whose name ends with `suffix` (the names start with where each file came from).
+std::string sample(const std::filesystem::path& data, const std::string& suffix) {
+    const std::filesystem::path dir = (data / "ply" / suffix).parent_path();
+    const std::string name = std::filesystem::path(suffix).filename().string();
+    std::string found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string n = entry.path().filename().string();
+        if (n.size() >= name.size() && n.compare(n.size() - name.size(), name.size(), name) == 0) {
+            EXPECT_EQ(found, "") << "two samples end with " << suffix;
+            found = entry.path().string();
+        }
+    }
+    EXPECT_NE(found, "") << "no sample ends with " << suffix;
+    return found;
+}
+
+TEST(PlySamples, EachFileReadsItsVerticesOrRefusesItsColours) {
+    KX_REQUIRE_SHARED_TESTDATA(data);
+    for (const Sample& s : kSamples) {
+        SCOPED_TRACE(s.file);
+        const kxply::PLYData ply(sample(data, s.file), false);
+        const auto& positions = ply.getVertexPositions();
+        EXPECT_EQ(positions.size(), s.nbVertices);
+        for (const auto& p : positions) {
+            ASSERT_TRUE(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]));
+        }
+        if (s.colorError.empty()) {
+            EXPECT_EQ(ply.getVertexColors().size(), s.nbVertices);
+        } else {
+            try {
+                ply.getVertexColors();
+                ADD_FAILURE() << "colours read";
+            } catch (const std::runtime_error& e) {
+                EXPECT_EQ(e.what(), s.colorError);
+            }
+        }
+    }
+}
+
+std::vector<std::array<float, 3>> asFloats(const std::vector<std::array<double, 3>>& p) {
+    std::vector<std::array<float, 3>> out;
+    for (const auto& v : p) {
+        out.push_back({float(v[0]), float(v[1]), float(v[2])});
+    }
+    return out;
+}
+
+TEST(PlySamples, TheSameCloudInEveryFormatReadsTheSame) {
+    KX_REQUIRE_SHARED_TESTDATA(data);
+    const kxply::PLYData ascii(sample(data, "derived/kermit_ascii_float_rgb.ply"));
+    const kxply::PLYData binle(sample(data, "derived/kermit_binle_float_rgb.ply"));
+    const kxply::PLYData binbe(sample(data, "derived/kermit_binbe_double_rgb.ply"));
+    const kxply::PLYData source(sample(data, "pmvs_kermit_option-0000_ascii_diffuse-rgb.ply"));
+    EXPECT_EQ(ascii.getVertexPositions(), binle.getVertexPositions());
+    EXPECT_EQ(ascii.getVertexPositions(), source.getVertexPositions());
+    EXPECT_EQ(asFloats(binbe.getVertexPositions()), asFloats(ascii.getVertexPositions()));
+    EXPECT_EQ(ascii.getVertexColors(), binle.getVertexColors());
+    EXPECT_EQ(ascii.getVertexColors(), binbe.getVertexColors());
+
+    // First and last points as documented with the files.
+    const auto& p = binbe.getVertexPositions();
+    const auto& c = binbe.getVertexColors();
+    ASSERT_EQ(p.size(), 9597u);
+    EXPECT_NEAR(p.front()[0], -0.492929, 1e-9);
+    EXPECT_NEAR(p.front()[2], -2.66542, 1e-9);
+    EXPECT_NEAR(p.back()[1], -0.781713, 1e-9);
+    EXPECT_EQ(c.front(), (std::array<unsigned char, 3>{76, 47, 44}));
+    EXPECT_EQ(c.back(), (std::array<unsigned char, 3>{223, 206, 52}));
+
+    const kxply::PLYData shelfAscii(sample(data, "platonic_shelf_ascii_double_face-first.ply"));
+    const kxply::PLYData shelfLe(sample(data, "platonic_shelf_binle_double_face-first.ply"));
+    const kxply::PLYData shelfBe(sample(data, "platonic_shelf_binbe_double_faces.ply"));
+    EXPECT_EQ(shelfLe.getVertexPositions(), shelfBe.getVertexPositions());
+    const auto& a = shelfAscii.getVertexPositions();
+    const auto& b = shelfLe.getVertexPositions();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(a[i][k], b[i][k], 1e-9 * (1 + std::abs(b[i][k])));
+        }
+    }
+    const kxply::PLYData pdal(sample(data, "pdal_issue_2421_float64_int32.ply"));
+    EXPECT_DOUBLE_EQ(pdal.getVertexPositions().at(0)[2], 1234567890.12345);
+}
+
+}  // namespace
