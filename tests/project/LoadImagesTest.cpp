@@ -113,17 +113,6 @@ TEST(LoadImages, FirstFailureInFileOrderIsRethrown) {
     EXPECT_EQ(nbRun.load(), 4);
 }
 
-TEST(LoadImages, StoppedPoolTakesNoWork) {
-    ThreadPool pool(1);
-    pool.stop();
-    try {
-        loadImages(pool, {"a"}, {}, &recordOnly);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "the pool has been stopped");
-    }
-}
-
 TEST(LoadImages, RealFilesGetMetadataDigestAndThumbnail) {
     kxtest::TempDir dir;
     const auto landscape = dir / "landscape.jpg";

@@ -48,14 +48,3 @@ TEST(Optics, ParsesAllNineFieldsOrNone) {
         EXPECT_FALSE(parseOptics(broken)) << row.field << " '" << row.text << "'";
     }
 }
-
-TEST(Optics, FieldPointersFollowTheFormOrder) {
-    OpticsInfo info;
-    const auto fields = opticsFields(info);
-    for (int i = 0; i < kNbOpticsFields; ++i) {
-        *fields[i] = static_cast<float>(i + 1);
-    }
-    EXPECT_EQ(
-        std::make_tuple(info.fx, info.fy, info.cx, info.cy, info.k1, info.k2, info.p1, info.p2, info.k3),
-        std::make_tuple(1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 7.f, 8.f, 9.f));
-}

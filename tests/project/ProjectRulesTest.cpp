@@ -198,16 +198,6 @@ TEST(MakeGroups, TiedOpticsMakeOneGroupElseOnePerImage) {
     EXPECT_TRUE(makeGroups(Images(), info).empty());
 }
 
-TEST(MakeGroups, CameraAndGroupConvertBothWays) {
-    SfmCfg::Camera cam{640, 480, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    const auto group = groupOf(cam);
-    EXPECT_TRUE(group->images.empty());
-    const SfmCfg::Camera back = cameraOf(*group);
-    EXPECT_EQ(std::make_tuple(back.width, back.height, back.fx, back.fy, back.cx, back.cy, back.k1, back.k2,
-                              back.p1, back.p2, back.k3),
-              std::make_tuple(640u, 480u, 1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 7.f, 8.f, 9.f));
-}
-
 TEST(LoadingPercent, IsComputedInSinglePrecisionAndTruncated) {
     // (i + 1) / n * 100 in float; where float and double round differently the float result counts.
     struct Row {

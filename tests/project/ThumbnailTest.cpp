@@ -32,17 +32,6 @@ void expectSameThumbnail(const std::filesystem::path& file, double minPsnr) {
 
 }  // namespace
 
-TEST(Thumbnail, FitsTheBoxKeepingTheAspectRatio) {
-    struct Row {
-        QSize image, thumbnail;
-    };
-    const Row rows[] = {{{4000, 3000}, {192, 144}}, {{600, 900}, {128, 192}}, {{100, 100}, {192, 192}},
-                        {{5472, 3648}, {192, 128}}, {{19, 12}, {192, 121}},   {{4000, 1}, {192, 0}}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(fitSize(row.image, kThumbnailSize), row.thumbnail) << row.image.width();
-    }
-}
-
 TEST(Thumbnail, JpegsDecodeAtAPowerOfTwoReductionWithRoomToAverage) {
     struct Row {
         uint32_t width, height, reduction;
