@@ -44,7 +44,7 @@ if [ "${KX_SKIP_FUZZ:-0}" != 1 ] && [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz targets (short fixed run)"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_FUZZ=ON \
     -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j"$jobs"
+  cmake --build build-fuzz -j"$jobs" --target kx_fuzzers
   ctest --test-dir build-fuzz --output-on-failure -L fuzz
 fi
 
