@@ -21,32 +21,30 @@ struct Outcome {
     std::vector<std::array<unsigned char, 3>> colors;
 };
 
-void expectReaderMessage(const std::runtime_error& e) {
-    if (std::string(e.what()).rfind("PLY parser: ", 0) != 0) {
-        std::abort();
+// Runs the read; an error must be one of the reader's own, and its message goes to `error`.
+template <typename F>
+void attempt(F&& read, std::string& error) {
+    try {
+        read();
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+        if (error.rfind("PLY parser: ", 0) != 0) {
+            std::abort();
+        }
     }
 }
 
 Outcome readPly(std::istream& in) {
     Outcome o;
-    try {
-        const kxply::PLYData ply(in);
-        o.parsed = true;
-        try {
-            o.positions = ply.getVertexPositions();
-        } catch (const std::runtime_error& e) {
-            expectReaderMessage(e);
-            o.positionsError = e.what();
-        }
-        try {
-            o.colors = ply.getVertexColors();
-        } catch (const std::runtime_error& e) {
-            expectReaderMessage(e);
-            o.colorsError = e.what();
-        }
-    } catch (const std::runtime_error& e) {
-        expectReaderMessage(e);
-    }
+    std::string parseError;  // a count past the data is told apart only when the length is known
+    attempt(
+        [&] {
+            const kxply::PLYData ply(in);
+            o.parsed = true;
+            attempt([&] { o.positions = ply.getVertexPositions(); }, o.positionsError);
+            attempt([&] { o.colors = ply.getVertexColors(); }, o.colorsError);
+        },
+        parseError);
     return o;
 }
 

@@ -13,39 +13,31 @@
 
 namespace {
 
-using kxtest::KsmShape;
+using namespace std::string_literals;
 
-// The error text of a read, or "" when it succeeded.
-template <typename F>
-std::string errorOf(F&& read) {
+// The error text of a read (from memory, or through a pipe), or "" when it succeeded.
+std::string ourError(const std::string& bytes, bool pipe) {
+    std::istringstream whole(bytes);
+    kxtest::PipeStream piped(bytes, 5);
     try {
-        read();
+        ksm::loadKsm(pipe ? static_cast<std::istream&>(piped) : whole);
     } catch (const cereal::Exception& e) {
         return e.what();
     }
     return {};
 }
 
-std::string ourError(const std::string& bytes, bool pipe) {
-    return errorOf([&] {
-        if (pipe) {
-            kxtest::PipeStream in(bytes, 5);
-            ksm::loadKsm(in);
-        } else {
-            std::istringstream in(bytes);
-            ksm::loadKsm(in);
-        }
-    });
-}
-
 // What cereal's own portable archive says about the payload after the 12-byte header.
 std::string cerealError(const std::string& bytes) {
-    return errorOf([&] {
-        std::istringstream in(bytes.substr(12));
+    std::istringstream in(bytes.substr(12));
+    try {
         cereal::PortableBinaryInputArchive ar(in);
         ksm::Model<1u> m;
         ar(m);
-    });
+    } catch (const cereal::Exception& e) {
+        return e.what();
+    }
+    return {};
 }
 
 ksm::Model<1u> modelOf(const KestrixSparseModel& result) {
@@ -59,29 +51,29 @@ void putLe64(std::string& bytes, size_t at, uint64_t v) {
     }
 }
 
-struct ShapeCase {
-    const char* name;
-    KsmShape shape;
-};
-
-const ShapeCase kShapes[] = {
-    {"empty", {}},
-    {"no captures", {3, 2, 40, 0, 0}},
-    {"no points", {2, 1, 0, 3, 0}},
-    {"no poses", {0, 2, 10, 2, 4}},
-    {"full", {4, 3, 100, 6, 25}},
-    {"non-ascii paths", {1, 1, 5, 3, 2, "Bilder/Flug ü 写真/\xff\xfe-"}},
-};
-
 TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromFileStreamAndPipe) {
+    const struct {
+        const char* name;
+        kxtest::KsmShape shape;
+    } shapes[] = {
+        {"empty", {}},
+        {"no captures", {3, 2, 40, 0, 0}},
+        {"no points", {2, 1, 0, 3, 0}},
+        {"no poses", {0, 2, 10, 2, 4}},
+        {"full", {4, 3, 100, 6, 25}},
+        // Kept byte for byte: UTF-8, bytes that are no UTF-8, an embedded NUL.
+        {"non-ascii paths", {1, 1, 5, 3, 2, "Bilder/Flug ü 写真/\xff\xfe\0-"s}},
+        // Over a megabyte of measurements: the pipe path grows the lists in several steps.
+        {"large lists", {1, 1, 70000, 2, 60000}},
+    };
     kxtest::TempDir dir;
-    for (const ShapeCase& c : kShapes) {
+    for (const auto& c : shapes) {
         SCOPED_TRACE(c.name);
         const ksm::Model<1u> model = kxtest::makeKsmModel(c.shape, 42);
         for (bool little : {true, false}) {
             SCOPED_TRACE(little ? "little-endian" : "big-endian");
             const std::string bytes = kxtest::ksmBytes(model, {ksm::kMagic, 1, little});
-            std::istringstream in(bytes);
+            std::istringstream in(bytes + std::string(100, '\xee'));  // bytes after the model are not read
             EXPECT_EQ(modelOf(ksm::loadKsm(in)), model);
             kxtest::PipeStream pipe(bytes);
             EXPECT_EQ(modelOf(ksm::loadKsm(pipe)), model);
@@ -91,43 +83,10 @@ TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromFileStreamAndPipe) {
     }
 }
 
-TEST(KsmReader, NonAsciiImagePathsKeepTheirBytes) {
-    ksm::Model<1u> model;
-    model.captures.resize(3);
-    model.captures[0].imagePath = "C:/Vols/Été 2023/Île_001.JPG";
-    model.captures[1].imagePath = std::string("raw\0zero\xc3\x28", 11);  // embedded NUL, invalid UTF-8
-    model.captures[2].imagePath = "写真/ドローン.heic";
-    for (bool little : {true, false}) {
-        std::istringstream in(kxtest::ksmBytes(model, {ksm::kMagic, 1, little}));
-        const ksm::Model<1u> read = modelOf(ksm::loadKsm(in));
-        ASSERT_EQ(read.captures.size(), 3u);
-        for (size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(read.captures[i].imagePath, model.captures[i].imagePath);
-        }
-        EXPECT_EQ(QString::fromStdString(read.captures[2].imagePath),
-                  QString::fromUtf8("写真/ドローン.heic"));
-    }
-}
-
-TEST(KsmReader, PayloadIsCerealsPortableBinaryArchive) {
-    ksm::Model<1u> model = kxtest::makeKsmModel({2, 2, 7, 3, 4, "p/ß-"}, 7);
-    for (bool little : {true, false}) {
-        std::ostringstream os;
-        {
-            using Options = cereal::PortableBinaryOutputArchive::Options;
-            cereal::PortableBinaryOutputArchive ar(
-                os, Options(little ? Options::Endianness::little : Options::Endianness::big));
-            ar(model);
-        }
-        const std::string ours = kxtest::ksmBytes(model, {ksm::kMagic, 1, little});
-        EXPECT_EQ(ours.substr(12), os.str()) << (little ? "little" : "big");
-        EXPECT_EQ(ours.substr(0, 12), std::string("\xdb\xdf\xe6\x86\xfe\x0a\x4c\x97\x01\x00\x00\x00", 12));
-    }
-}
-
 TEST(KsmReader, UnknownHeadersGiveTheEmptyAlternative) {
     const ksm::Model<1u> model = kxtest::makeKsmModel({1, 1, 3, 1, 1}, 3);
     const std::string good = kxtest::ksmBytes(model);
+    EXPECT_EQ(good.substr(0, 12), std::string("\xdb\xdf\xe6\x86\xfe\x0a\x4c\x97\x01\x00\x00\x00", 12));
     std::string flipped = good;
     flipped[5] ^= 0x01;
     const struct {
@@ -146,9 +105,7 @@ TEST(KsmReader, UnknownHeadersGiveTheEmptyAlternative) {
     };
     for (const auto& c : cases) {
         std::istringstream in(c.bytes);
-        const KestrixSparseModel result = ksm::loadKsm(in);
-        EXPECT_EQ(result.index(), 0u) << c.name;
-        EXPECT_THROW(std::get<ksm::Model<1u>>(result), std::bad_variant_access) << c.name;
+        EXPECT_EQ(ksm::loadKsm(in).index(), 0u) << c.name;
     }
     kxtest::TempDir dir;
     EXPECT_EQ(ksm::loadKsm(dir / "missing.ksm").index(), 0u);
@@ -171,67 +128,44 @@ TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
     }
 }
 
-TEST(KsmReader, BytesAfterTheModelAreNotRead) {
-    const ksm::Model<1u> model = kxtest::makeKsmModel({1, 1, 4, 2, 2}, 5);
-    std::istringstream in(kxtest::ksmBytes(model) + std::string(100, '\xee'));
-    EXPECT_EQ(modelOf(ksm::loadKsm(in)), model);
-}
-
 TEST(KsmReader, EndiannessFlagIsReadAsCerealDoes) {
     const ksm::Model<1u> model = kxtest::makeKsmModel({2, 1, 3, 1, 2}, 9);
     std::string bytes = kxtest::ksmBytes(model, {ksm::kMagic, 1, false});
     bytes[12] = 2;  // not 1: the numbers are taken as big-endian
-    std::istringstream in(bytes);
+    std::istringstream in(bytes), payload(bytes.substr(12));
     ksm::Model<1u> viaCereal;
-    std::istringstream payload(bytes.substr(12));
     cereal::PortableBinaryInputArchive archive(payload);
     archive(viaCereal);
-    EXPECT_EQ(modelOf(ksm::loadKsm(in)), viaCereal);
     EXPECT_EQ(viaCereal, model);
-}
-
-// Byte offsets of each count field of a little-endian file of this model.
-struct CountOffsets {
-    size_t poses, cameras, sizes, points, colors, captures, lastMeasurements, lastPath;
-};
-CountOffsets countOffsetsOf(const ksm::Model<1u>& m) {
-    CountOffsets o{};
-    o.poses = 13;
-    o.cameras = o.poses + 8 + 40 * m.poses.size();
-    o.sizes = o.cameras + 8 + 36 * m.cameras.size();
-    o.points = o.sizes + 8 + 8 * m.cameraImageSizes.size();
-    o.colors = o.points + 8 + 12 * m.points.size();
-    o.captures = o.colors + 8 + 3 * m.colors.size();
-    size_t at = o.captures + 8;
-    for (const ksm::Capture& c : m.captures) {
-        o.lastMeasurements = at + 8;
-        o.lastPath = o.lastMeasurements + 8 + 12 * c.measurements.size();
-        at = o.lastPath + 8 + c.imagePath.size() + 16;
-    }
-    return o;
+    EXPECT_EQ(modelOf(ksm::loadKsm(in)), viaCereal);
 }
 
 TEST(KsmReader, CountsBeyondTheRemainingBytesFailAsShortReads) {
-    const ksm::Model<1u> model = kxtest::makeKsmModel({2, 2, 6, 2, 3, "img/"}, 13);
-    const std::string bytes = kxtest::ksmBytes(model);
-    const CountOffsets o = countOffsetsOf(model);
+    const ksm::Model<1u> m = kxtest::makeKsmModel({2, 2, 6, 2, 3, "img/"}, 13);
+    const std::string bytes = kxtest::ksmBytes(m);
+    // Byte offsets of each count field of this little-endian file.
+    const size_t poses = 13, cameras = poses + 8 + 40 * 2, sizes = cameras + 8 + 36 * 2,
+                 points = sizes + 8 + 8 * 2, colors = points + 8 + 12 * 6, captures = colors + 8 + 3 * 6;
+    const size_t firstPath = captures + 8 + 16 + 12 * 3;
+    const size_t lastMeasurements = firstPath + 8 + m.captures[0].imagePath.size() + 16 + 8;
+    const size_t lastPath = lastMeasurements + 8 + 12 * 3;
     const struct {
         const char* name;
         size_t offset;
         size_t elementSize;  // 0: a variable-size capture
-    } lists[] = {{"poses", o.poses, 40},
-                 {"cameras", o.cameras, 36},
-                 {"sizes", o.sizes, 8},
-                 {"points", o.points, 12},
-                 {"colors", o.colors, 3},
-                 {"captures", o.captures, 0},
-                 {"measurements", o.lastMeasurements, 12}};
+    } lists[] = {{"poses", poses, 40},
+                 {"cameras", cameras, 36},
+                 {"sizes", sizes, 8},
+                 {"points", points, 12},
+                 {"colors", colors, 3},
+                 {"captures", captures, 0},
+                 {"measurements", lastMeasurements, 12}};
     for (const auto& l : lists) {
         SCOPED_TRACE(l.name);
         const size_t rest = bytes.size() - l.offset - 8;
         // A count just past the data: cereal reads on until the data ends, which gives the reference text.
         std::string near = bytes;
-        putLe64(near, l.offset, l.elementSize ? rest / l.elementSize + 1 : model.captures.size() + 1);
+        putLe64(near, l.offset, l.elementSize ? rest / l.elementSize + 1 : m.captures.size() + 1);
         const std::string expected = cerealError(near);
         ASSERT_NE(expected, "");
         EXPECT_EQ(ourError(near, false), expected);
@@ -242,23 +176,14 @@ TEST(KsmReader, CountsBeyondTheRemainingBytesFailAsShortReads) {
             EXPECT_EQ(ourError(patched, true), expected) << huge << " (pipe)";
         }
     }
-    const size_t pathRest = bytes.size() - o.lastPath - 8;
+    const size_t pathRest = bytes.size() - lastPath - 8;
     for (uint64_t huge : {uint64_t(pathRest) + 1, uint64_t(1) << 40, std::numeric_limits<uint64_t>::max()}) {
         std::string patched = bytes;
-        putLe64(patched, o.lastPath, huge);
+        putLe64(patched, lastPath, huge);
         const std::string expected = "Failed to read " + std::to_string(huge) +
                                      " bytes from input stream! Read " + std::to_string(pathRest);
         EXPECT_EQ(ourError(patched, false), expected);
         EXPECT_EQ(ourError(patched, true), expected);
-    }
-}
-
-TEST(KsmReader, LargeListsThroughAPipeGrowInSteps) {
-    // Over a megabyte of measurements: the pipe path reads them in several steps.
-    const ksm::Model<1u> model = kxtest::makeKsmModel({1, 1, 70000, 2, 60000}, 17);
-    for (bool little : {true, false}) {
-        kxtest::PipeStream pipe(kxtest::ksmBytes(model, {ksm::kMagic, 1, little}), 4096);
-        EXPECT_EQ(modelOf(ksm::loadKsm(pipe)), model);
     }
 }
 

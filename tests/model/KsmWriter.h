@@ -1,5 +1,6 @@
 #pragma once
-// Test-only writer of sparse model files, byte by byte in the file's layout, in either byte order.
+// Test-only writer of sparse model files in either byte order: the fixed header, then the model through
+// the portable binary archive that defines the payload.
 #include <cstdint>
 #include <ostream>
 #include <string>

@@ -13,15 +13,20 @@ namespace {
 using kxtest::CloudLayout;
 using kxtest::PlyOut;
 
-const char* formatName(PlyOut f) {
-    return f == PlyOut::kAscii ? "ascii" : f == PlyOut::kBinaryLittleEndian ? "binle" : "binbe";
+void expectCloud(const kxply::PLYData& ply, const kxtest::Cloud& cloud) {
+    EXPECT_EQ(ply.getVertexPositions(), cloud.positions);
+    EXPECT_EQ(ply.getVertexColors(), cloud.colors);
 }
 
-void expectCloud(const kxply::PLYData& ply, const kxtest::Cloud& cloud, bool colors = true) {
-    EXPECT_EQ(ply.getVertexPositions(), cloud.positions);
-    if (colors) {
-        EXPECT_EQ(ply.getVertexColors(), cloud.colors);
+// The message of the reader's error, or "(no error)".
+template <typename F>
+std::string errorOf(F&& read) {
+    try {
+        read();
+    } catch (const std::runtime_error& e) {
+        return e.what();
     }
+    return "(no error)";
 }
 
 TEST(PlyReader, EveryFormatTypeAndElementOrderReadsTheSameCloud) {
@@ -38,8 +43,7 @@ TEST(PlyReader, EveryFormatTypeAndElementOrderReadsTheSameCloud) {
                 l.facesFirst = variant == 1 || variant == 3;
                 l.faceCountType = variant == 1 ? "uchar" : variant == 2 ? "int16" : "uint32";
                 l.faceIndexType = variant == 1 ? "int" : variant == 2 ? "uint16" : "int8";
-                SCOPED_TRACE(std::string(formatName(format)) + " " + xyz + " variant " +
-                             std::to_string(variant));
+                SCOPED_TRACE(std::to_string(int(format)) + " " + xyz + " variant " + std::to_string(variant));
                 const std::string bytes = kxtest::cloudBytes(cloud, l);
                 std::istringstream in(bytes);
                 expectCloud(kxply::PLYData(in), cloud);
@@ -56,12 +60,8 @@ TEST(PlyReader, ReadsFromAFileName) {
     const auto path = dir / "cloud.ply";
     kxtest::writeFile(path, kxtest::cloudBytes(cloud, {}));
     expectCloud(kxply::PLYData(path.string(), false), cloud);
-    try {
-        kxply::PLYData((dir / "missing.ply").string());
-        ADD_FAILURE() << "no error for a missing file";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("PLY parser: Could not open file", 0), 0u) << e.what();
-    }
+    const std::string missing = errorOf([&] { kxply::PLYData((dir / "missing.ply").string()); });
+    EXPECT_EQ(missing.rfind("PLY parser: Could not open file", 0), 0u) << missing;
     EXPECT_THROW(kxply::PLYData(dir.path().string()), std::runtime_error);
 }
 
@@ -99,6 +99,7 @@ struct ErrorCase {
     std::string bytes;
     Stage stage;
     std::string message;  // the whole message, or its start when it ends with "*"
+    bool pipe = false;    // read through a pipe, whose length is unknown
 };
 
 std::string binaryVertices(uint64_t declared, size_t present) {
@@ -170,43 +171,32 @@ const ErrorCase kErrors[] = {
      "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list uint int v\nend_header\n\x10\0\0\0" +
          std::string(8, '\0'),
      Stage::kParse, "PLY parser: unexpected end of file in element face"},
+    {"piped binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
+     "PLY parser: unexpected end of file in element vertex", true},
+    {"piped ascii huge count", asciiFile(kXyz, "1 2 3\n", 1000000000), Stage::kParse,
+     "PLY parser: unexpected end of file in element vertex", true},
 };
 
 std::string errorAt(Stage stage, std::istream& in) {
-    try {
+    return errorOf([&] {
         const kxply::PLYData ply(in);
         if (stage == Stage::kPositions) {
             ply.getVertexPositions();
         } else if (stage == Stage::kColors) {
             ply.getVertexColors();
         }
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
-void expectMessage(const std::string& got, const std::string& expected) {
-    if (!expected.empty() && expected.back() == '*') {
-        EXPECT_EQ(got.substr(0, expected.size() - 1), expected.substr(0, expected.size() - 1)) << got;
-    } else {
-        EXPECT_EQ(got, expected);
-    }
+    });
 }
 
 TEST(PlyReader, ErrorsNameTheProblem) {
     for (const ErrorCase& c : kErrors) {
         SCOPED_TRACE(c.name);
-        std::istringstream in(c.bytes);
-        expectMessage(errorAt(c.stage, in), c.message);
+        std::istringstream whole(c.bytes);
+        kxtest::PipeStream piped(c.bytes);
+        const std::string got = errorAt(c.stage, c.pipe ? static_cast<std::istream&>(piped) : whole);
+        const size_t star = c.message.back() == '*' ? c.message.size() - 1 : std::string::npos;
+        EXPECT_EQ(got.substr(0, star), c.message.substr(0, star));
     }
-}
-
-TEST(PlyReader, ThroughAPipeCountsFailAtTheEndOfTheData) {
-    kxtest::PipeStream binary(binaryVertices(1000000000000ull, 2));
-    EXPECT_EQ(errorAt(Stage::kParse, binary), "PLY parser: unexpected end of file in element vertex");
-    kxtest::PipeStream ascii(asciiFile(kXyz, "1 2 3\n", 1000000000));
-    EXPECT_EQ(errorAt(Stage::kParse, ascii), "PLY parser: unexpected end of file in element vertex");
 }
 
 TEST(PlyReader, BinaryFileCutAnywhereInItsDataFails) {

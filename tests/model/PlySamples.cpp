@@ -1,6 +1,9 @@
 #include "tests/model/PlySamples.h"
 
-#include <iterator>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -22,6 +25,74 @@ Cloud makeCloud(size_t nbPoints, uint32_t seed) {
 
 namespace {
 
+// How values of a stored type are written; throws on a name that is no PLY type (or alias).
+struct Type {
+    size_t size;
+    bool isFloat;
+};
+Type typeOf(const std::string& name) {
+    static const std::map<std::string, size_t> sizes = {
+        {"char", 1},   {"int8", 1},    {"uchar", 1},  {"uint8", 1},  {"short", 2}, {"int16", 2},
+        {"ushort", 2}, {"uint16", 2},  {"int", 4},    {"int32", 4},  {"uint", 4},  {"uint32", 4},
+        {"float", 4},  {"float32", 4}, {"double", 8}, {"float64", 8}};
+    return {sizes.at(name), name[0] == 'f' || name[0] == 'd'};
+}
+
+// Writes values in the file's format, each converted to its stored type (integers truncated, floats
+// rounded); ascii values are separated by spaces, entries by line breaks.
+class Writer {
+public:
+    Writer(std::ostream& out, PlyOut format) : mOut(out), mFormat(format) {}
+
+    void value(const Type& t, double v) {
+        if (mFormat == PlyOut::kAscii) {
+            mOut << (mFirstInEntry ? "" : " ");
+            mFirstInEntry = false;
+            char buf[64];
+            const auto r = !t.isFloat    ? std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v))
+                           : t.size == 4 ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(v))
+                                         : std::to_chars(buf, buf + sizeof buf, v);
+            mOut.write(buf, r.ptr - buf);
+        } else if (t.isFloat) {
+            t.size == 4 ? put(static_cast<float>(v)) : put(v);
+        } else {
+            const auto i = static_cast<int64_t>(v);
+            t.size == 1   ? put(static_cast<uint8_t>(i))
+            : t.size == 2 ? put(static_cast<uint16_t>(i))
+                          : put(static_cast<uint32_t>(i));
+        }
+    }
+    void list(const Type& count, const Type& item, const std::vector<double>& items) {
+        value(count, static_cast<double>(items.size()));
+        for (double v : items) {
+            value(item, v);
+        }
+    }
+    void endEntry() {
+        if (mFormat == PlyOut::kAscii) {
+            mOut.put('\n');
+        }
+        mFirstInEntry = true;
+    }
+
+private:
+    std::ostream& mOut;
+    PlyOut mFormat;
+    bool mFirstInEntry = true;
+
+    template <typename T>
+    void put(T v) {
+        char b[sizeof(T)];
+        std::memcpy(b, &v, sizeof v);
+        const uint16_t one = 1;
+        const bool hostLittle = *reinterpret_cast<const unsigned char*>(&one) == 1;
+        if ((mFormat == PlyOut::kBinaryLittleEndian) != hostLittle) {
+            std::reverse(b, b + sizeof b);
+        }
+        mOut.write(b, sizeof b);
+    }
+};
+
 // The extra vertex properties: a type name of every kind (and alias) and a value that fits it.
 struct Extra {
     const char* type;
@@ -35,106 +106,94 @@ constexpr Extra kExtras[] = {
     {"uint32", "a_uint32", 7},    {"int16", "a_int16", 12},         {"uint8", "alpha", 200},
 };
 
-void writeFaces(PlyWriter& w, const Cloud& cloud, const CloudLayout& layout) {
-    const PlyWriter::Type count = PlyWriter::type(layout.faceCountType);
-    const PlyWriter::Type index = PlyWriter::type(layout.faceIndexType);
-    const PlyWriter::Type f = PlyWriter::type("float");
-    const size_t n = cloud.positions.empty() ? 1 : cloud.positions.size();
-    for (size_t i = 0; i < layout.nbFaces; ++i) {
-        // Faces of 0 to 4 corners: empty lists too.
-        std::vector<double> corners;
-        for (size_t k = 0; k < i % 5; ++k) {
-            corners.push_back(static_cast<double>((i + k) % n));
-        }
-        w.list(count, index, corners);
-        w.value(f, 0.5);
-        w.endEntry();
-    }
-}
-
 }  // namespace
 
 void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout) {
-    PlyWriter w(out, layout.format);
-    w.line("comment written by the tests");
-    auto faceHeader = [&] {
-        w.element("face", layout.nbFaces);
-        w.listProperty(layout.faceCountType, layout.faceIndexType, "vertex_indices");
-        w.property("float", "quality");
-    };
-    if (layout.nbFaces && layout.facesFirst) {
-        faceHeader();
+    const char* formats[] = {"ascii", "binary_little_endian", "binary_big_endian"};
+    out << "ply\nformat " << formats[static_cast<int>(layout.format)]
+        << " 1.0\ncomment written by the tests\n";
+    std::ostringstream faceHeader;
+    if (layout.nbFaces) {
+        faceHeader << "element face " << layout.nbFaces << "\nproperty list " << layout.faceCountType << ' '
+                   << layout.faceIndexType << " vertex_indices\nproperty float quality\n";
     }
-    const bool colors = !layout.colorType.empty();
-    // Property order; extras sit between the wanted ones.
-    std::vector<std::pair<std::string, std::string>> props;  // type, name
+    if (layout.facesFirst) {
+        out << faceHeader.str();
+    }
+    // The vertex properties in file order, with what each holds: 0..2 a coordinate, 3..5 a colour,
+    // 6 + i the extra i. Extras sit between the wanted ones.
+    struct Prop {
+        std::string type, name;
+        size_t role;
+        Type t;
+    };
+    std::vector<Prop> props;
+    auto add = [&](const std::string& type, const std::string& name, size_t role) {
+        props.push_back({type, name, role, typeOf(type)});
+    };
     auto extras = [&](size_t from, size_t to) {
         for (size_t i = from; layout.extras && i < to; ++i) {
-            props.emplace_back(kExtras[i].type, kExtras[i].name);
+            add(kExtras[i].type, kExtras[i].name, 6 + i);
         }
     };
+    const bool colors = !layout.colorType.empty();
     extras(0, 2);
-    props.emplace_back(layout.xyzType, "x");
+    add(layout.xyzType, "x", 0);
     extras(2, 4);
-    props.emplace_back(layout.xyzType, "y");
+    add(layout.xyzType, "y", 1);
     if (colors) {
-        props.emplace_back(layout.colorType, "red");
+        add(layout.colorType, "red", 3);
     }
     extras(4, 8);
-    props.emplace_back(layout.xyzType, "z");
+    add(layout.xyzType, "z", 2);
     if (colors) {
-        props.emplace_back(layout.colorType, "green");
-        props.emplace_back(layout.colorType, "blue");
+        add(layout.colorType, "green", 4);
+        add(layout.colorType, "blue", 5);
     }
     extras(8, 12);
-    w.element("vertex", cloud.positions.size());
-    for (const auto& [type, name] : props) {
-        w.property(type, name);
+    out << "element vertex " << cloud.positions.size() << '\n';
+    for (const Prop& p : props) {
+        out << "property " << p.type << ' ' << p.name << '\n';
     }
     if (layout.extras) {
-        w.listProperty("ushort", "uint8", "neighbours");
+        out << "property list ushort uint8 neighbours\n";
     }
-    if (layout.nbFaces && !layout.facesFirst) {
-        faceHeader();
+    if (!layout.facesFirst) {
+        out << faceHeader.str();
     }
-    w.endHeader();
+    out << "end_header\n";
 
-    if (layout.nbFaces && layout.facesFirst) {
-        writeFaces(w, cloud, layout);
-    }
-    // What each property holds: 0..2 a coordinate, 3..5 a colour, 6 + i the extra i.
-    std::vector<PlyWriter::Type> types;
-    std::vector<size_t> role;
-    for (const auto& [type, name] : props) {
-        types.push_back(PlyWriter::type(type));
-        const char* known[] = {"x", "y", "z", "red", "green", "blue"};
-        size_t r = 0;
-        while (r < 6 && name != known[r]) {
-            ++r;
-        }
-        for (size_t e = 0; r == 6 && e < std::size(kExtras); ++e) {
-            if (name == kExtras[e].name) {
-                r = 6 + e;
+    Writer w(out, layout.format);
+    const Type f = typeOf("float"), ushort = typeOf("ushort"), uint8 = typeOf("uint8");
+    auto faces = [&] {
+        const Type count = typeOf(layout.faceCountType), index = typeOf(layout.faceIndexType);
+        const size_t n = cloud.positions.empty() ? 1 : cloud.positions.size();
+        for (size_t i = 0; i < layout.nbFaces; ++i) {
+            std::vector<double> corners;  // 0 to 4 corners: empty lists too
+            for (size_t k = 0; k < i % 5; ++k) {
+                corners.push_back(static_cast<double>((i + k) % n));
             }
+            w.list(count, index, corners);
+            w.value(f, 0.5);
+            w.endEntry();
         }
-        role.push_back(r);
+    };
+    if (layout.facesFirst) {
+        faces();
     }
-    const PlyWriter::Type ushort = PlyWriter::type("ushort"), uint8 = PlyWriter::type("uint8");
     for (size_t i = 0; i < cloud.positions.size(); ++i) {
-        for (size_t j = 0; j < props.size(); ++j) {
-            const size_t r = role[j];
-            const double v = r < 3   ? cloud.positions[i][r]
-                             : r < 6 ? cloud.colors[i][r - 3]
-                                     : kExtras[r - 6].value;
-            w.value(types[j], v);
+        for (const Prop& p : props) {
+            w.value(p.t, p.role < 3   ? cloud.positions[i][p.role]
+                         : p.role < 6 ? cloud.colors[i][p.role - 3]
+                                      : kExtras[p.role - 6].value);
         }
         if (layout.extras) {
             w.list(ushort, uint8, std::vector<double>(i % 3, 9.0));
         }
         w.endEntry();
     }
-    if (layout.nbFaces && !layout.facesFirst) {
-        writeFaces(w, cloud, layout);
+    if (!layout.facesFirst) {
+        faces();
     }
 }
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/model/PlyWriter.h"
-
 namespace kxtest {
+
+enum class PlyOut { kAscii, kBinaryLittleEndian, kBinaryBigEndian };
 
 struct Cloud {
     std::vector<std::array<double, 3>> positions;  // each exactly representable as a float
