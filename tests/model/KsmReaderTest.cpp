@@ -15,29 +15,28 @@ namespace {
 
 using namespace std::string_literals;
 
-// The error text of a read (from memory, or through a pipe), or "" when it succeeded.
-std::string ourError(const std::string& bytes, bool pipe) {
-    std::istringstream whole(bytes);
-    kxtest::PipeStream piped(bytes, 5);
+// The archive's error text, or "" when the read succeeded.
+template <typename F>
+std::string errorOf(F&& read) {
     try {
-        ksm::loadKsm(pipe ? static_cast<std::istream&>(piped) : whole);
+        read();
     } catch (const cereal::Exception& e) {
         return e.what();
     }
     return {};
 }
 
+std::string ourError(const std::string& bytes, bool pipe) {
+    std::istringstream whole(bytes);
+    kxtest::PipeStream piped(bytes, 5);
+    return errorOf([&] { ksm::loadKsm(pipe ? static_cast<std::istream&>(piped) : whole); });
+}
+
 // What cereal's own portable archive says about the payload after the 12-byte header.
 std::string cerealError(const std::string& bytes) {
     std::istringstream in(bytes.substr(12));
-    try {
-        cereal::PortableBinaryInputArchive ar(in);
-        ksm::Model<1u> m;
-        ar(m);
-    } catch (const cereal::Exception& e) {
-        return e.what();
-    }
-    return {};
+    ksm::Model<1u> m;
+    return errorOf([&] { cereal::PortableBinaryInputArchive{in}(m); });
 }
 
 ksm::Model<1u> modelOf(const KestrixSparseModel& result) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <string_view>
 
 namespace kxtest {
 
@@ -38,60 +39,46 @@ Type typeOf(const std::string& name) {
     return {sizes.at(name), name[0] == 'f' || name[0] == 'd'};
 }
 
-// Writes values in the file's format, each converted to its stored type (integers truncated, floats
-// rounded); ascii values are separated by spaces, entries by line breaks.
-class Writer {
-public:
-    Writer(std::ostream& out, PlyOut format) : mOut(out), mFormat(format) {}
+// One entry's values, each with its stored type.
+using Entry = std::vector<std::pair<Type, double>>;
 
-    void value(const Type& t, double v) {
-        if (mFormat == PlyOut::kAscii) {
-            mOut << (mFirstInEntry ? "" : " ");
-            mFirstInEntry = false;
+template <typename T>
+void putBytes(std::ostream& out, T v, bool little) {
+    char b[sizeof(T)];
+    std::memcpy(b, &v, sizeof v);
+    const uint16_t one = 1;
+    if (little != (*reinterpret_cast<const unsigned char*>(&one) == 1)) {
+        std::reverse(b, b + sizeof b);
+    }
+    out.write(b, sizeof b);
+}
+
+// Writes one entry, each value converted to its stored type (integers truncated, floats rounded): as a
+// line of text, values separated by spaces, or as bytes in the file's order.
+void writeEntry(std::ostream& out, PlyOut format, const Entry& entry) {
+    const bool little = format == PlyOut::kBinaryLittleEndian;
+    for (size_t k = 0; k < entry.size(); ++k) {
+        const auto& [t, v] = entry[k];
+        const int64_t i = t.isFloat ? 0 : static_cast<int64_t>(v);
+        if (format == PlyOut::kAscii) {
             char buf[64];
-            const auto r = !t.isFloat    ? std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v))
+            const auto r = !t.isFloat    ? std::to_chars(buf, buf + sizeof buf, i)
                            : t.size == 4 ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(v))
                                          : std::to_chars(buf, buf + sizeof buf, v);
-            mOut.write(buf, r.ptr - buf);
+            out << (k ? " " : "") << std::string_view(buf, r.ptr - buf);
         } else if (t.isFloat) {
-            t.size == 4 ? put(static_cast<float>(v)) : put(v);
+            t.size == 4 ? putBytes(out, static_cast<float>(v), little) : putBytes(out, v, little);
+        } else if (t.size < 4) {
+            t.size == 1 ? putBytes(out, static_cast<uint8_t>(i), little)
+                        : putBytes(out, static_cast<uint16_t>(i), little);
         } else {
-            const auto i = static_cast<int64_t>(v);
-            t.size == 1   ? put(static_cast<uint8_t>(i))
-            : t.size == 2 ? put(static_cast<uint16_t>(i))
-                          : put(static_cast<uint32_t>(i));
+            putBytes(out, static_cast<uint32_t>(i), little);
         }
     }
-    void list(const Type& count, const Type& item, const std::vector<double>& items) {
-        value(count, static_cast<double>(items.size()));
-        for (double v : items) {
-            value(item, v);
-        }
+    if (format == PlyOut::kAscii) {
+        out << '\n';
     }
-    void endEntry() {
-        if (mFormat == PlyOut::kAscii) {
-            mOut.put('\n');
-        }
-        mFirstInEntry = true;
-    }
-
-private:
-    std::ostream& mOut;
-    PlyOut mFormat;
-    bool mFirstInEntry = true;
-
-    template <typename T>
-    void put(T v) {
-        char b[sizeof(T)];
-        std::memcpy(b, &v, sizeof v);
-        const uint16_t one = 1;
-        const bool hostLittle = *reinterpret_cast<const unsigned char*>(&one) == 1;
-        if ((mFormat == PlyOut::kBinaryLittleEndian) != hostLittle) {
-            std::reverse(b, b + sizeof b);
-        }
-        mOut.write(b, sizeof b);
-    }
-};
+}
 
 // The extra vertex properties: a type name of every kind (and alias) and a value that fits it.
 struct Extra {
@@ -120,40 +107,21 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
     if (layout.facesFirst) {
         out << faceHeader.str();
     }
-    // The vertex properties in file order, with what each holds: 0..2 a coordinate, 3..5 a colour,
-    // 6 + i the extra i. Extras sit between the wanted ones.
-    struct Prop {
-        std::string type, name;
-        size_t role;
-        Type t;
-    };
-    std::vector<Prop> props;
-    auto add = [&](const std::string& type, const std::string& name, size_t role) {
-        props.push_back({type, name, role, typeOf(type)});
-    };
-    auto extras = [&](size_t from, size_t to) {
-        for (size_t i = from; layout.extras && i < to; ++i) {
-            add(kExtras[i].type, kExtras[i].name, 6 + i);
-        }
-    };
-    const bool colors = !layout.colorType.empty();
-    extras(0, 2);
-    add(layout.xyzType, "x", 0);
-    extras(2, 4);
-    add(layout.xyzType, "y", 1);
-    if (colors) {
-        add(layout.colorType, "red", 3);
-    }
-    extras(4, 8);
-    add(layout.xyzType, "z", 2);
-    if (colors) {
-        add(layout.colorType, "green", 4);
-        add(layout.colorType, "blue", 5);
-    }
-    extras(8, 12);
+    // The vertex properties in file order, by what each holds: 0..2 a coordinate, 3..5 a colour, 6 + i
+    // the extra i. Extras sit between the wanted ones.
+    const size_t order[] = {6, 7, 0, 8, 9, 1, 3, 10, 11, 12, 13, 2, 4, 5, 14, 15, 16, 17};
+    const char* names[] = {"x", "y", "z", "red", "green", "blue"};
+    std::vector<std::pair<size_t, Type>> props;  // role, type
     out << "element vertex " << cloud.positions.size() << '\n';
-    for (const Prop& p : props) {
-        out << "property " << p.type << ' ' << p.name << '\n';
+    for (size_t role : order) {
+        if (role >= 6 ? !layout.extras : role >= 3 && layout.colorType.empty()) {
+            continue;
+        }
+        const std::string type = role < 3   ? layout.xyzType
+                                 : role < 6 ? layout.colorType
+                                            : kExtras[role - 6].type;
+        out << "property " << type << ' ' << (role < 6 ? names[role] : kExtras[role - 6].name) << '\n';
+        props.push_back({role, typeOf(type)});
     }
     if (layout.extras) {
         out << "property list ushort uint8 neighbours\n";
@@ -163,34 +131,35 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
     }
     out << "end_header\n";
 
-    Writer w(out, layout.format);
     const Type f = typeOf("float"), ushort = typeOf("ushort"), uint8 = typeOf("uint8");
     auto faces = [&] {
         const Type count = typeOf(layout.faceCountType), index = typeOf(layout.faceIndexType);
-        const size_t n = cloud.positions.empty() ? 1 : cloud.positions.size();
+        const size_t n = std::max<size_t>(1, cloud.positions.size());
         for (size_t i = 0; i < layout.nbFaces; ++i) {
-            std::vector<double> corners;  // 0 to 4 corners: empty lists too
+            Entry e = {{count, double(i % 5)}};  // 0 to 4 corners: empty lists too
             for (size_t k = 0; k < i % 5; ++k) {
-                corners.push_back(static_cast<double>((i + k) % n));
+                e.push_back({index, double((i + k) % n)});
             }
-            w.list(count, index, corners);
-            w.value(f, 0.5);
-            w.endEntry();
+            e.push_back({f, 0.5});
+            writeEntry(out, layout.format, e);
         }
     };
     if (layout.facesFirst) {
         faces();
     }
+    Entry e;
     for (size_t i = 0; i < cloud.positions.size(); ++i) {
-        for (const Prop& p : props) {
-            w.value(p.t, p.role < 3   ? cloud.positions[i][p.role]
-                         : p.role < 6 ? cloud.colors[i][p.role - 3]
-                                      : kExtras[p.role - 6].value);
+        e.clear();
+        for (const auto& [role, t] : props) {
+            e.push_back({t, role < 3   ? cloud.positions[i][role]
+                            : role < 6 ? cloud.colors[i][role - 3]
+                                       : kExtras[role - 6].value});
         }
         if (layout.extras) {
-            w.list(ushort, uint8, std::vector<double>(i % 3, 9.0));
+            e.push_back({ushort, double(i % 3)});
+            e.insert(e.end(), i % 3, {uint8, 9.0});
         }
-        w.endEntry();
+        writeEntry(out, layout.format, e);
     }
     if (!layout.facesFirst) {
         faces();
