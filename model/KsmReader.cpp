@@ -66,19 +66,9 @@ public:
         if (rem) {
             kxmodel::reserveLarge(out, static_cast<size_t>(n));
         }
-        uint64_t step = rem ? n : std::max<uint64_t>(1, kFirstStepBytes / sizeof(T));
-        for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes / sizeof(T))) {
-            const size_t k = static_cast<size_t>(std::min(n - done, step));
-            out.resize(done + k);
-            const size_t bytes = k * sizeof(T);
-            const size_t got = mSrc.read(out.data() + done, bytes);
-            if (got != bytes) {
-                cut(layout, sizeof(T), done * sizeof(T) + got);
-            }
-            if (mSwap && swapWords) {
-                kxmodel::swapWords32(out.data() + done, bytes / 4);
-            }
-            done += k;
+        readSized(out, n, rem, [&](uint64_t bytesRead) { cut(layout, sizeof(T), bytesRead); });
+        if (mSwap && swapWords) {
+            kxmodel::swapWords32(out.data(), out.size() * sizeof(T) / 4);
         }
     }
 
@@ -89,16 +79,7 @@ public:
         if (rem && n > *rem) {
             shortRead(n, *rem);
         }
-        uint64_t step = rem ? n : kFirstStepBytes;
-        for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes)) {
-            const size_t k = static_cast<size_t>(std::min(n - done, step));
-            out.resize(done + k);
-            const size_t got = mSrc.read(out.data() + done, k);
-            if (got != k) {
-                shortRead(n, done + got);
-            }
-            done += k;
-        }
+        readSized(out, n, rem, [&](uint64_t bytesRead) { shortRead(n, bytesRead); });
     }
 
     void digest(std::array<uint32_t, 4>& out) {
@@ -130,6 +111,24 @@ private:
     ByteSource& mSrc;
     bool mSwap = false;
 
+    // Sizes `out` to n elements and reads them: at once where the remaining bytes are known, otherwise
+    // in growing steps as the data arrives. When the data ends, onShort (which throws) gets the number
+    // of bytes read.
+    template <typename Container, typename OnShort>
+    void readSized(Container& out, uint64_t n, std::optional<uint64_t> rem, OnShort onShort) {
+        constexpr size_t size = sizeof(typename Container::value_type);
+        uint64_t step = rem ? n : std::max<uint64_t>(1, kFirstStepBytes / size);
+        for (uint64_t done = 0; done < n; step = std::min(2 * step, kMaxStepBytes / size)) {
+            const size_t k = static_cast<size_t>(std::min(n - done, step));
+            out.resize(done + k);
+            const size_t got = mSrc.read(out.data() + done, k * size);
+            if (got != k * size) {
+                onShort(done * size + got);
+            }
+            done += k;
+        }
+    }
+
     [[noreturn]] static void shortRead(uint64_t wanted, uint64_t got) {
         throw cereal::Exception("Failed to read " + std::to_string(wanted) +
                                 " bytes from input stream! Read " + std::to_string(got));
@@ -149,25 +148,22 @@ private:
     }
 };
 
+uint64_t littleEndian(const unsigned char* bytes, int n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        v = (v << 8) | bytes[i];
+    }
+    return v;
+}
+
 }  // namespace
 
 KestrixSparseModel loadKsm(std::istream& in) {
     ByteSource src(in);
-    unsigned char head[8];
-    if (src.read(head, sizeof head) != sizeof head) {
-        return {};
-    }
-    uint64_t magic = 0;
-    for (int i = 7; i >= 0; --i) {
-        magic = (magic << 8) | head[i];
-    }
-    if (magic != kMagic) {
-        return {};
-    }
-    unsigned char ver[4];
-    if (src.read(ver, sizeof ver) != sizeof ver ||
-        (uint32_t(ver[0]) | uint32_t(ver[1]) << 8 | uint32_t(ver[2]) << 16 | uint32_t(ver[3]) << 24) !=
-            kVersion) {
+    // Magic and version, both little-endian; a short or other header is no model.
+    unsigned char head[12];
+    if (src.read(head, sizeof head) != sizeof head || littleEndian(head, 8) != kMagic ||
+        littleEndian(head + 8, 4) != kVersion) {
         return {};
     }
     Archive ar(src);
