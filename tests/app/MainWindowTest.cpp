@@ -37,13 +37,6 @@ T* child(const QObject& root, const char* name) {
 }
 
 // The object names of the parts, in order.
-QStringList names(const QList<QAction*>& actions) {
-    QStringList list;
-    for (const QAction* action : actions) {
-        list << action->objectName();
-    }
-    return list;
-}
 QStringList names(const QLayout& layout) {
     QStringList list;
     for (int i = 0; i < layout.count(); ++i) {
@@ -105,42 +98,33 @@ TEST(MainWindowForm, WindowActionsAndMenus) {
     EXPECT_EQ(window.windowTitle(), "Kestrix Client 0.1.8");
     EXPECT_EQ(window.size(), QSize(1263, 862));
 
-    const struct {
-        const char* name;
-        const char* text;
-    } actions[] = {
-        {"actionAdd_Images", "Add Images"},
-        {"actionStart_SFM", "Align Images"},
-        {"actionStart_MVS", "Densify Point Cloud"},
-        {"actionSet_Project_Directory", "Set Project Directory"},
-        {"actionOpen_Sparse_Model", "Open Sparse Model"},
-        {"actionSave_SFM_Config", "Save SFM Config"},
-        {"actionImport_SFM_Config", "Import SFM Config"},
-        {"actionSFM_Settings", "SFM Settings"},
-        {"actionOpen_PLY", "Open PLY"},
-    };
-    for (const auto& row : actions) {
-        SCOPED_TRACE(row.name);
-        auto* action = child<QAction>(window, row.name);
-        ASSERT_NE(action, nullptr);
-        EXPECT_EQ(action->parent(), &window);
-        EXPECT_EQ(action->text(), row.text);
-        EXPECT_TRUE(action->shortcut().isEmpty());
-        EXPECT_TRUE(action->isEnabled());
-    }
-
     auto* menuFile = child<QMenu>(window, "menuFile");
     auto* menuRun = child<QMenu>(window, "menuRun");
     ASSERT_TRUE(menuFile && menuRun);
     EXPECT_EQ(window.menuBar(), child<QMenuBar>(window, "menubar"));
+    EXPECT_EQ(window.menuBar()->actions(), QList<QAction*>({menuFile->menuAction(), menuRun->menuAction()}));
     EXPECT_EQ(menuFile->title(), "File");
     EXPECT_EQ(menuRun->title(), "Project");
-    EXPECT_EQ(window.menuBar()->actions(), QList<QAction*>({menuFile->menuAction(), menuRun->menuAction()}));
-    EXPECT_EQ(names(menuFile->actions()),
-              QStringList({"actionSet_Project_Directory", "actionAdd_Images", "actionOpen_Sparse_Model",
-                           "actionOpen_PLY", "actionSave_SFM_Config", "actionImport_SFM_Config"}));
-    EXPECT_EQ(names(menuRun->actions()),
-              QStringList({"actionSFM_Settings", "actionStart_SFM", "actionStart_MVS"}));
+    // "<object name>: <text>" of a menu's actions in order; each belongs to the window, enabled, without
+    // shortcut.
+    const auto entries = [&window](const QMenu& menu) {
+        QStringList list;
+        for (const QAction* action : menu.actions()) {
+            EXPECT_EQ(action->parent(), &window) << action->objectName().toStdString();
+            EXPECT_TRUE(action->shortcut().isEmpty()) << action->objectName().toStdString();
+            EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+            list << action->objectName() + ": " + action->text();
+        }
+        return list;
+    };
+    EXPECT_EQ(entries(*menuFile),
+              QStringList({"actionSet_Project_Directory: Set Project Directory",
+                           "actionAdd_Images: Add Images", "actionOpen_Sparse_Model: Open Sparse Model",
+                           "actionOpen_PLY: Open PLY", "actionSave_SFM_Config: Save SFM Config",
+                           "actionImport_SFM_Config: Import SFM Config"}));
+    EXPECT_EQ(entries(*menuRun),
+              QStringList({"actionSFM_Settings: SFM Settings", "actionStart_SFM: Align Images",
+                           "actionStart_MVS: Densify Point Cloud"}));
     EXPECT_EQ(window.statusBar(), child<QStatusBar>(window, "statusbar"));
     EXPECT_TRUE(window.statusBar()->currentMessage().isEmpty());
 }
