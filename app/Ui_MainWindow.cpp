@@ -10,6 +10,15 @@ QAction* makeAction(QMainWindow* window, const char* name) {
     action->setObjectName(QString::fromLatin1(name));
     return action;
 }
+
+void setSizePolicy(QWidget* widget, QSizePolicy::Policy horizontal, QSizePolicy::Policy vertical,
+                   int horizontalStretch = 0, int verticalStretch = 0) {
+    QSizePolicy policy(horizontal, vertical);
+    policy.setHorizontalStretch(horizontalStretch);
+    policy.setVerticalStretch(verticalStretch);
+    policy.setHeightForWidth(widget->sizePolicy().hasHeightForWidth());
+    widget->setSizePolicy(policy);
+}
 }  // namespace
 
 void Ui_MainWindow::setupUi(QMainWindow* MainWindow) {
@@ -36,38 +45,26 @@ void Ui_MainWindow::setupUi(QMainWindow* MainWindow) {
     splitter_2->setOrientation(Qt::Vertical);
     splitter = new QSplitter(splitter_2);
     splitter->setObjectName(QString::fromUtf8("splitter"));
-    QSizePolicy splitterPolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    splitterPolicy.setHorizontalStretch(0);
-    splitterPolicy.setVerticalStretch(4);
-    splitterPolicy.setHeightForWidth(splitter->sizePolicy().hasHeightForWidth());
-    splitter->setSizePolicy(splitterPolicy);
+    setSizePolicy(splitter, QSizePolicy::Expanding, QSizePolicy::Preferred, 0, 4);
     splitter->setOrientation(Qt::Horizontal);
 
     listWidget = new DashboardPane(splitter);
     listWidget->setObjectName(QString::fromUtf8("listWidget"));
-    QSizePolicy listPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    listPolicy.setHeightForWidth(listWidget->sizePolicy().hasHeightForWidth());
-    listWidget->setSizePolicy(listPolicy);
+    setSizePolicy(listWidget, QSizePolicy::Expanding, QSizePolicy::Expanding);
     listWidget->setMovement(QListView::Static);
     listWidget->setItemAlignment(Qt::AlignCenter);
     splitter->addWidget(listWidget);
 
     modelViewer = new ViewerPane(splitter);
     modelViewer->setObjectName(QString::fromUtf8("modelViewer"));
-    QSizePolicy viewerPolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    viewerPolicy.setHorizontalStretch(4);
-    viewerPolicy.setVerticalStretch(0);
-    viewerPolicy.setHeightForWidth(modelViewer->sizePolicy().hasHeightForWidth());
-    modelViewer->setSizePolicy(viewerPolicy);
+    setSizePolicy(modelViewer, QSizePolicy::Preferred, QSizePolicy::Preferred, 4, 0);
     modelViewer->setFocusPolicy(Qt::WheelFocus);
     splitter->addWidget(modelViewer);
     splitter_2->addWidget(splitter);
 
     logWidget = new QPlainTextEdit(splitter_2);
     logWidget->setObjectName(QString::fromUtf8("logWidget"));
-    QSizePolicy logPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    logPolicy.setHeightForWidth(logWidget->sizePolicy().hasHeightForWidth());
-    logWidget->setSizePolicy(logPolicy);
+    setSizePolicy(logWidget, QSizePolicy::Expanding, QSizePolicy::Expanding);
     logWidget->setUndoRedoEnabled(false);
     logWidget->setReadOnly(true);
     splitter_2->addWidget(logWidget);

@@ -39,14 +39,10 @@ std::array<char, 32> encodeHex(const vexkit::Md5Digest& digest) {
     return out;
 }
 
-std::array<char, 24> encode64(const vexkit::Md5Digest& digest) {
+namespace {
+// Standard Base64 of the 16 digest bytes, with "=" padding.
+std::array<char, 24> base64Of(const uint8_t (&bytes)[16]) {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    uint8_t bytes[16];
-    for (size_t i = 0; i < 4; ++i) {
-        for (size_t j = 0; j < 4; ++j) {
-            bytes[4 * i + j] = static_cast<uint8_t>(digest[i] >> (24 - 8 * j));
-        }
-    }
     std::array<char, 24> out{};
     size_t pos = 0;
     for (size_t i = 0; i < 15; i += 3) {
@@ -63,6 +59,15 @@ std::array<char, 24> encode64(const vexkit::Md5Digest& digest) {
     out[pos++] = '=';
     return out;
 }
+}  // namespace
+
+std::array<char, 24> encode64(const vexkit::Md5Digest& digest) {
+    uint8_t bytes[16];
+    for (size_t i = 0; i < 16; ++i) {
+        bytes[i] = static_cast<uint8_t>(digest[i / 4] >> (24 - 8 * (i % 4)));
+    }
+    return base64Of(bytes);
+}
 
 std::array<char, 32> md5sumHex(char const* path) {
     return encodeHex(vexkit::md5sum(path));
@@ -71,9 +76,5 @@ std::array<char, 32> md5sumHex(char const* path) {
 std::array<char, 24> hex2base64(const std::array<char, 32>& hex) {
     uint8_t bytes[16];
     boost::algorithm::unhex(hex.begin(), hex.end(), bytes);
-    vexkit::Md5Digest words{};
-    for (size_t i = 0; i < 16; ++i) {
-        words[i / 4] = (words[i / 4] << 8) | bytes[i];
-    }
-    return encode64(words);
+    return base64Of(bytes);
 }

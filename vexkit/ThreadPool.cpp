@@ -19,18 +19,21 @@ ThreadPool::~ThreadPool() {
     stop();
 }
 
+namespace {
+// The front task, or an empty callable when the queue is empty; the caller holds the lock.
+ThreadPool::Task popFront(std::deque<ThreadPool::Task>& tasks) {
+    if (tasks.empty()) {
+        return {};
+    }
+    ThreadPool::Task task = std::move(tasks.front());
+    tasks.pop_front();
+    return task;
+}
+}  // namespace
+
 void ThreadPool::worker() {
-    for (;;) {
-        Task task;
-        {
-            std::unique_lock<std::mutex> lock(mMutex);
-            mCondition.wait(lock, [this] { return mStopped || !mTasks.empty(); });
-            if (mTasks.empty()) {
-                return;
-            }
-            task = std::move(mTasks.front());
-            mTasks.pop_front();
-        }
+    // Only a stopped pool with an empty queue hands out an empty task.
+    while (Task task = consume()) {
         task();
     }
 }
@@ -38,22 +41,12 @@ void ThreadPool::worker() {
 ThreadPool::Task ThreadPool::consume() {
     std::unique_lock<std::mutex> lock(mMutex);
     mCondition.wait(lock, [this] { return mStopped || !mTasks.empty(); });
-    if (mTasks.empty()) {
-        return {};
-    }
-    Task task = std::move(mTasks.front());
-    mTasks.pop_front();
-    return task;
+    return popFront(mTasks);
 }
 
 ThreadPool::Task ThreadPool::tryConsume() {
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mTasks.empty()) {
-        return {};
-    }
-    Task task = std::move(mTasks.front());
-    mTasks.pop_front();
-    return task;
+    return popFront(mTasks);
 }
 
 void ThreadPool::stop() {

@@ -4,31 +4,25 @@
 
 namespace kxtest {
 namespace {
-gui::DialogHooks hooksFor(DialogStub& stub, std::vector<DialogStub::Message>& messages,
-                          std::vector<DialogStub::FileRequest>& requests) {
+// A file or directory dialog that records its request and gives the stub's answer of that kind; the
+// directory dialog has no filter.
+template <typename Answer>
+auto fileDialog(DialogStub& stub, Answer DialogStub::*answer) {
+    return [&stub, answer](QWidget*, const QString& caption, const QString& dir, const auto&... filter) {
+        stub.fileRequests.push_back({caption, dir, QString(filter...)});
+        return stub.*answer;
+    };
+}
+
+gui::DialogHooks hooksFor(DialogStub& stub) {
     gui::DialogHooks hooks;
-    hooks.messageBox = [&messages](const QString& title, const QString& text) {
-        messages.push_back({title, text});
+    hooks.messageBox = [&stub](const QString& title, const QString& text) {
+        stub.messages.push_back({title, text});
     };
-    hooks.openFileNames = [&stub, &requests](QWidget*, const QString& caption, const QString& dir,
-                                             const QString& filter) {
-        requests.push_back({caption, dir, filter});
-        return stub.openFilesAnswer;
-    };
-    hooks.openFileName = [&stub, &requests](QWidget*, const QString& caption, const QString& dir,
-                                            const QString& filter) {
-        requests.push_back({caption, dir, filter});
-        return stub.openFileAnswer;
-    };
-    hooks.saveFileName = [&stub, &requests](QWidget*, const QString& caption, const QString& dir,
-                                            const QString& filter) {
-        requests.push_back({caption, dir, filter});
-        return stub.saveFileAnswer;
-    };
-    hooks.existingDirectory = [&stub, &requests](QWidget*, const QString& caption, const QString& dir) {
-        requests.push_back({caption, dir, QString()});
-        return stub.directoryAnswer;
-    };
+    hooks.openFileNames = fileDialog(stub, &DialogStub::openFilesAnswer);
+    hooks.openFileName = fileDialog(stub, &DialogStub::openFileAnswer);
+    hooks.saveFileName = fileDialog(stub, &DialogStub::saveFileAnswer);
+    hooks.existingDirectory = fileDialog(stub, &DialogStub::directoryAnswer);
     hooks.execDialog = [&stub](QDialog& dialog) {
         return stub.execAnswer ? stub.execAnswer(dialog) : static_cast<int>(QDialog::Rejected);
     };
@@ -36,6 +30,6 @@ gui::DialogHooks hooksFor(DialogStub& stub, std::vector<DialogStub::Message>& me
 }
 }  // namespace
 
-DialogStub::DialogStub() : mScope(hooksFor(*this, messages, fileRequests)) {}
+DialogStub::DialogStub() : mScope(hooksFor(*this)) {}
 
 }  // namespace kxtest

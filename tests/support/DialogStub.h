@@ -23,9 +23,7 @@ public:
         QString filter;
     };
 
-    DialogStub();
-    DialogStub(const DialogStub&) = delete;
-    DialogStub& operator=(const DialogStub&) = delete;
+    DialogStub();  // neither copied nor moved: the hooks refer to this object
 
     // Answers, taken by the next dialog of each kind (empty means "cancelled").
     QStringList openFilesAnswer;

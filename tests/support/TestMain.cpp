@@ -21,19 +21,17 @@ gui::DialogHooks unexpectedDialogs() {
     hooks.messageBox = [](const QString& title, const QString& text) {
         ADD_FAILURE() << "unexpected message box \"" << title.toStdString() << "\": " << text.toStdString();
     };
-    hooks.openFileNames = [](QWidget*, const QString& caption, const QString&, const QString&) {
-        ADD_FAILURE() << "unexpected file dialog \"" << caption.toStdString() << "\"";
-        return QStringList();
+    // A file or directory dialog answers as cancelled.
+    const auto fileDialog = [](auto cancelled) {
+        return [cancelled](QWidget*, const QString& caption, const auto&...) {
+            ADD_FAILURE() << "unexpected file dialog \"" << caption.toStdString() << "\"";
+            return cancelled;
+        };
     };
-    hooks.openFileName = [](QWidget*, const QString& caption, const QString&, const QString&) {
-        ADD_FAILURE() << "unexpected file dialog \"" << caption.toStdString() << "\"";
-        return QString();
-    };
+    hooks.openFileNames = fileDialog(QStringList());
+    hooks.openFileName = fileDialog(QString());
     hooks.saveFileName = hooks.openFileName;
-    hooks.existingDirectory = [](QWidget*, const QString& caption, const QString&) {
-        ADD_FAILURE() << "unexpected directory dialog \"" << caption.toStdString() << "\"";
-        return QString();
-    };
+    hooks.existingDirectory = fileDialog(QString());
     hooks.execDialog = [](QDialog& dialog) {
         ADD_FAILURE() << "unexpected modal dialog " << dialog.objectName().toStdString();
         return static_cast<int>(QDialog::Rejected);

@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -10,11 +11,7 @@ namespace kxtest {
 TempDir::TempDir() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "kxtest";
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     std::random_device rd;
     mPath = std::filesystem::temp_directory_path() / ("kx-" + name + "-" + std::to_string(rd()));
     std::filesystem::create_directories(mPath);

@@ -10,7 +10,8 @@
 #include "vexkit/Resources.h"
 
 namespace {
-void expectFilesystemError(void (*call)(), const char* path, std::errc code) {
+template <typename F>
+void expectFilesystemError(F call, const char* path, std::errc code) {
     try {
         call();
         ADD_FAILURE() << "no error for " << path;
@@ -24,13 +25,9 @@ void expectFilesystemError(void (*call)(), const char* path, std::errc code) {
 
 TEST(Resources, CameraIconIsAPngOfTheCheckedInBytes) {
     const vexkit::ResourceEntry& icon = vexkit::openResource("resources/camera.png");
-    EXPECT_EQ(icon.path, "resources/camera.png");
-    EXPECT_FALSE(icon.isDirectory);
     ASSERT_NE(icon.data, nullptr);
     EXPECT_EQ(icon.data[icon.size], 0);  // the terminator after the bytes
-    QImage image;
-    ASSERT_TRUE(image.loadFromData(icon.data, static_cast<int>(icon.size), "PNG"));
-    EXPECT_FALSE(image.isNull());
+    EXPECT_FALSE(QImage::fromData(icon.data, static_cast<int>(icon.size), "PNG").isNull());
     EXPECT_EQ(icon.bytes(), kxtest::readFile(kxtest::sourceDir() / "viewer/resources/camera.png"));
 }
 
@@ -76,13 +73,8 @@ TEST(Resources, UnknownPathsFailAsMissingFilesNamingThePath) {
                              "./resources/camera.png", "RESOURCES/camera.png", ""}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(vexkit::findResource(path), nullptr);
-        try {
-            vexkit::openResource(path);
-            ADD_FAILURE() << "opened";
-        } catch (const std::system_error& e) {  // the filesystem error is a system error
-            EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
-            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
-        }
+        expectFilesystemError([path] { vexkit::openResource(path); }, path,
+                              std::errc::no_such_file_or_directory);
     }
     expectFilesystemError([] { vexkit::listResources("textures"); }, "textures",
                           std::errc::no_such_file_or_directory);

@@ -1,110 +1,68 @@
 #include <atomic>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "vexkit/ThreadPool.h"
 
+using testing::StrEq;
+using testing::ThrowsMessage;
+
 namespace {
-// A one-shot gate: tasks wait on it until the test opens it.
-class Gate {
-public:
-    void open() { mPromise.set_value(); }
-    void wait() const { mFuture.wait(); }
-
-private:
-    std::promise<void> mPromise;
-    std::shared_future<void> mFuture = mPromise.get_future().share();
-};
-
-// Counts down to zero; wait() returns once it is reached.
-class Latch {
-public:
-    explicit Latch(int count) : mCount(count) {}
-    void countDown() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (--mCount == 0) {
-            mDone.notify_all();
-        }
-    }
-    void wait() {
-        std::unique_lock<std::mutex> lock(mMutex);
-        mDone.wait(lock, [this] { return mCount <= 0; });
-    }
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mDone;
-    int mCount;
-};
-
-// Blocks every worker of `pool` inside a task until `gate` opens; returns once all are blocked.
-std::vector<std::future<void>> occupyWorkers(ThreadPool& pool, int nbWorkers, const Gate& gate) {
-    Latch started(nbWorkers);
-    std::vector<std::future<void>> busy;
+// Blocks every worker of `pool` inside a task until `gate` is set; returns once all are blocked.
+void occupyWorkers(ThreadPool& pool, int nbWorkers, std::promise<void>& gate) {
+    std::atomic<int> started{0};  // not touched by a task after its increment
+    const std::shared_future<void> opened = gate.get_future().share();
     for (int i = 0; i < nbWorkers; ++i) {
-        busy.push_back(pool.enqueueStd([&started, &gate] {
-            started.countDown();
-            gate.wait();
-        }));
+        pool.enqueueStd([&started, opened] {
+            ++started;
+            opened.wait();
+        });
     }
-    started.wait();
-    return busy;
+    while (started.load() < nbWorkers) {
+        std::this_thread::yield();
+    }
+}
+
+template <typename T>
+bool isReady(const std::future<T>& f) {
+    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 }  // namespace
 
-TEST(ThreadPool, QueuedTasksStartInArrivalOrder) {
-    Gate gate;  // outlives the pool, whose workers still touch it after it opens
-    ThreadPool pool(1);
-    auto busy = occupyWorkers(pool, 1, gate);
-    std::vector<int> order;  // touched only by the single worker until the futures are collected
-    std::vector<std::future<void>> done;
-    for (int i = 0; i < 200; ++i) {
-        done.push_back(pool.enqueueStd([&order, i] { order.push_back(i); }));
+TEST(ThreadPool, WorkersTakeQueuedTasksInArrivalOrder) {
+    // Task i is taken only after tasks 0..i-1, and of those at most the other workers hold one not yet
+    // started; a single worker therefore runs them in exact order.
+    for (int nbWorkers : {1, 4}) {
+        SCOPED_TRACE(nbWorkers);
+        std::promise<void> gate;
+        ThreadPool pool(nbWorkers);
+        occupyWorkers(pool, nbWorkers, gate);
+        std::atomic<int> taken{0};
+        std::atomic<int> outOfOrder{0};
+        for (int i = 0; i < 500; ++i) {
+            pool.enqueueStd([&, i] {
+                if (taken.fetch_add(1) < i - (nbWorkers - 1)) {
+                    ++outOfOrder;
+                }
+            });
+        }
+        gate.set_value();
+        pool.stop();  // runs every queued task
+        EXPECT_EQ(taken.load(), 500);
+        EXPECT_EQ(outOfOrder.load(), 0);
     }
-    gate.open();
-    for (auto& f : done) {
-        f.get();
-    }
-    ASSERT_EQ(order.size(), 200u);
-    for (int i = 0; i < 200; ++i) {
-        EXPECT_EQ(order[i], i);
-    }
-}
-
-TEST(ThreadPool, ManyWorkersTakeTasksInArrivalOrder) {
-    // With several workers the starts interleave, but the queue hands tasks out in order: task i is taken
-    // only after tasks 0..i-1, and of those at most the three other workers hold one not yet started.
-    Gate gate;  // outlives the pool, whose workers still touch it after it opens
-    ThreadPool pool(4);
-    auto busy = occupyWorkers(pool, 4, gate);
-    std::atomic<int> taken{0};
-    std::atomic<int> outOfOrder{0};
-    std::vector<std::future<void>> done;
-    for (int i = 0; i < 500; ++i) {
-        done.push_back(pool.enqueueStd([&, i] {
-            if (taken.fetch_add(1) < i - 3) {
-                ++outOfOrder;
-            }
-        }));
-    }
-    gate.open();
-    for (auto& f : done) {
-        f.get();
-    }
-    EXPECT_EQ(taken.load(), 500);
-    EXPECT_EQ(outOfOrder.load(), 0);
 }
 
 TEST(ThreadPool, StopRunsEveryQueuedTaskThenRefusesNewOnes) {
-    Gate gate;  // outlives the pool, whose workers still touch it after it opens
+    std::promise<void> gate;
     ThreadPool pool(2);
-    auto busy = occupyWorkers(pool, 2, gate);
+    occupyWorkers(pool, 2, gate);
     std::atomic<int> ran{0};
     for (int i = 0; i < 100; ++i) {
         pool.enqueueStd([&ran] { ++ran; });
@@ -121,15 +79,11 @@ TEST(ThreadPool, StopRunsEveryQueuedTaskThenRefusesNewOnes) {
         }
     }
     EXPECT_EQ(ran.load(), 0);  // the workers are still held
-    gate.open();
+    gate.set_value();
     stopper.join();
     EXPECT_EQ(ran.load(), 100);
-    try {
-        pool.enqueueStd([] { return 1; });
-        ADD_FAILURE() << "queued into a stopped pool";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "the pool has been stopped");
-    }
+    EXPECT_THAT([&pool] { pool.enqueueStd([] { return 1; }); },
+                ThrowsMessage<std::runtime_error>(StrEq("the pool has been stopped")));
     pool.stop();  // a second stop is harmless
 }
 
@@ -141,12 +95,7 @@ TEST(ThreadPool, ExceptionReachesTheFutureAndTheWorkerGoesOn) {
         throw std::invalid_argument("bad input");
     });
     auto next = pool.enqueueStd([] { return std::this_thread::get_id(); });
-    try {
-        failed.get();
-        ADD_FAILURE() << "no exception";
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "bad input");
-    }
+    EXPECT_THAT([&failed] { failed.get(); }, ThrowsMessage<std::invalid_argument>(StrEq("bad input")));
     EXPECT_EQ(next.get(), thrower);  // the same, single worker survived
 }
 
@@ -156,13 +105,15 @@ TEST(ThreadPool, KnowsItsOwnWorkerThreads) {
     EXPECT_FALSE(pool.isInWorkerThread());
     EXPECT_TRUE(pool.enqueueStd([&pool] { return pool.isInWorkerThread(); }).get());
     EXPECT_FALSE(other.enqueueStd([&pool] { return pool.isInWorkerThread(); }).get());
+    // The global pool has workers of its own.
+    EXPECT_FALSE(threadPool.isInWorkerThread());
+    EXPECT_TRUE(threadPool.enqueueStd([] { return threadPool.isInWorkerThread(); }).get());
 }
 
 TEST(ThreadPool, TasksMayQueueMoreTasksAndReturnMoveOnlyResults) {
     ThreadPool pool(2);
     auto outer = pool.enqueueStd([&pool] {
-        auto owned = std::make_unique<int>(41);
-        return pool.enqueueStd([owned = std::move(owned)]() mutable {
+        return pool.enqueueStd([owned = std::make_unique<int>(41)]() mutable {
             ++*owned;
             return std::move(owned);
         });
@@ -176,57 +127,44 @@ TEST(ThreadPool, ProducersOnManyThreadsLoseNothing) {
     ThreadPool pool(3);
     std::atomic<long> sum{0};
     std::vector<std::thread> producers;
-    std::vector<std::vector<std::future<void>>> futures(4);
     for (int p = 0; p < 4; ++p) {
-        producers.emplace_back([&, p] {
+        producers.emplace_back([&] {
             for (int i = 1; i <= 250; ++i) {
-                futures[p].push_back(pool.enqueueStd([&sum, i] { sum += i; }));
+                pool.enqueueStd([&sum, i] { sum += i; });
             }
         });
     }
     for (auto& t : producers) {
         t.join();
     }
-    for (auto& list : futures) {
-        for (auto& f : list) {
-            f.get();
-        }
-    }
+    pool.stop();  // runs every queued task
     EXPECT_EQ(sum.load(), 4 * 250 * 251 / 2);
 }
 
-TEST(ThreadPool, WithoutWorkersOnlyConsumersRunTasks) {
+TEST(ThreadPool, WithoutWorkersOnlyConsumersRunTasksInOrder) {
     ThreadPool pool(0);
     EXPECT_FALSE(pool.tryConsume());
-    std::vector<int> order;
     std::vector<std::future<int>> results;
     for (int i = 0; i < 3; ++i) {
-        results.push_back(pool.enqueueStd([&order, i] {
-            order.push_back(i);
-            return i * 10;
-        }));
+        results.push_back(pool.enqueueStd([i] { return i * 10; }));
     }
-    EXPECT_EQ(results[0].wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    ThreadPool::Task first = pool.tryConsume();
-    ASSERT_TRUE(first);
-    first();
-    ThreadPool::Task second = pool.consume();  // a task is queued: no waiting
-    ASSERT_TRUE(second);
-    second();
-    EXPECT_EQ(order, (std::vector<int>{0, 1}));
-    EXPECT_EQ(results[0].get(), 0);
-    EXPECT_EQ(results[1].get(), 10);
-    // The third stays queued; a stopped pool still hands it out, then reports an empty queue.
+    EXPECT_FALSE(isReady(results[0]));
+    pool.tryConsume()();
+    EXPECT_TRUE(isReady(results[0]));
+    EXPECT_FALSE(isReady(results[1]));
+    pool.consume()();  // a task is queued: no waiting
+    EXPECT_FALSE(isReady(results[2]));
+    // A stopped pool still hands out what is queued, then reports an empty queue.
     pool.stop();
-    ThreadPool::Task third = pool.consume();
-    ASSERT_TRUE(third);
-    third();
-    EXPECT_EQ(results[2].get(), 20);
+    pool.consume()();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(results[i].get(), i * 10);
+    }
     EXPECT_FALSE(pool.consume());
     EXPECT_FALSE(pool.tryConsume());
 }
 
-TEST(ThreadPool, ConsumeWaitsForTheNextTask) {
+TEST(ThreadPool, ConsumeWaitsForTheNextTaskOrForStop) {
     ThreadPool pool(0);
     std::promise<ThreadPool::Task> taken;
     std::thread consumer([&] { taken.set_value(pool.consume()); });
@@ -236,18 +174,24 @@ TEST(ThreadPool, ConsumeWaitsForTheNextTask) {
     ASSERT_TRUE(task);
     task();
     EXPECT_EQ(result.get(), std::this_thread::get_id());
-}
 
-TEST(ThreadPool, ConsumeReturnsEmptyWhenStopWakesIt) {
-    ThreadPool pool(0);
     std::promise<bool> gotTask;
-    std::thread consumer([&] { gotTask.set_value(static_cast<bool>(pool.consume())); });
+    std::thread waiter([&] { gotTask.set_value(static_cast<bool>(pool.consume())); });
     pool.stop();
     EXPECT_FALSE(gotTask.get_future().get());
-    consumer.join();
+    waiter.join();
 }
 
-TEST(ThreadPool, DestroyingAPoolWithoutWorkersBreaksPendingPromises) {
+TEST(ThreadPool, DestructionRunsQueuedWorkOrBreaksItsPromisesWithoutWorkers) {
+    std::atomic<int> ran{0};
+    {
+        ThreadPool pool(2);
+        for (int i = 0; i < 50; ++i) {
+            pool.enqueueStd([&ran] { ++ran; });
+        }
+    }
+    EXPECT_EQ(ran.load(), 50);
+
     auto pool = std::make_unique<ThreadPool>(0);
     auto pending = pool->enqueueStd([] { return 7; });
     pool.reset();
@@ -257,20 +201,4 @@ TEST(ThreadPool, DestroyingAPoolWithoutWorkersBreaksPendingPromises) {
     } catch (const std::future_error& e) {
         EXPECT_EQ(e.code(), std::future_errc::broken_promise);
     }
-}
-
-TEST(ThreadPool, DestructionWaitsForQueuedWork) {
-    std::atomic<int> ran{0};
-    {
-        ThreadPool pool(2);
-        for (int i = 0; i < 50; ++i) {
-            pool.enqueueStd([&ran] { ++ran; });
-        }
-    }
-    EXPECT_EQ(ran.load(), 50);
-}
-
-TEST(ThreadPool, GlobalPoolHasWorkers) {
-    EXPECT_FALSE(threadPool.isInWorkerThread());
-    EXPECT_TRUE(threadPool.enqueueStd([] { return threadPool.isInWorkerThread(); }).get());
 }
