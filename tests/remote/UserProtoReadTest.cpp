@@ -6,8 +6,7 @@
 
 #include "config/JsonIo.h"
 #include "remote/UserProto.h"
-#include "tests/config/CfgSamples.h"
-#include "tests/config/ErrorText.h"
+#include "tests/config/Malformed.h"
 #include "tests/remote/ProtoSamples.h"
 
 namespace {
@@ -91,9 +90,7 @@ TEST(UserProtoRead, EveryFailureReportsItsExactText) {
         std::string error;
     } rows[] = {
         {envelope(8, progress), "Invalid 'index' selector when deserializing std::variant"},
-        {envelope(2147483647, progress), "Invalid 'index' selector when deserializing std::variant"},
         {envelope(-1, progress), "Error traversing variant during load"},
-        {envelope(-2147483647 - 1, progress), "Error traversing variant during load"},
         {R"({"index": "5", "data": {}})", assertion + "data_.f.flags & kIntFlag"},
         {R"({"index": 5.0, "data": {}})", assertion + "data_.f.flags & kIntFlag"},
         {R"({"index": 2147483648, "data": {}})", assertion + "data_.f.flags & kIntFlag"},
@@ -118,11 +115,7 @@ TEST(UserProtoRead, EveryFailureReportsItsExactText) {
         {envelope(2, edited(upload, R"("url": "u")", R"("url": ["u"])")), assertion + "IsString()"},
         {envelope(3, edited(results, R"("size": 0)", R"("size": -1)")),
          assertion + "data_.f.flags & kUint64Flag"},
-        {envelope(3, edited(results, R"("size": 0)", R"("size": 1.5)")),
-         assertion + "data_.f.flags & kUint64Flag"},
         {envelope(3, edited(results, R"("type": 8)", R"("type": 1.5)")),
-         assertion + "data_.f.flags & kIntFlag"},
-        {envelope(3, edited(results, R"("type": 8)", R"("type": "8")")),
          assertion + "data_.f.flags & kIntFlag"},
         {envelope(3, edited(results, R"("key": "k")", R"("key": 5)")), assertion + "IsString()"},
         {envelope(3, edited(results, R"("missingFiles": [])", R"("missingFiles": [5])")),
@@ -135,9 +128,6 @@ TEST(UserProtoRead, EveryFailureReportsItsExactText) {
                          R"(, "sfmErr": {"code": 0, "message": "", "missingFiles": []}, "hTask": -1)"),
          assertion + "data_.f.flags & kUint64Flag"},
         {"", "JSON parse error at offset 0: the document is empty"},
-        {R"({"index": 5, "data": {})",
-         "JSON parse error at offset 23: missing a comma or '}' after an object member"},
-        {"5", assertion + "IsObject()"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(kxtest::archiveErrorOf([&] { readResponse(row.text); }), row.error) << row.text;
@@ -162,18 +152,15 @@ TEST(UserProtoRead, NarrowRequestFieldsRefuseValuesThatDoNotFit) {
 }
 
 TEST(UserProtoRead, WrittenMessagesReadBackEqual) {
-    for (const UserRequest& req : kxtest::sampleRequests()) {
-        const std::string text = writeRequest(req);
-        const UserRequest back = readRequest(text);
-        EXPECT_TRUE(back == req) << text;
-        EXPECT_EQ(writeRequest(back), text);
-    }
-    for (const UserResponse& res : kxtest::sampleResponses()) {
-        const std::string text = writeResponse(res);
-        const UserResponse back = readResponse(text);
-        EXPECT_TRUE(back == res) << text;
-        EXPECT_EQ(writeResponse(back), text);
-    }
+    const auto check = [](const auto& messages, auto write, auto read) {
+        for (const auto& message : messages) {
+            const std::string text = write(message);
+            EXPECT_TRUE(read(text) == message) << text;
+            EXPECT_EQ(write(read(text)), text);
+        }
+    };
+    check(kxtest::sampleRequests(), writeRequest, readRequest);
+    check(kxtest::sampleResponses(), writeResponse, readResponse);
 }
 
 TEST(UserProtoRead, MessageTextIsReadAsUtf8) {
