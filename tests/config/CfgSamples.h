@@ -1,15 +1,28 @@
 #pragma once
-// Configurations shared by the configuration tests, with their JSON texts written out by hand from the
-// format's rules (members in field order, four-space indentation, integral floats with ".0", a float
-// widened to double before it is written, compact optionals, {"nullopt"/"data"} array elements).
+// Writing and reading configuration texts, and the configurations shared by the tests with their texts
+// written out by hand from the format's rules (members in field order, four-space indentation, integral
+// floats with ".0", a float widened to double before it is written, compact optionals, {"nullopt"/"data"}
+// array elements).
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <sstream>
 #include <string>
 
-#include "config/SfmCfg.h"
+#include "config/SfmCfgJson.h"
 
 namespace kxtest {
+
+inline std::string textOf(const SfmCfg& cfg) {
+    std::ostringstream os;
+    writeSfmCfg(os, cfg);
+    return os.str();
+}
+
+inline SfmCfg parse(const std::string& text) {
+    std::istringstream is(text);
+    return readSfmCfg(is);
+}
 
 inline FileKey keyOf(const std::string& hex) {
     FileKey key;

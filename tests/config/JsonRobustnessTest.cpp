@@ -12,16 +12,8 @@
 
 namespace {
 
-std::string textOf(const SfmCfg& cfg) {
-    std::ostringstream os;
-    writeSfmCfg(os, cfg);
-    return os.str();
-}
-
-SfmCfg parse(const std::string& text) {
-    std::istringstream is(text);
-    return readSfmCfg(is);
-}
+using kxtest::parse;
+using kxtest::textOf;
 
 // True when text reads (and the record writes and reads back equal in text), false on an archive error.
 bool reads(const std::string& text) {

@@ -31,11 +31,11 @@ int nbReaders(const std::string& text) {
 
 std::vector<std::string> goldens() {
     std::vector<std::string> texts;
-    for (const auto& req : kxtest::sampleRequests()) {
-        texts.push_back(writeRequest(req));
+    for (const auto& row : kxtest::requestTexts()) {
+        texts.push_back(row.text);
     }
-    for (const auto& res : kxtest::sampleResponses()) {
-        texts.push_back(writeResponse(res));
+    for (const auto& row : kxtest::responseTexts()) {
+        texts.push_back(writeResponse(row.res));
     }
     return texts;
 }

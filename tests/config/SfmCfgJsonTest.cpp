@@ -1,6 +1,7 @@
-// Reading configurations: member order, limits of the number types, the JSON form of keys, and every
-// failure with its exact text.
+// Configuration texts: golden texts written and read back, compact optionals, member order, limits of
+// the number types, non-finite numbers, the JSON form of keys, and every read failure with its text.
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -8,20 +9,104 @@
 #include <gtest/gtest.h>
 
 #include "config/JsonIo.h"
-#include "config/SfmCfgJson.h"
 #include "tests/config/CfgSamples.h"
 #include "tests/config/Malformed.h"
 
 namespace {
 
-SfmCfg parse(const std::string& text) {
-    std::istringstream is(text);
-    return readSfmCfg(is);
+using namespace kxtest;
+
+TEST(SfmCfgWrite, GoldenTextsReadBackEqualAndWriteAgainTheSame) {
+    SfmCfg noSettingField;
+    noSettingField.settings = SfmCfg::Settings{};
+    const struct {
+        SfmCfg cfg;
+        std::string text;
+    } rows[] = {
+        {fullCfg(), kFullCfgText},
+        // Only cameras and images: what the client builds for a save.
+        {minimalCfg(), kMinimalCfgText},
+        // The required lists stay when empty; settings with no field is an empty object.
+        {SfmCfg{}, "{\n    \"cameras\": [],\n    \"images\": []\n}"},
+        {noSettingField, "{\n    \"cameras\": [],\n    \"images\": [],\n    \"settings\": {}\n}"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(textOf(row.cfg), row.text);
+        const SfmCfg back = parse(row.text);
+        EXPECT_EQ(back, row.cfg) << row.text;
+        EXPECT_EQ(textOf(back), row.text);
+    }
+}
+
+TEST(SfmCfgWrite, IdxPoseZeroIsWritten) {
+    SfmCfg cfg = minimalCfg();
+    cfg.images[0].idxPose = 0;
+    EXPECT_NE(textOf(cfg).find("            \"idxCam\": 0,\n            \"idxPose\": 0,\n"),
+              std::string::npos);
+}
+
+TEST(SfmCfgWrite, NonFiniteNumbersUseBareTokensAndReadBack) {
+    SfmCfg cfg;
+    const double inf = std::numeric_limits<double>::infinity();
+    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{
+        SfmCfg::Location{{std::nan(""), -inf, 1e300}, std::nullopt, std::numeric_limits<float>::infinity()}};
+    const std::string text = textOf(cfg);
+    EXPECT_NE(
+        text.find("\"cartesian\": [\n                    NaN,\n                    -Infinity,\n"
+                  "                    1e300\n                ],\n                \"delta\": Infinity\n"),
+        std::string::npos)
+        << text;
+    // Read back, each value writes its own token again.
+    EXPECT_EQ(textOf(parse(text)), text);
+}
+
+TEST(SfmCfgWrite, ControlCharactersAreEscapedAndReadBack) {
+    SfmCfg cfg;
+    cfg.images.resize(1);
+    cfg.images[0].name = "a\"b\\c\b\f\n\r\t\x01\x1f\x7f/";
+    EXPECT_NE(textOf(cfg).find(R"("name": "a\"b\\c\b\f\n\r\t\u0001\u001F)"
+                               "\x7f/\""),
+              std::string::npos)
+        << textOf(cfg);
+    EXPECT_EQ(parse(textOf(cfg)), cfg);
+}
+
+TEST(SfmCfgWrite, EveryFloatSurvivesTheTrip) {
+    // Full precision: any float or double, also the tiny and huge ones written in exponent form.
+    SfmCfg cfg;
+    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{SfmCfg::Location{
+        {0.1, 1.0 / 3.0, -6.02214076e23}, std::nullopt, std::numeric_limits<float>::denorm_min()}};
+    cfg.cameras = {{1, 1, std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+                    std::nextafter(1.0f, 2.0f), -0.0f, 1e-7f, 123456.789f, 3.14159265f, -2.5e-38f, 7.0f}};
+    const SfmCfg back = parse(textOf(cfg));
+    EXPECT_EQ(back, cfg);
+    EXPECT_TRUE(std::signbit(back.cameras[0].cy));
+}
+
+TEST(SfmCfgEquality, ComparesEveryField) {
+    const SfmCfg base = fullCfg();
+    const std::function<void(SfmCfg&)> changes[] = {
+        [](SfmCfg& c) { c.images[1].tiePointMeasurements->push_back({}); },
+        [](SfmCfg& c) { c.tiePoints->at(0) = SfmCfg::Location{}; },
+        [](SfmCfg& c) { c.settings->unordered.reset(); },
+        [](SfmCfg& c) { (*c.poses)[0].location->covariance->at(2)[1] = 1; },
+        [](SfmCfg& c) { c.images[0].key.data[31] = 'f'; },
+    };
+    for (const auto& change : changes) {
+        SfmCfg other = base;
+        EXPECT_EQ(other, base);
+        change(other);
+        EXPECT_NE(other, base);
+    }
+    // NaN is unequal to itself, so is a record holding one.
+    SfmCfg nan = base;
+    nan.cameras[1].k3 = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_NE(nan, nan);
 }
 
 // The minimal sample with one fragment replaced; the fragment must occur exactly once.
 std::string edited(const std::string& from, const std::string& to) {
-    std::string text = kxtest::kMinimalCfgText;
+    std::string text = kMinimalCfgText;
     const std::size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
@@ -43,52 +128,39 @@ std::string withSettings(const std::string& settings) {
 
 const std::string kKey = R"("key": "e2fc714c4727ee9395f324cd2e7f331f")";
 
+// One row per way of failing: each error text, the number ranges that pin a field's type, and the paths
+// through the optional and fixed-array readers of the archive.
 TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
     const std::string missing = "JSON Parsing failed - provided NVP (";
     const std::string assertion = "rapidjson internal assertion failure: ";
     const std::string exhausted =
         "JSONInputArchive internal error: null or empty iterator to object or array!";
     const std::string uintFlag = assertion + "data_.f.flags & kUintFlag";
-    const std::string intFlag = assertion + "data_.f.flags & kIntFlag";
     const std::string notJson = "JSON parse error at offset ";
-    const std::string covariance = R"({"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1, 0])";
     const struct {
         std::string text;
         std::string error;
     } rows[] = {
         {edited(",\n            \"name\": \"C:/photos/IMG_0001.avif\"", ""), missing + "name) not found"},
-        {edited(kKey + ",", ""), missing + "key) not found"},
-        {edited(R"("images": [)", R"("imagez": [)"), missing + "images) not found"},
         {"[]", missing + "cameras) not found"},
-        {"{}", missing + "cameras) not found"},
-        {withTiePoint(R"({"delta": 1.0})"), missing + "cartesian) not found"},
-        {withTiePoints("{}"), missing + "nullopt) not found"},
-        {withTiePoints(R"({"nullopt": false})"), missing + "data) not found"},
 
         {edited(R"("width": 4000)", R"("width": -1)"), uintFlag},
         {edited(R"("width": 4000)", R"("width": 1.5)"), uintFlag},
         {edited(R"("width": 4000)", R"("width": 4294967296)"), uintFlag},
-        {edited(R"("width": 4000)", R"("width": "4000")"), uintFlag},
-        {edited(R"("format": 1)", R"("format": 2147483648)"), intFlag},
-        {edited(R"("format": 1)", R"("format": 1.0)"), intFlag},
+        {edited(R"("format": 1)", R"("format": 2147483648)"), assertion + "data_.f.flags & kIntFlag"},
         {edited(R"("fx": 2900.0)", R"("fx": "2900")"), assertion + "IsNumber()"},
         {edited(kKey, R"("key": 5)"), assertion + "IsString()"},
         {R"({"cameras": {}, "images": []})", assertion + "IsArray()"},
-        {R"({"cameras": 5, "images": []})", assertion + "IsObject()"},
         {"5", assertion + "IsObject()"},
-        {withSettings("1"), assertion + "IsObject()"},
         {withSettings(R"({"fixedOptics": 1})"), assertion + "IsBool()"},
-        {withSettings(R"({"nbKPoints": -5})"), uintFlag},
         {edited(R"("idxCam": 0)", R"("idxCam": 0, "idxPose": "1")"), uintFlag},
-        {withTiePoints("true"), assertion + "IsObject()"},
-        {withTiePoint(covariance + R"(, "x"]})"), assertion + "IsObject()"},
+        {withTiePoint(R"({"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1, 0], "x"]})"),
+         assertion + "IsObject()"},
 
         {withTiePoint(R"({"cartesian": [1.0, 2.0]})"), exhausted},
         {withTiePoint(R"({"cartesian": {}})"), exhausted},
-        {withTiePoint(covariance + "]}"), exhausted},
         {withTiePoint(R"({"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1], [0, 0, 1]]})"),
          exhausted},
-        {R"({"cameras": [], "poses": [{"velocity": []}], "images": []})", exhausted},
 
         {"", notJson + "0: the document is empty"},
         {"{} {}", notJson + "3: the root value is followed by other values"},
@@ -100,7 +172,7 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
         {R"({"ca\meras": []})", notJson + "4: invalid escape character in a string"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(kxtest::archiveErrorOf([&] { parse(row.text); }), row.error) << row.text;
+        EXPECT_EQ(archiveErrorOf([&] { parse(row.text); }), row.error) << row.text;
     }
 }
 
@@ -156,8 +228,8 @@ TEST(SfmCfgRead, RequiredMembersAreFoundAnywhereInTheirObject) {
         "cy": 7, "cx": 6, "fy": 9, "fx": 8, "height": 11, "width": 10}]})");
     EXPECT_EQ(cfg.cameras, (std::vector<SfmCfg::Camera>{{10, 11, 8, 9, 6, 7, 1, 2, 4, 5, 3}}));
     EXPECT_EQ(cfg.images,
-              (std::vector<SfmCfg::Image>{{kxtest::keyOf("e2fc714c4727ee9395f324cd2e7f331f"), 2, 0,
-                                           std::nullopt, std::nullopt, std::nullopt, "n", std::nullopt}}));
+              (std::vector<SfmCfg::Image>{{keyOf("e2fc714c4727ee9395f324cd2e7f331f"), 2, 0, std::nullopt,
+                                           std::nullopt, std::nullopt, "n", std::nullopt}}));
 }
 
 TEST(SfmCfgRead, KeysTakeTheirFirst32Characters) {
@@ -174,9 +246,7 @@ TEST(SfmCfgRead, KeysTakeTheirFirst32Characters) {
         const SfmCfg cfg = parse(edited(kKey, "\"key\": \"" + row.json + "\""));
         EXPECT_EQ(cfg.images.at(0).key.str(), row.expected) << row.json;
         // A short key keeps its zero characters through another write and read.
-        std::ostringstream os;
-        writeSfmCfg(os, cfg);
-        EXPECT_EQ(parse(os.str()), cfg) << row.json;
+        EXPECT_EQ(parse(textOf(cfg)), cfg) << row.json;
     }
 }
 
@@ -191,9 +261,9 @@ TEST(SfmCfgRead, TiePointElementsUseTheObjectForm) {
 }
 
 TEST(SfmCfgRead, ReadsFromTheStreamPosition) {
-    std::istringstream is(std::string("ignored") + kxtest::kMinimalCfgText);
+    std::istringstream is(std::string("ignored") + kMinimalCfgText);
     is.seekg(7);
-    EXPECT_EQ(readSfmCfg(is), kxtest::minimalCfg());
+    EXPECT_EQ(readSfmCfg(is), minimalCfg());
 }
 
 }  // namespace
