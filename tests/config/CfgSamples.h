@@ -1,65 +1,58 @@
 #pragma once
-// Configurations shared by the configuration tests, with their JSON texts written out by hand from the
-// format's rules (members in field order, four-space indentation, integral floats with ".0", a float
-// widened to double before it is written, compact optionals, {"nullopt"/"data"} array elements).
+// Writing and reading configuration texts, and the configurations shared by the tests with their texts
+// written out by hand from the format's rules (members in field order, four-space indentation, integral
+// floats with ".0", a float widened to double before it is written, compact optionals, {"nullopt"/"data"}
+// array elements).
+#include <algorithm>
 #include <array>
 #include <limits>
+#include <sstream>
 #include <string>
 
-#include "config/SfmCfg.h"
+#include "config/SfmCfgJson.h"
 
 namespace kxtest {
 
+inline std::string textOf(const SfmCfg& cfg) {
+    std::ostringstream os;
+    writeSfmCfg(os, cfg);
+    return os.str();
+}
+
+inline SfmCfg parse(const std::string& text) {
+    std::istringstream is(text);
+    return readSfmCfg(is);
+}
+
 inline FileKey keyOf(const std::string& hex) {
     FileKey key;
-    for (std::size_t i = 0; i < key.data.size() && i < hex.size(); ++i) {
-        key.data[i] = hex[i];
-    }
+    std::copy_n(hex.begin(), std::min(hex.size(), key.data.size()), key.data.begin());
     return key;
 }
 
 // Every member set, a pose with no member, a tie point list whose first element is empty.
 inline SfmCfg fullCfg() {
+    using Measurements = std::vector<SfmCfg::Image::TiePointMeasurement>;
+    const float inf = std::numeric_limits<float>::infinity();
     SfmCfg cfg;
     cfg.origin = SfmCfg::GpsCoords{47.3977419, 8.5455938, 488.25};
-    cfg.cameras.push_back(
-        {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f});
-    cfg.cameras.push_back({4294967295u, 1, 1e6f, 1e6f, 0, 0, 0, 0, 0, 0, 0});
-
-    SfmCfg::Location prior;
-    prior.cartesian = {12.5, -3.75, 0.001};
-    prior.covariance = std::array<std::array<float, 3>, 3>{{{9, 0, 0}, {0, 9, 0}, {0, 0, 0.25f}}};
-    prior.delta = std::numeric_limits<float>::infinity();
-    SfmCfg::Pose pose;
-    pose.location = prior;
-    pose.rotation = std::array<float, 3>{0.5f, -0.5f, 1.0f};
-    pose.velocity = std::array<float, 3>{0.0f, 1.0f, -2.0f};
-    cfg.poses = std::vector<SfmCfg::Pose>{pose, SfmCfg::Pose{}};
-
-    SfmCfg::Location tiePoint;
-    tiePoint.cartesian = {1.0, 2.0, 3.0};
-    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{std::nullopt, tiePoint};
-
-    SfmCfg::Image first;
-    first.key = keyOf("900150983cd24fb0d6963f7d28e17f72");
-    first.format = 0;
-    first.idxCam = 0;
-    first.idxPose = 0;
-    first.url = "http://127.0.0.1/files/a";
-    first.path = "inputs/DJI_0001.JPG";
-    first.name =
-        "/data/Flug \xC3\x9C"
-        "ber/DJI_0001.JPG";
-    first.tiePointMeasurements =
-        std::vector<SfmCfg::Image::TiePointMeasurement>{{1, 100.5f, 200.25f}, {0, 0.0f, 4095.75f}};
-    SfmCfg::Image second;
-    second.key = keyOf("d41d8cd98f00b204e9800998ecf8427e");
-    second.format = 2;
-    second.idxCam = 1;
-    second.name = "/data/IMG_0002.heic";
-    second.tiePointMeasurements = std::vector<SfmCfg::Image::TiePointMeasurement>{};
-    cfg.images = {first, second};
-
+    cfg.cameras = {
+        {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f},
+        {4294967295u, 1, 1e6f, 1e6f, 0, 0, 0, 0, 0, 0, 0}};
+    const SfmCfg::Location prior{{12.5, -3.75, 0.001},
+                                 std::array<std::array<float, 3>, 3>{{{9, 0, 0}, {0, 9, 0}, {0, 0, 0.25f}}},
+                                 inf};
+    cfg.poses = std::vector<SfmCfg::Pose>{
+        {prior, std::array<float, 3>{0.5f, -0.5f, 1.0f}, std::array<float, 3>{0.0f, 1.0f, -2.0f}}, {}};
+    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{
+        std::nullopt, SfmCfg::Location{{1.0, 2.0, 3.0}, std::nullopt, std::nullopt}};
+    cfg.images = {{keyOf("900150983cd24fb0d6963f7d28e17f72"), 0, 0, 0u, "http://127.0.0.1/files/a",
+                   "inputs/DJI_0001.JPG",
+                   "/data/Flug \xC3\x9C"
+                   "ber/DJI_0001.JPG",
+                   Measurements{{1, 100.5f, 200.25f}, {0, 0.0f, 4095.75f}}},
+                  {keyOf("d41d8cd98f00b204e9800998ecf8427e"), 2, 1, std::nullopt, std::nullopt, std::nullopt,
+                   "/data/IMG_0002.heic", Measurements{}}};
     cfg.settings = SfmCfg::Settings{"F1C2D5", true, "Rolling1DLoc", 30000u, false, true, false};
     return cfg;
 }
@@ -197,13 +190,9 @@ inline const char* const kFullCfgText = R"({
 // What the client builds for a save: only cameras and images, each image without its optional members.
 inline SfmCfg minimalCfg() {
     SfmCfg cfg;
-    cfg.cameras.push_back({4000, 3000, 2900.0f, 2900.0f, 2000.0f, 1500.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
-    SfmCfg::Image image;
-    image.key = keyOf("e2fc714c4727ee9395f324cd2e7f331f");
-    image.format = 1;
-    image.idxCam = 0;
-    image.name = "C:/photos/IMG_0001.avif";
-    cfg.images.push_back(image);
+    cfg.cameras = {{4000, 3000, 2900.0f, 2900.0f, 2000.0f, 1500.0f, 0, 0, 0, 0, 0}};
+    cfg.images = {{keyOf("e2fc714c4727ee9395f324cd2e7f331f"), 1, 0, std::nullopt, std::nullopt, std::nullopt,
+                   "C:/photos/IMG_0001.avif", std::nullopt}};
     return cfg;
 }
 

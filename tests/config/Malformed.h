@@ -1,12 +1,24 @@
 #pragma once
 // Malformed variants of a valid JSON text for robustness tests: prefixes, byte mutations, and values of
-// the wrong JSON type. Deterministic for a given seed.
+// the wrong JSON type (deterministic for a given seed); and the error text that a read throws.
 #include <cstddef>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <cereal/cereal.hpp>
+
 namespace kxtest {
+
+template <class Read>
+std::string archiveErrorOf(Read&& read) {
+    try {
+        read();
+        return "(read without error)";
+    } catch (const cereal::Exception& e) {
+        return e.what();
+    }
+}
 
 // Every proper prefix whose length is a multiple of step (the empty one included).
 inline std::vector<std::string> truncations(const std::string& text, std::size_t step = 1) {

@@ -12,34 +12,30 @@ namespace {
 
 using namespace user_proto;
 
-// 1 when the text read (and its message writes and reads back the same), 0 on an archive error.
-template <class Message, class Read, class Write>
-int outcome(const std::string& text, Read read, Write write) {
-    try {
-        const Message message = read(text);
-        const std::string again = write(message);
-        EXPECT_EQ(write(read(again)), again);
-        return 1;
-    } catch (const cereal::Exception&) {
-        return 0;
-    }
-}
-
-int responseOutcome(const std::string& text) {
-    return outcome<UserResponse>(text, readResponse, writeResponse);
-}
-
-int requestOutcome(const std::string& text) {
-    return outcome<UserRequest>(text, readRequest, writeRequest);
+// How many of the two readers read text (each message read writes and reads back the same); the other
+// throws an archive error.
+int nbReaders(const std::string& text) {
+    int nbRead = 0;
+    const auto tryRead = [&](auto read, auto write) {
+        try {
+            const std::string again = write(read(text));
+            EXPECT_EQ(write(read(again)), again);
+            ++nbRead;
+        } catch (const cereal::Exception&) {
+        }
+    };
+    tryRead(readResponse, writeResponse);
+    tryRead(readRequest, writeRequest);
+    return nbRead;
 }
 
 std::vector<std::string> goldens() {
     std::vector<std::string> texts;
-    for (const auto& req : kxtest::sampleRequests()) {
-        texts.push_back(writeRequest(req));
+    for (const auto& row : kxtest::requestTexts()) {
+        texts.push_back(row.text);
     }
-    for (const auto& res : kxtest::sampleResponses()) {
-        texts.push_back(writeResponse(res));
+    for (const auto& row : kxtest::responseTexts()) {
+        texts.push_back(writeResponse(row.res));
     }
     return texts;
 }
@@ -64,7 +60,7 @@ TEST(UserProtoRobustness, MutationsAndWrongTypesReadOrFailCleanly) {
         const auto wrong = kxtest::wrongTypes(golden);
         texts.insert(texts.end(), wrong.begin(), wrong.end());
         for (const std::string& text : texts) {
-            nbRead += responseOutcome(text) + requestOutcome(text);
+            nbRead += nbReaders(text);
             ++nbInputs;
         }
     }
@@ -75,8 +71,7 @@ TEST(UserProtoRobustness, MutationsAndWrongTypesReadOrFailCleanly) {
 
 TEST(UserProtoRobustness, HostileShapesFail) {
     for (const std::string& text : kxtest::hostileTexts()) {
-        EXPECT_EQ(responseOutcome(text), 0) << text.substr(0, 60);
-        EXPECT_EQ(requestOutcome(text), 0) << text.substr(0, 60);
+        EXPECT_EQ(nbReaders(text), 0) << text.substr(0, 60);
     }
     // A huge but well-formed message is read whole.
     Response<kGetUploadUrl> big{1, {}, false, std::string(8 << 20, 'u')};
