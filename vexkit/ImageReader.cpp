@@ -210,12 +210,9 @@ Image8UC3 HeifAvifImageReader::decodeTo8UC3() const {
     const heif_error error =
         heif_decode_image(primary().get_raw_image_handle(), &decoded, heif_colorspace_RGB,
                           heif_chroma_interleaved_RGB, options.get());
-    if (error.code != heif_error_Ok) {
-        heif_image_release(decoded);
-        throw HeifError(error);
-    }
+    const heif::Image img(decoded);  // released on every path, failed decodes included
+    checkHeif(error);
     VEXKIT_ASSERT(decoded != nullptr);
-    const heif::Image img(decoded);
     const heif_channel channel = heif_channel_interleaved;
     VEXKIT_ASSERT(img.get_bits_per_pixel(channel) == sizeof(Image8UC3::Pixel) * 8);
     VEXKIT_ASSERT(cast32u(img.get_width(channel)) == getWidth());

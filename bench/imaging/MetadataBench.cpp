@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,21 +28,14 @@ std::filesystem::path makeTaggedJpeg() {
     image->exifData()["Exif.Photo.FocalLengthIn35mmFilm"] = "24";
     image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "N";
     image->exifData()["Exif.GPSInfo.GPSLatitude"] = "47/1 30/1 360000/10000";
-    const char* xmp[][2] = {{"GpsLatitude", "+47.51"},
-                            {"GpsLongitude", "+8.25"},
-                            {"AbsoluteAltitude", "+412.5"},
-                            {"RelativeAltitude", "+80.1"},
-                            {"GimbalRollDegree", "+0.00"},
-                            {"GimbalPitchDegree", "-90.00"},
-                            {"GimbalYawDegree", "+12.30"},
-                            {"FlightRollDegree", "+1.0"},
-                            {"FlightPitchDegree", "-2.0"},
-                            {"FlightYawDegree", "+12.0"},
-                            {"CalibratedFocalLength", "3666.666504"},
-                            {"CalibratedOpticalCenterX", "2000.000000"},
-                            {"CalibratedOpticalCenterY", "1500.000000"}};
-    for (const auto& kv : xmp) {
-        image->xmpData()[std::string("Xmp.drone-dji.") + kv[0]] = kv[1];
+    std::istringstream xmp(
+        "GpsLatitude +47.51 GpsLongitude +8.25 AbsoluteAltitude +412.5 RelativeAltitude +80.1 "
+        "GimbalRollDegree "
+        "+0.00 GimbalPitchDegree -90.00 GimbalYawDegree +12.30 FlightRollDegree +1.0 FlightPitchDegree -2.0 "
+        "FlightYawDegree +12.0 CalibratedFocalLength 3666.666504 CalibratedOpticalCenterX 2000.000000 "
+        "CalibratedOpticalCenterY 1500.000000");
+    for (std::string name, value; xmp >> name >> value;) {
+        image->xmpData()["Xmp.drone-dji." + name] = value;
     }
     image->writeMetadata();
     return path;

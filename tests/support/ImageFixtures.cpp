@@ -6,10 +6,11 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <stdexcept>
 
 #include <exiv2/exiv2.hpp>
-#include <libheif/heif.h>
+#include <libheif/heif_cxx.h>
 #include <turbojpeg.h>
 
 #include "tests/support/TestSupport.h"
@@ -28,20 +29,9 @@ void registerDroneNamespace() {
 }
 
 std::string rationalDms(double degrees) {
-    const double a = std::fabs(degrees);
-    long long d = static_cast<long long>(std::floor(a));
-    const double minutes = (a - d) * 60;
-    long long m = static_cast<long long>(std::floor(minutes));
-    long long s = std::llround((minutes - m) * 60 * 10000);
-    if (s >= 600000) {
-        s -= 600000;
-        ++m;
-    }
-    if (m >= 60) {
-        m -= 60;
-        ++d;
-    }
-    return std::to_string(d) + "/1 " + std::to_string(m) + "/1 " + std::to_string(s) + "/10000";
+    const long long t = std::llround(std::fabs(degrees) * 3600 * 10000);  // in 1e-4 seconds
+    return std::to_string(t / 36000000) + "/1 " + std::to_string(t / 600000 % 60) + "/1 " +
+           std::to_string(t % 600000) + "/10000";
 }
 
 std::string signedText(double value) {
@@ -50,32 +40,12 @@ std::string signedText(double value) {
     return text;
 }
 
-void check(const heif_error& error, const char* what) {
-    if (error.code != heif_error_Ok) {
-        throw std::runtime_error(std::string(what) + ": " + error.message);
+// Sets each key of `data` (exiv2 ExifData or XmpData) to its value.
+template <typename Data>
+void fill(Data& data, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [key, value] : values) {
+        data[key] = value;
     }
-}
-
-using HeifContextPtr = std::unique_ptr<heif_context, void (*)(heif_context*)>;
-using HeifEncoderPtr = std::unique_ptr<heif_encoder, void (*)(heif_encoder*)>;
-using HeifImagePtr = std::unique_ptr<heif_image, void (*)(const heif_image*)>;
-using HeifHandlePtr = std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)>;
-using HeifOptionsPtr = std::unique_ptr<heif_encoding_options, void (*)(heif_encoding_options*)>;
-
-HeifImagePtr heifPattern(uint32_t width, uint32_t height) {
-    heif_image* raw = nullptr;
-    check(heif_image_create(int(width), int(height), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw),
-          "heif_image_create");
-    HeifImagePtr image(raw, &heif_image_release);
-    check(heif_image_add_plane(raw, heif_channel_interleaved, int(width), int(height), 8),
-          "heif_image_add_plane");
-    int stride = 0;
-    uint8_t* plane = heif_image_get_plane(raw, heif_channel_interleaved, &stride);
-    const vexkit::Image8UC3 pattern = makePattern(width, height);
-    for (uint32_t y = 0; y < height; ++y) {
-        std::memcpy(plane + size_t(y) * stride, pattern.row(y), 3 * size_t(width));
-    }
-    return image;
 }
 
 uint32_t readBe32(const std::string& b, size_t at) {
@@ -237,9 +207,7 @@ std::string encodeJpeg(const vexkit::Image8UC3& image, int quality) {
 
 std::string encodeExifTiff(const ImageTags& tags) {
     Exiv2::ExifData exif;
-    for (const auto& [key, value] : tags.exif) {
-        exif[key] = value;
-    }
+    fill(exif, tags.exif);
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     return std::string(blob.begin(), blob.end());
@@ -251,9 +219,7 @@ std::string encodeXmpPacket(const ImageTags& tags) {
     }
     registerDroneNamespace();
     Exiv2::XmpData xmp;
-    for (const auto& [key, value] : tags.xmp) {
-        xmp[key] = value;
-    }
+    fill(xmp, tags.xmp);
     std::string packet;
     if (Exiv2::XmpParser::encode(packet, xmp) != 0) {
         throw std::runtime_error("cannot encode the XMP packet");
@@ -265,18 +231,12 @@ void addTags(const std::filesystem::path& path, const ImageTags& tags) {
     registerDroneNamespace();
     auto image = Exiv2::ImageFactory::open(path.string());
     image->readMetadata();
-    Exiv2::ExifData& exif = image->exifData();
-    for (const auto& [key, value] : tags.exif) {
-        exif[key] = value;
-    }
+    fill(image->exifData(), tags.exif);
     if (tags.rawXmp) {
         image->setXmpPacket(*tags.rawXmp);
         image->writeXmpFromPacket(true);
     } else {
-        Exiv2::XmpData& xmp = image->xmpData();
-        for (const auto& [key, value] : tags.xmp) {
-            xmp[key] = value;
-        }
+        fill(image->xmpData(), tags.xmp);
     }
     image->writeMetadata();
 }
@@ -290,46 +250,49 @@ void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t heigh
 
 void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags,
                const HeifOptions& options) {
-    const bool avif = path.extension() == ".avif";
-    HeifContextPtr ctx(heif_context_alloc(), &heif_context_free);
-    heif_encoder* rawEncoder = nullptr;
-    check(heif_context_get_encoder_for_format(ctx.get(), avif ? heif_compression_AV1 : heif_compression_HEVC,
-                                              &rawEncoder),
-          "no encoder");
-    HeifEncoderPtr encoder(rawEncoder, &heif_encoder_release);
-    check(heif_encoder_set_lossy_quality(encoder.get(), 90), "quality");
-    if (avif) {
-        heif_encoder_set_parameter_integer(encoder.get(), "speed", 9);  // optional: fixtures need no quality
-    }
-    HeifOptionsPtr encoding(heif_encoding_options_alloc(), &heif_encoding_options_free);
-    encoding->image_orientation = static_cast<heif_orientation>(options.orientation);
-    const HeifImagePtr image = heifPattern(width, height);
-    std::vector<HeifHandlePtr> handles;
-    for (int i = 0; i < options.nbTopLevelImages; ++i) {
-        heif_image_handle* handle = nullptr;
-        check(heif_context_encode_image(ctx.get(), image.get(), encoder.get(), encoding.get(), &handle),
-              "encode");
-        handles.emplace_back(handle, &heif_image_handle_release);
-    }
-    const heif_image_handle* primary = handles.front().get();
-    if (!tags.exif.empty()) {
-        std::string block = encodeExifTiff(tags);
-        if (options.exifHeaderPrefix) {
-            block.insert(0, std::string("Exif\0\0", 6));
+    try {
+        const bool avif = path.extension() == ".avif";
+        heif::Encoder encoder(avif ? heif_compression_AV1 : heif_compression_HEVC);
+        encoder.set_lossy_quality(90);
+        try {
+            encoder.set_integer_parameter("speed", 9);  // AV1 only, optional: fixtures need no quality
+        } catch (const heif::Error&) {
         }
-        for (int i = 0; i < options.nbExifBlocks; ++i) {
-            check(heif_context_add_exif_metadata(ctx.get(), primary, block.data(), int(block.size())),
-                  "Exif");
+        heif::Image image;
+        image.create(int(width), int(height), heif_colorspace_RGB, heif_chroma_interleaved_RGB);
+        image.add_plane(heif_channel_interleaved, int(width), int(height), 8);
+        int stride = 0;
+        uint8_t* plane = image.get_plane(heif_channel_interleaved, &stride);
+        const vexkit::Image8UC3 pattern = makePattern(width, height);
+        for (uint32_t y = 0; y < height; ++y) {
+            std::memcpy(plane + size_t(y) * stride, pattern.row(y), 3 * size_t(width));
         }
-    }
-    if (!tags.xmp.empty() || tags.rawXmp) {
-        const std::string packet = encodeXmpPacket(tags);
-        for (int i = 0; i < options.nbXmpBlocks; ++i) {
-            check(heif_context_add_XMP_metadata(ctx.get(), primary, packet.data(), int(packet.size())),
-                  "XMP");
+        heif::Context ctx;
+        heif::Context::EncodingOptions encoding;
+        encoding.image_orientation = static_cast<heif_orientation>(options.orientation);
+        const heif::ImageHandle primary = ctx.encode_image(image, encoder, encoding);
+        for (int i = 1; i < options.nbTopLevelImages; ++i) {
+            ctx.encode_image(image, encoder, encoding);
         }
+        if (!tags.exif.empty()) {
+            std::string block = encodeExifTiff(tags);
+            if (options.exifHeaderPrefix) {
+                block.insert(0, std::string("Exif\0\0", 6));
+            }
+            for (int i = 0; i < options.nbExifBlocks; ++i) {
+                ctx.add_exif_metadata(primary, block.data(), int(block.size()));
+            }
+        }
+        if (!tags.xmp.empty() || tags.rawXmp) {
+            const std::string packet = encodeXmpPacket(tags);
+            for (int i = 0; i < options.nbXmpBlocks; ++i) {
+                ctx.add_XMP_metadata(primary, packet.data(), int(packet.size()));
+            }
+        }
+        ctx.write_to_file(path.string());
+    } catch (const heif::Error& e) {
+        throw std::runtime_error("libheif refuses " + path.string() + ": " + e.get_message());
     }
-    check(heif_context_write_to_file(ctx.get(), path.string().c_str()), "write");
     if (options.orientation >= 5) {
         writeLikeCameras(path, width, height);
     }

@@ -32,9 +32,9 @@ TEST(JpegScaledDecode, PicksTheSmallestReductionThatStillCoversTheMinimum) {
             kxtest::writeJpeg(path, c.width, c.height);
         }
         const vexkit::Image8UC3 img = vexkit::decodeJpegAtLeast(path.c_str(), c.minWidth, c.minHeight);
-        EXPECT_EQ(img.width(), c.expectedWidth) << c.minWidth << "x" << c.minHeight;
-        EXPECT_EQ(img.height(), c.expectedHeight) << c.minWidth << "x" << c.minHeight;
-        EXPECT_EQ(img.size(), size_t(c.expectedWidth) * c.expectedHeight);
+        EXPECT_EQ(std::make_pair(img.width(), img.height()),
+                  std::make_pair(c.expectedWidth, c.expectedHeight))
+            << c.minWidth << "x" << c.minHeight;
     }
 }
 
@@ -45,12 +45,11 @@ TEST(JpegScaledDecode, PixelsMatchTheFullDecodeAveragedDown) {
     auto reader = vexkit::createImageReader();
     reader->setFile(path.c_str());
     const vexkit::Image8UC3 full = reader->decodeTo8UC3();
-    for (const uint32_t minWidth : {128u, 256u, 512u, 1024u}) {
+    for (const uint32_t minWidth : {128u, 256u, 512u}) {
         const vexkit::Image8UC3 scaled = vexkit::decodeJpegAtLeast(path.c_str(), minWidth, 1);
-        ASSERT_EQ(scaled.width(), minWidth);
-        ASSERT_EQ(scaled.height(), minWidth * 3 / 4);
-        const vexkit::Image8UC3 reference = kxtest::shrinkByAveraging(full, scaled.width(), scaled.height());
-        EXPECT_GT(kxtest::psnr(scaled, reference), 35.0) << minWidth;
+        ASSERT_EQ(std::make_pair(scaled.width(), scaled.height()),
+                  std::make_pair(minWidth, minWidth * 3 / 4));
+        EXPECT_GT(kxtest::psnr(scaled, kxtest::shrinkByAveraging(full, minWidth, minWidth * 3 / 4)), 35.0);
     }
     // At full size it is the full decode, pixel for pixel.
     const vexkit::Image8UC3 same = vexkit::decodeJpegAtLeast(path.c_str(), 1024, 768);
