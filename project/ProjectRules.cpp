@@ -113,19 +113,8 @@ SfmCfg::Settings defaultSettings(const ImgGrps& groups) {
 }
 
 SfmCfg::Camera cameraOf(const ImgGrp& group) {
-    SfmCfg::Camera cam;
-    cam.width = group.width;
-    cam.height = group.height;
-    cam.fx = group.fx;
-    cam.fy = group.fy;
-    cam.cx = group.cx;
-    cam.cy = group.cy;
-    cam.k1 = group.k1;
-    cam.k2 = group.k2;
-    cam.p1 = group.p1;
-    cam.p2 = group.p2;
-    cam.k3 = group.k3;
-    return cam;
+    return {group.width, group.height, group.fx, group.fy, group.cx, group.cy,
+            group.k1,    group.k2,     group.p1, group.p2, group.k3};
 }
 
 std::unique_ptr<ImgGrp> groupOf(const SfmCfg::Camera& cam) {
@@ -149,18 +138,9 @@ ImgGrps makeGroups(Images images, const OpticsInfo& info) {
     if (images.empty()) {
         return groups;
     }
-    SfmCfg::Camera cam;
-    cam.width = images.front()->meta.width;
-    cam.height = images.front()->meta.height;
-    cam.fx = info.fx;
-    cam.fy = info.fy;
-    cam.cx = info.cx;
-    cam.cy = info.cy;
-    cam.k1 = info.k1;
-    cam.k2 = info.k2;
-    cam.p1 = info.p1;
-    cam.p2 = info.p2;
-    cam.k3 = info.k3;
+    const ImgMetaData& first = images.front()->meta;
+    const SfmCfg::Camera cam{first.width, first.height, info.fx, info.fy, info.cx, info.cy,
+                             info.k1,     info.k2,      info.p1, info.p2, info.k3};
     for (auto& image : images) {
         if (groups.empty() || !info.tiedOptics) {
             groups.push_back(groupOf(cam));

@@ -33,6 +33,12 @@ vexkit::Image8UC3 decodeFull(const char* file) {
     return reader.decodeTo8UC3();
 }
 
+// The whole image decoded, then scaled smoothly to fit `box`: the reference the fast path is measured by.
+QPixmap fullDecodeScaled(const char* file, QSize box) {
+    const vexkit::Image8UC3 decoded = decodeFull(file);
+    return QPixmap::fromImage(wrapRgb(decoded)).scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 }  // namespace
 
 QSize fitSize(QSize imageSize, QSize box) {
@@ -74,15 +80,11 @@ QIcon makeQIcon(const char* file, QSize size) {
 }
 
 QImage makeFullDecodeThumbnail(const char* file, QSize box) {
-    const vexkit::Image8UC3 decoded = decodeFull(file);
-    const QPixmap full = QPixmap::fromImage(wrapRgb(decoded));
-    return full.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation).toImage();
+    return fullDecodeScaled(file, box).toImage();
 }
 
 QIcon makeFullDecodeQIcon(const char* file, QSize size) {
-    const vexkit::Image8UC3 decoded = decodeFull(file);
-    const QPixmap full = QPixmap::fromImage(wrapRgb(decoded));
-    return QIcon(full.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    return QIcon(fullDecodeScaled(file, size));
 }
 
 QIcon makeQIcon(const unsigned char* data, unsigned long long length, const char* format, QSize size) {

@@ -1,42 +1,19 @@
-#include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include "app/base/Gui.h"
-#include "project/AddImagesDialog.h"
-#include "tests/support/TestSupport.h"
+#include "tests/project/DashFixtures.h"
+
+using namespace kxtest;
 
 namespace {
-
-struct MessageLog {
-    std::vector<std::pair<QString, QString>> shown;
-    gui::DialogHooks hooks() {
-        gui::DialogHooks h = gui::realDialogHooks();
-        h.messageBox = [this](const QString& title, const QString& text) { shown.emplace_back(title, text); };
-        return h;
-    }
-};
 
 ImgMetaData plainImage() {
     ImgMetaData meta;
     meta.width = 4000;
     meta.height = 3000;
     return meta;
-}
-
-QLineEdit* edit(const QDialog& dialog, const char* name) {
-    auto* e = dialog.findChild<QLineEdit*>(name);
-    EXPECT_NE(e, nullptr) << name;
-    return e;
-}
-
-void press(QDialog& dialog, QDialogButtonBox::StandardButton which) {
-    dialog.findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
 }
 
 }  // namespace
@@ -50,52 +27,38 @@ TEST(AddImagesDialog, WithoutRecordedOpticsFocalIsEmptyAndCentreDefaults) {
     }
     EXPECT_EQ(texts,
               QStringList({"fx=", "fy=", "cx=2000", "cy=1500", "k1=0", "k2=0", "p1=0", "p2=0", "k3=0"}));
-    EXPECT_EQ(dialog.findChild<QLabel*>("label_9")->text(), "k3");
-    EXPECT_TRUE(dialog.findChild<QCheckBox*>("tiedOptics")->isChecked());
+    EXPECT_EQ(child<QLabel>(dialog, "label_9")->text(), "k3");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "tiedOptics")->isChecked());
+    EXPECT_EQ(press(dialog, QDialogButtonBox::Cancel), QDialog::Rejected);
+    EXPECT_FALSE(result);
 }
 
 TEST(AddImagesDialog, OkWithAnEmptyFocalLengthIsRefused) {
-    MessageLog log;
-    gui::ScopedDialogHooks hooks(log.hooks());
+    DialogStub dialogs;
     std::optional<AddImagesDialog::Info> result;
     AddImagesDialog dialog(result, plainImage(), nullptr);
-    press(dialog, QDialogButtonBox::Ok);
+    EXPECT_NE(press(dialog), QDialog::Accepted);
     EXPECT_FALSE(result);
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-    ASSERT_EQ(log.shown.size(), 1u);
-    EXPECT_EQ(log.shown[0], std::make_pair(QString("Error"), QString("Invalid Optical Parameters")));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, "Error");
+    EXPECT_EQ(dialogs.messages[0].text, "Invalid Optical Parameters");
 
     // The user corrects the field and confirms.
-    edit(dialog, "fx")->setText("3000");
-    edit(dialog, "fy")->setText("3000.5");
-    dialog.findChild<QCheckBox*>("tiedOptics")->setChecked(false);
-    press(dialog, QDialogButtonBox::Ok);
-    EXPECT_EQ(log.shown.size(), 1u);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    child<QLineEdit>(dialog, "fx")->setText("3000");
+    child<QLineEdit>(dialog, "fy")->setText("3000.5");
+    child<QCheckBox>(dialog, "tiedOptics")->setChecked(false);
+    EXPECT_EQ(press(dialog), QDialog::Accepted);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->fx, 3000.f);
-    EXPECT_EQ(result->fy, 3000.5f);
-    EXPECT_EQ(result->cx, 2000.f);
-    EXPECT_EQ(result->k3, 0.f);
-    EXPECT_FALSE(result->tiedOptics);
-}
-
-TEST(AddImagesDialog, CancelLeavesTheResultEmpty) {
-    std::optional<AddImagesDialog::Info> result;
-    ImgMetaData meta = plainImage();
-    meta.focal = std::array<float, 2>{2945.123456f, 2945.123456f};
-    AddImagesDialog dialog(result, meta, nullptr);
-    EXPECT_EQ(edit(dialog, "fx")->text(), "2945.12");
-    press(dialog, QDialogButtonBox::Cancel);
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_FALSE(result);
+    EXPECT_EQ(std::make_tuple(result->fx, result->fy, result->cx, result->k3, result->tiedOptics),
+              std::make_tuple(3000.f, 3000.5f, 2000.f, 0.f, false));
 }
 
 TEST(AddImagesDialog, OneFocalLengthFillsTheOtherOnlyWhenEmpty) {
     std::optional<AddImagesDialog::Info> result;
     AddImagesDialog dialog(result, plainImage(), nullptr);
-    QLineEdit* fx = edit(dialog, "fx");
-    QLineEdit* fy = edit(dialog, "fy");
+    QLineEdit* fx = child<QLineEdit>(dialog, "fx");
+    QLineEdit* fy = child<QLineEdit>(dialog, "fy");
     QTest::keyClicks(fx, "3000");
     QTest::keyClick(fx, Qt::Key_Return);
     EXPECT_EQ(fy->text(), "3000");
@@ -114,15 +77,13 @@ TEST(AddImagesDialog, OneFocalLengthFillsTheOtherOnlyWhenEmpty) {
 TEST(AddImagesDialog, ValidatorsRejectWhatCannotBeANumber) {
     std::optional<AddImagesDialog::Info> result;
     AddImagesDialog dialog(result, plainImage(), nullptr);
-    QLineEdit* fx = edit(dialog, "fx");
-    QTest::keyClicks(fx, "12a3");
-    EXPECT_EQ(fx->text(), "123");
-    QLineEdit* k1 = edit(dialog, "k1");
-    k1->clear();
-    QTest::keyClicks(k1, "-0.5x");
-    EXPECT_EQ(k1->text(), "-0.5");
-    QLineEdit* cx = edit(dialog, "cx");
-    cx->clear();
-    QTest::keyClicks(cx, "-5");
-    EXPECT_EQ(cx->text(), "5") << "the principal point is never negative";
+    // The principal point is never negative.
+    for (const auto& [field, typed, kept] :
+         {std::make_tuple("fx", "12a3", "123"), std::make_tuple("k1", "-0.5x", "-0.5"),
+          std::make_tuple("cx", "-5", "5")}) {
+        QLineEdit* edit = child<QLineEdit>(dialog, field);
+        edit->clear();
+        QTest::keyClicks(edit, typed);
+        EXPECT_EQ(edit->text(), kept) << field;
+    }
 }

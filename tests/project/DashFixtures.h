@@ -1,5 +1,6 @@
 #pragma once
-// Driving the dashboard in tests: photographs on disk, and answers for its file and optics dialogs.
+// Driving the dashboard and its dialogs in tests: photographs on disk, named children, button presses, and
+// answers for the file and optics dialogs.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,24 +21,34 @@ namespace kxtest {
 // A JPEG of the given size and tags in `dir`; returns its path as the file dialog would.
 inline QString photo(const TempDir& dir, const std::string& name, uint32_t width, uint32_t height,
                      const ImageTags& tags = {}) {
-    const auto path = dir / name;
-    writeJpeg(path, width, height, tags);
-    return QString::fromStdString(path.string());
+    writeJpeg(dir / name, width, height, tags);
+    return QString::fromStdString((dir / name).string());
+}
+
+template <typename T>
+T* child(const QObject& parent, const char* name) {
+    T* object = parent.findChild<T*>(name);
+    EXPECT_NE(object, nullptr) << name;
+    return object;
+}
+
+// Clicks one of the dialog's standard buttons; returns the dialog's result, as exec would.
+inline int press(QDialog& dialog, QDialogButtonBox::StandardButton which = QDialogButtonBox::Ok) {
+    child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();
+    return dialog.result();
 }
 
 // Answers the Add Images dialog: fills the focal lengths when empty, sets "Tied Optics" and presses OK.
 inline std::function<int(QDialog&)> confirmOptics(const QString& focal, bool tied) {
     return [focal, tied](QDialog& dialog) {
-        auto& add = dynamic_cast<AddImagesDialog&>(dialog);
         for (const char* name : {"fx", "fy"}) {
-            QLineEdit* edit = add.findChild<QLineEdit*>(name);
+            QLineEdit* edit = child<QLineEdit>(dialog, name);
             if (edit->text().isEmpty()) {
                 edit->setText(focal);
             }
         }
-        add.findChild<QCheckBox*>("tiedOptics")->setChecked(tied);
-        add.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
-        return add.result();
+        child<QCheckBox>(dialog, "tiedOptics")->setChecked(tied);
+        return press(dialog);
     };
 }
 

@@ -9,30 +9,17 @@
 #include "tests/project/DashFixtures.h"
 #include "vexkit/Paths.h"
 
-using kxtest::DialogStub;
-using kxtest::groupSizes;
-using kxtest::photo;
-
-namespace {
-
-template <typename T>
-T* child(const QWidget& window, const char* name) {
-    T* object = window.findChild<T*>(name);
-    EXPECT_NE(object, nullptr) << name;
-    return object;
-}
-
-}  // namespace
+using namespace kxtest;
 
 TEST(MainWindowDashboard, MenuCommandsReachTheDashboard) {
-    kxtest::TempDir dir;
+    TempDir dir;
     DialogStub dialogs;
     MainWindow window;
     auto* dash = child<ImageDashWidget>(window, "listWidget");
     ASSERT_NE(dash, nullptr);
 
     dialogs.openFilesAnswer = QStringList{photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)};
-    dialogs.execAnswer = kxtest::confirmOptics("3000", true);
+    dialogs.execAnswer = confirmOptics("3000", true);
     child<QAction>(window, "actionAdd_Images")->trigger();
     EXPECT_EQ(groupSizes(*dash), std::vector<size_t>({2}));
     EXPECT_EQ(child<QLabel>(window, "statusLabel")->text(), "Loading images");
@@ -66,7 +53,7 @@ TEST(MainWindowDashboard, MenuCommandsReachTheDashboard) {
     EXPECT_TRUE(dialogs.messages.empty());
 
     // A file that fails to load reaches the log pane too, and the window goes on.
-    kxtest::writeFile(dir / "broken.jpg", "not a photograph");
+    writeFile(dir / "broken.jpg", "not a photograph");
     dialogs.openFilesAnswer = QStringList{QString::fromStdString((dir / "broken.jpg").string())};
     testing::internal::CaptureStdout();
     child<QAction>(window, "actionAdd_Images")->trigger();

@@ -8,8 +8,7 @@
 
 #include "tests/project/DashFixtures.h"
 
-using kxtest::DialogStub;
-using kxtest::groupSizes;
+using namespace kxtest;
 
 namespace {
 
@@ -25,17 +24,6 @@ QStringList imagesIn(const std::filesystem::path& folder) {
     return files;
 }
 
-// Sets every setting through the dialog as the user would, with "Use GPS" checked.
-void confirmSettingsWithGps(ImageDashWidget& dash, DialogStub& dialogs) {
-    dialogs.execAnswer = [](QDialog& dialog) {
-        dialog.findChild<QCheckBox*>("useGPSCheckBox")->setChecked(true);
-        dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
-        return dialog.result();
-    };
-    dash.changeSfmSettings();
-    dialogs.execAnswer = nullptr;
-}
-
 }  // namespace
 
 TEST(RealPhotos, SurveyOfOneCameraBecomesOneGroup) {
@@ -44,7 +32,7 @@ TEST(RealPhotos, SurveyOfOneCameraBecomesOneGroup) {
     ImageDashWidget dash;
     const QStringList lund = imagesIn(data / "sfm-set" / "lund");
     ASSERT_EQ(lund.size(), 29);
-    kxtest::addBatch(dash, dialogs, lund, true);
+    addBatch(dash, dialogs, lund, true);
     ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
     ASSERT_EQ(groupSizes(dash), std::vector<size_t>({29}));
     const ImgGrp& group = *dash.getGroups()[0];
@@ -65,7 +53,7 @@ TEST(RealPhotos, SurveyOfOneCameraBecomesOneGroup) {
 
 TEST(RealPhotos, EverySampleAddedSavedAndImportedAgain) {
     KX_REQUIRE_SHARED_TESTDATA(data);
-    kxtest::TempDir dir;
+    TempDir dir;
     DialogStub dialogs;
     ImageDashWidget dash;
     QStringList all;
@@ -77,7 +65,7 @@ TEST(RealPhotos, EverySampleAddedSavedAndImportedAgain) {
     testing::internal::CaptureStdout();
     for (const QString& file : all) {
         const size_t nbMessages = dialogs.messages.size();
-        kxtest::addBatch(dash, dialogs, {file}, false);
+        addBatch(dash, dialogs, {file}, false);
         if (dialogs.messages.size() != nbMessages) {
             EXPECT_TRUE(dialogs.messages.back().text.startsWith("Cannot load image " + file + ": "));
             failed.insert(std::filesystem::path(file.toStdString()).filename().string());
@@ -96,7 +84,12 @@ TEST(RealPhotos, EverySampleAddedSavedAndImportedAgain) {
         EXPECT_EQ(group->width, image.meta.width) << image.file;
     }
 
-    confirmSettingsWithGps(dash, dialogs);
+    // Every setting confirmed through the dialog as the user would, with "Use GPS" checked.
+    dialogs.execAnswer = [](QDialog& dialog) {
+        child<QCheckBox>(dialog, "useGPSCheckBox")->setChecked(true);
+        return press(dialog);
+    };
+    dash.changeSfmSettings();
     const QString first = QString::fromStdString((dir / "sfm.json").string());
     dash.saveInputConfig(first);
     ImageDashWidget again;
@@ -104,7 +97,7 @@ TEST(RealPhotos, EverySampleAddedSavedAndImportedAgain) {
     EXPECT_EQ(groupSizes(again), groupSizes(dash));
     const QString second = QString::fromStdString((dir / "again.json").string());
     again.saveInputConfig(second);
-    EXPECT_EQ(kxtest::readFile(second.toStdString()), kxtest::readFile(first.toStdString()));
+    EXPECT_EQ(readFile(second.toStdString()), readFile(first.toStdString()));
     EXPECT_TRUE(dialogs.messages.size() == failed.size()) << "saving and importing raised nothing";
 
     // For the service every GPS-tagged photograph gets a location prior with a covariance of its source.

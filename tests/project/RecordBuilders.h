@@ -1,6 +1,7 @@
 #pragma once
-// Image and group records built directly, for the rules that need no image file.
+// Image and group records built directly, for the rules that need no image file, and readable settings.
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "project/Image.h"
@@ -47,3 +48,13 @@ std::unique_ptr<ImgGrp> makeGroup(float fx, Imgs... images) {
 }
 
 }  // namespace kxtest
+
+inline void PrintTo(const SfmCfg::Settings& s, std::ostream* os) {
+    const auto field = [os](const char* name, const auto& value) {
+        *os << name << '=';
+        value ? *os << *value << ' ' : *os << "- ";
+    };
+    field("opticModel", s.opticModel), field("fixedOptics", s.fixedOptics);
+    field("shutterType", s.shutterType), field("nbKPoints", s.nbKPoints);
+    field("siftUpsample", s.siftUpsample), field("useGps", s.useGps), field("unordered", s.unordered);
+}
