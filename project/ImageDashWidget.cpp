@@ -20,6 +20,14 @@ namespace {
 
 const char* const kImageFilter = "Images (*.jpg *.jpeg *.avif *.heif *.heic)";
 
+// Destroys the one owned object that `target` points to, if it is there.
+template <typename T>
+void eraseOwned(std::vector<std::unique_ptr<T>>& owners, const T* target) {
+    owners.erase(std::remove_if(owners.begin(), owners.end(),
+                                [target](const std::unique_ptr<T>& owned) { return owned.get() == target; }),
+                 owners.end());
+}
+
 }  // namespace
 
 ImageDashWidget::ImageDashWidget(QWidget* parent) : QListWidget(parent) {
@@ -118,18 +126,11 @@ void ImageDashWidget::addImagesToGroup(ImgGrp* group) {
 
 void ImageDashWidget::removeItem(QListWidgetItem* item) {
     if (item->type() == ImageItem::kType) {
-        const Image* image = static_cast<ImageItem*>(item)->image;
         if (currentGroup) {
-            auto& images = currentGroup->images;
-            images.erase(std::remove_if(images.begin(), images.end(),
-                                        [image](const auto& owned) { return owned.get() == image; }),
-                         images.end());
+            eraseOwned(currentGroup->images, static_cast<ImageItem*>(item)->image);
         }
     } else if (item->type() == ImageGroupItem::kType) {
-        const ImgGrp* group = static_cast<ImageGroupItem*>(item)->group;
-        groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                    [group](const auto& owned) { return owned.get() == group; }),
-                     groups.end());
+        eraseOwned(groups, static_cast<ImageGroupItem*>(item)->group);
     } else {
         throw std::runtime_error("unexpected item");
     }
