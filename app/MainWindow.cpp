@@ -8,7 +8,7 @@
 #include "app/ProjectDirectory.h"
 #include "app/StatusLog.h"
 #include "app/Ui_MainWindow.h"
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "vexkit/Paths.h"
 
 #ifndef KX_VERSION

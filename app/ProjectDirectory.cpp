@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 
 namespace app {
 

@@ -4,7 +4,7 @@
 #include <QDoubleValidator>
 #include <QLineEdit>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 
 namespace {
 

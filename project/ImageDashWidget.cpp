@@ -5,7 +5,7 @@
 
 #include <QMenu>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "project/AddImagesDialog.h"
 #include "project/DashAssert.h"
 #include "project/ErrorText.h"

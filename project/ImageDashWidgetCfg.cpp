@@ -1,5 +1,5 @@
 // The dashboard's configuration commands: building, saving and importing.
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "project/ImageDashWidget.h"
 #include "project/LoadImages.h"
 #include "project/SfmCfgBuild.h"

@@ -4,7 +4,7 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "tests/support/DialogStub.h"
 #include "tests/support/TestSupport.h"
 #include "vexkit/Assert.h"

@@ -23,7 +23,7 @@
 
 #include "app/MainWindow.h"
 #include "app/StatusLog.h"
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "tests/support/DialogStub.h"
 #include "tests/support/TestSupport.h"
 #include "vexkit/Paths.h"

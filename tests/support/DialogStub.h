@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 
 namespace kxtest {
 

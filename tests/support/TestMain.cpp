@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/base/Gui.h"
+#include "gui/Gui.h"
 
 #include <exception>
 
