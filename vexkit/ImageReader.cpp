@@ -108,7 +108,10 @@ void JpegImageReader::loadMetaData() const {
     }
     initXmpParserOnce();
     auto image = Exiv2::ImageFactory::open(mPath);
-    image->readMetadata();
+    {
+        const std::lock_guard<std::recursive_mutex> lock(xmpToolkitMutex());
+        image->readMetadata();
+    }
     MetaData metaData{image->exifData(), image->xmpData()};
     metaData.xmp.setPacket(image->xmpPacket());
     mMetaData = std::move(metaData);
@@ -196,6 +199,7 @@ Exiv2::XmpData HeifAvifImageReader::getXmpData() const {
     const std::vector<uint8_t> block = heifCall([&] { return primary().get_metadata(xmpIds[0]); });
     const std::string xmpPacket(block.begin(), block.end());
     initXmpParserOnce();
+    const std::lock_guard<std::recursive_mutex> lock(xmpToolkitMutex());
     VEXKIT_ASSERT(Exiv2::XmpParser::decode(dst, xmpPacket) == 0);
     return dst;
 }

@@ -2,6 +2,7 @@
 // The reader callers use for every photograph: it dispatches by file type to the JPEG or HEIF/AVIF reader.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "vexkit/IImageReader.h"
@@ -48,8 +49,12 @@ ImageFileType imageFileTypeOf(const char* path);
 // the same errors as the readers.
 std::pair<uint32_t, uint32_t> getImageSize(const char* path);
 
-// Sets up exiv2's XMP parser and registers the "drone-dji" prefix, once per process whatever the number of
-// threads that call it; later callers wait until it is done.
+// Sets up exiv2's XMP parser with a lock function and registers the "drone-dji" prefix, once per process
+// whatever the number of threads that call it; later callers wait until it is done.
 void initXmpParserOnce();
+
+// The lock of the XMP toolkit. Decoding a packet (also inside exiv2's readMetadata) must hold it: the
+// toolkit's parser registers namespaces in process-wide tables without a lock of its own.
+std::recursive_mutex& xmpToolkitMutex();
 
 }  // namespace vexkit

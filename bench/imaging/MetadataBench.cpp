@@ -21,7 +21,6 @@ std::filesystem::path makeTaggedJpeg() {
     const std::string bytes = kxbench::makeJpeg(4000, 3000);
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     vexkit::initXmpParserOnce();
-    Exiv2::XmpProperties::registerNs("http://www.dji.com/drone-dji/1.0/", "drone-dji");
     auto image = Exiv2::ImageFactory::open(path.string());
     image->readMetadata();
     image->exifData()["Exif.Image.Make"] = "DJI";

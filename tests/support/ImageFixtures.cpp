@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <stdexcept>
 
@@ -18,15 +17,6 @@
 
 namespace kxtest {
 namespace {
-
-// Writing "Xmp.drone-dji.*" keys needs the prefix; the cameras' own URI keeps written packets like theirs.
-void registerDroneNamespace() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        vexkit::initXmpParserOnce();
-        Exiv2::XmpProperties::registerNs(kDroneXmpNamespace, "drone-dji");
-    });
-}
 
 std::string rationalDms(double degrees) {
     const long long t = std::llround(std::fabs(degrees) * 3600 * 10000);  // in 1e-4 seconds
@@ -217,7 +207,7 @@ std::string encodeXmpPacket(const ImageTags& tags) {
     if (tags.rawXmp) {
         return *tags.rawXmp;
     }
-    registerDroneNamespace();
+    vexkit::initXmpParserOnce();
     Exiv2::XmpData xmp;
     fill(xmp, tags.xmp);
     std::string packet;
@@ -228,7 +218,7 @@ std::string encodeXmpPacket(const ImageTags& tags) {
 }
 
 void addTags(const std::filesystem::path& path, const ImageTags& tags) {
-    registerDroneNamespace();
+    vexkit::initXmpParserOnce();
     auto image = Exiv2::ImageFactory::open(path.string());
     image->readMetadata();
     fill(image->exifData(), tags.exif);

@@ -12,9 +12,6 @@
 
 namespace kxtest {
 
-// Namespace URI that drone cameras write for the "drone-dji" prefix.
-inline constexpr const char* kDroneXmpNamespace = "http://www.dji.com/drone-dji/1.0/";
-
 // Metadata for a fixture: exiv2 keys with their values in exiv2's text form ("47/1 30/1 36/1", "N", "24",
 // "+47.51"). Setters return the object so that calls chain.
 struct ImageTags {
