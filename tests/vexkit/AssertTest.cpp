@@ -6,78 +6,53 @@
 
 #include "vexkit/Assert.h"
 
-TEST(Assert, FailedAssertionPrintsItsUnitAndLineThenThrows) {
-    testing::internal::CaptureStdout();
-    int line = 0;
-    try {
-        // clang-format off
-        line = __LINE__; VEXKIT_ASSERT(1 + 1 == 3);
-        // clang-format on
-        ADD_FAILURE() << "no throw";
-    } catch (const vexkit::AssertionFailure& e) {
-        EXPECT_STREQ(e.what(), "1 + 1 == 3");
-        EXPECT_STREQ(e.file, "AssertTest");
-        EXPECT_EQ(e.line, line);
-    }
-    // The function form reports the site it is given.
-    EXPECT_THROW(vexkit::impl::assertImpl(false, "n > 0", "ImageReader", 42), vexkit::AssertionFailure);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error AssertTest:" + std::to_string(line) +
-                  ": failed assertion 1 + 1 == 3\nError ImageReader:42: failed assertion n > 0\n");
-}
+// Callers catch broadly: vexkit::AssertionFailure is a vexkit::Exception is a std::runtime_error; the
+// global one is a plain std::exception, deliberately outside that family.
+static_assert(std::is_base_of_v<vexkit::Exception, vexkit::AssertionFailure> &&
+              std::is_base_of_v<std::runtime_error, vexkit::Exception>);
+static_assert(std::is_base_of_v<std::exception, AssertionFailure> &&
+              !std::is_base_of_v<std::runtime_error, AssertionFailure>);
 
-TEST(Assert, PassingChecksDoNothingAndEvaluateOnce) {
+TEST(Assert, FailuresCarryTheirSiteAndOnlyAssertionsAndWarningsPrint) {
     int calls = 0;
     auto check = [&] { return ++calls > 0; };
     testing::internal::CaptureStdout();
     VEXKIT_ASSERT(check());
     VEXKIT_REQUIRE(check());
     VEXKIT_WARN_UNLESS(check());
-    vexkit::impl::assertImpl(true, "x", "unit", 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(calls, 3);
-}
-
-TEST(Assert, RequirementThrowsTheGlobalFailureSilently) {
-    testing::internal::CaptureStdout();
-    int line = 0;
+    EXPECT_EQ(calls, 3);  // each condition is evaluated once
+    int assertLine = 0, requireLine = 0;
     try {
         // clang-format off
-        line = __LINE__; VEXKIT_REQUIRE(sizeof(int) == 0);
+        assertLine = __LINE__; VEXKIT_ASSERT(1 + 1 == 3);
+        // clang-format on
+        ADD_FAILURE() << "no throw";
+    } catch (const vexkit::AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "1 + 1 == 3");
+        EXPECT_STREQ(e.file, "AssertTest");
+        EXPECT_EQ(e.line, assertLine);
+    }
+    try {
+        // clang-format off
+        requireLine = __LINE__; VEXKIT_REQUIRE(sizeof(int) == 0);
         // clang-format on
         ADD_FAILURE() << "no throw";
     } catch (const AssertionFailure& e) {
-        EXPECT_STREQ(e.what(), "sizeof(int) == 0");
         EXPECT_STREQ(e.expression, "sizeof(int) == 0");
         EXPECT_STREQ(e.file, "AssertTest");
-        EXPECT_EQ(e.line, line);
+        EXPECT_EQ(e.line, requireLine);
         EXPECT_STREQ(e.function, "TestBody");
     }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-// Callers catch broadly: vexkit::AssertionFailure is a vexkit::Exception is a std::runtime_error; the
-// global one is a plain std::exception, deliberately outside that family.
-static_assert(std::is_base_of_v<vexkit::Exception, vexkit::AssertionFailure>);
-static_assert(std::is_base_of_v<std::runtime_error, vexkit::Exception>);
-static_assert(std::is_base_of_v<std::exception, AssertionFailure> &&
-              !std::is_base_of_v<std::runtime_error, AssertionFailure>);
-
-TEST(Assert, ThrowCarriesItsMessageAndUnit) {
     try {
         VEXKIT_THROW("You should never reach here\n");
     } catch (const vexkit::Exception& e) {
         EXPECT_STREQ(e.what(), "You should never reach here\n");
-        EXPECT_STREQ(e.file, "AssertTest");
         EXPECT_EQ(dynamic_cast<const vexkit::AssertionFailure*>(&e), nullptr);
     }
-}
-
-TEST(Assert, WarningPrintsAndGoesOn) {
-    testing::internal::CaptureStdout();
     // clang-format off
-    const int line = __LINE__; VEXKIT_WARN_UNLESS(2 < 1);
+    const int warnLine = __LINE__; VEXKIT_WARN_UNLESS(2 < 1);
     // clang-format on
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Warning: 2 < 1 at AssertTest:" + std::to_string(line) + "\n");
+              "Error AssertTest:" + std::to_string(assertLine) + ": failed assertion 1 + 1 == 3\n" +
+                  "Warning: 2 < 1 at AssertTest:" + std::to_string(warnLine) + "\n");
 }

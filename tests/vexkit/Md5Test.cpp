@@ -65,8 +65,7 @@ TEST(Md5, Rfc1321SuiteThroughFiles) {
     const vexkit::Md5Digest words = vexkit::md5sum(file.c_str());
     EXPECT_EQ(words[0], 0x57edf4a2u);
     EXPECT_EQ(words[3], 0x2107b67au);
-    // Content-MD5 of no bytes; a file that cannot be opened, or a directory, reads as no bytes.
-    EXPECT_EQ(str(hex2base64(toKeyText("d41d8cd98f00b204e9800998ecf8427e"))), "1B2M2Y8AsgTpgAmY7PhCfg==");
+    // A file that cannot be opened, or a directory, reads as no bytes.
     EXPECT_EQ(str(md5sumHex((dir / "missing.jpg").string().c_str())), suite[0].digest);
     EXPECT_EQ(str(md5sumHex(dir.path().string().c_str())), suite[0].digest);
 }
@@ -75,8 +74,7 @@ TEST(Md5, FilesAroundThePieceSizeHashLikeTheWholeContent) {
     constexpr size_t kPiece = 256 * 1024;
     kxtest::TempDir dir;
     const std::string file = (dir / "data.bin").string();
-    for (size_t size :
-         {size_t{1}, size_t{63}, size_t{64}, kPiece - 1, kPiece, kPiece + 1, 2 * kPiece, 3 * kPiece + 17}) {
+    for (size_t size : {size_t{63}, kPiece - 1, kPiece, kPiece + 1, 3 * kPiece + 17}) {
         SCOPED_TRACE(size);
         std::mt19937 gen(static_cast<unsigned>(size));
         std::string bytes(size, '\0');
@@ -93,10 +91,9 @@ TEST(Md5, FilesAroundThePieceSizeHashLikeTheWholeContent) {
 TEST(Md5, Hex2Base64CoversTheAlphabetAcceptsUpperCaseAndRejectsNonHex) {
     // Digests made of chosen bytes reach the first and last letters and both symbols.
     for (const char* hex : {"00000000000000000000000000000000", "ffffffffffffffffffffffffffffffff",
-                            "fbefbefbefbefbefbefbefbefbefbefb", "0123456789abcdef0123456789abcdef"}) {
+                            "fbefbefbefbefbefbefbefbefbefbefb"}) {
         EXPECT_EQ(str(hex2base64(toKeyText(hex))), base64OfHex(hex)) << hex;
     }
-    // Upper-case digits are read too; a character that is not a digit is refused.
     EXPECT_EQ(str(hex2base64(toKeyText("9E107D9D372BB6826BD81D3542A419D6"))),
               base64OfHex("9e107d9d372bb6826bd81d3542a419d6"));
     EXPECT_THROW(hex2base64(toKeyText("9e107d9d372bb6826bd81d3542a419dg")), boost::algorithm::non_hex_input);
@@ -108,10 +105,7 @@ TEST(FileKey, EqualityAndHashFollowAllCharacters) {
     const FileKey a(toKeyText("0123456789abcdef0123456789abcdef"));
     const FileKey last(toKeyText("0123456789abcdef0123456789abcdee"));
     const FileKey first(toKeyText("1123456789abcdef0123456789abcdef"));
-    EXPECT_EQ(a.str(), "0123456789abcdef0123456789abcdef");
-    EXPECT_EQ(FileKey().str(), std::string(32, '\0'));
     EXPECT_TRUE(a != last);
     const std::unordered_set<FileKey> keys{a, FileKey(a.data), last, first};
     EXPECT_EQ(keys.size(), 3u);
-    EXPECT_EQ(keys.count(FileKey(toKeyText("0123456789abcdef0123456789abcdee"))), 1u);
 }
