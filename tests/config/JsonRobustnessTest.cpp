@@ -27,17 +27,14 @@ bool reads(const std::string& text) {
 }
 
 TEST(SfmCfgRobustness, EveryTruncationIsAParseError) {
-    std::size_t nbInputs = 0;
-    for (const char* golden : {kxtest::kFullCfgText, kxtest::kMinimalCfgText}) {
-        for (const std::string& text : kxtest::truncations(golden)) {
-            EXPECT_THROW(parse(text), kxjson::ParseError) << text.size();
-            ++nbInputs;
-        }
+    const auto texts = kxtest::truncations(kxtest::kFullCfgText);
+    for (const std::string& text : texts) {
+        EXPECT_THROW(parse(text), kxjson::ParseError) << text.size();
     }
-    EXPECT_GT(nbInputs, 3000u);
+    EXPECT_GT(texts.size(), 2000u);
 }
 
-TEST(SfmCfgRobustness, MutationsAndWrongTypesReadOrFailCleanly) {
+TEST(SfmCfgRobustness, MutationsWrongTypesAndHostileShapesReadOrFailCleanly) {
     // Both outcomes occur: some mutations only touch insignificant bytes or a value's digits.
     for (const auto& texts :
          {kxtest::mutations(kxtest::kFullCfgText, 600, 20240601), kxtest::wrongTypes(kxtest::kFullCfgText)}) {
@@ -49,9 +46,6 @@ TEST(SfmCfgRobustness, MutationsAndWrongTypesReadOrFailCleanly) {
         EXPECT_GT(nbRead, 0u);
         EXPECT_LT(nbRead, texts.size() / 2);
     }
-}
-
-TEST(SfmCfgRobustness, HostileShapesFailWithoutExhaustingTheStack) {
     for (const std::string& text : kxtest::hostileTexts()) {
         EXPECT_FALSE(reads(text)) << text.substr(0, 60);
     }
@@ -62,9 +56,7 @@ TEST(SfmCfgRobustness, HugeValidInputIsRead) {
     SfmCfg cfg = kxtest::minimalCfg();
     cfg.images.resize(20000, cfg.images[0]);
     cfg.images[0].name = std::string(16 << 20, 'n');
-    const std::string text = textOf(cfg);
-    EXPECT_GT(text.size(), std::size_t(16) << 20);
-    EXPECT_EQ(parse(text), cfg);
+    EXPECT_EQ(parse(textOf(cfg)), cfg);
 }
 
 }  // namespace

@@ -83,22 +83,16 @@ inline std::vector<std::string> wrongTypes(const std::string& text) {
 // Hostile shapes: deep nesting, long runs, unterminated constructs.
 inline std::vector<std::string> hostileTexts() {
     const std::size_t deep = 1000000;
+    std::string objects;
+    for (std::size_t i = 0; i < deep; ++i) {
+        objects += "{\"a\":";
+    }
     return {
         std::string(deep, '['),
-        std::string(deep, '[') + std::string(deep, ']'),
         "{\"cameras\": " + std::string(deep, '[') + std::string(deep, ']') + ", \"images\": []}",
         "{\"cameras\": [], \"images\": [], \"settings\": " + std::string(deep, '{'),
-        [deep] {
-            std::string s;
-            for (std::size_t i = 0; i < deep; ++i) {
-                s += "{\"a\":";
-            }
-            return s + "1" + std::string(deep, '}');
-        }(),
-        "{\"index\": 0, \"data\": " + std::string(deep, '[') + std::string(deep, ']') + "}",
-        std::string(1 << 20, ' '),
+        objects + "1" + std::string(deep, '}'),
         "\"" + std::string(1 << 20, 'x'),
-        std::string(1 << 20, '1'),
         "{\"cameras\": [], \"images\": [" + std::string(1 << 20, '-') + "]}",
     };
 }

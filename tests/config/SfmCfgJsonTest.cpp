@@ -38,26 +38,25 @@ TEST(SfmCfgWrite, GoldenTextsReadBackEqualAndWriteAgainTheSame) {
     }
 }
 
-TEST(SfmCfgWrite, IdxPoseZeroIsWritten) {
-    SfmCfg cfg = minimalCfg();
-    cfg.images[0].idxPose = 0;
-    EXPECT_NE(textOf(cfg).find("            \"idxCam\": 0,\n            \"idxPose\": 0,\n"),
-              std::string::npos);
-}
-
-TEST(SfmCfgWrite, NonFiniteNumbersUseBareTokensAndReadBack) {
+TEST(SfmCfgWrite, NonFiniteAndExtremeNumbersSurviveTheTrip) {
+    // Full precision: any float or double, also the tiny and huge ones written in exponent form.
     SfmCfg cfg;
     const double inf = std::numeric_limits<double>::infinity();
     cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{
-        SfmCfg::Location{{std::nan(""), -inf, 1e300}, std::nullopt, std::numeric_limits<float>::infinity()}};
+        SfmCfg::Location{{std::nan(""), -inf, 1e300}, std::nullopt, std::numeric_limits<float>::denorm_min()},
+        SfmCfg::Location{{0.1, 1.0 / 3.0, -6.02214076e23}, std::nullopt, std::nullopt}};
+    cfg.cameras = {{1, 1, std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+                    std::nextafter(1.0f, 2.0f), -0.0f, 1e-7f, 123456.789f, 3.14159265f, -2.5e-38f, 7.0f}};
     const std::string text = textOf(cfg);
     EXPECT_NE(
-        text.find("\"cartesian\": [\n                    NaN,\n                    -Infinity,\n"
-                  "                    1e300\n                ],\n                \"delta\": Infinity\n"),
+        text.find("[\n                    NaN,\n                    -Infinity,\n                    1e300\n"),
         std::string::npos)
         << text;
-    // Read back, each value writes its own token again.
-    EXPECT_EQ(textOf(parse(text)), text);
+    const SfmCfg back = parse(text);
+    EXPECT_TRUE(std::signbit(back.cameras[0].cy));
+    EXPECT_EQ(textOf(back), text);  // NaN compares unequal: compare the texts
+    cfg.tiePoints->erase(cfg.tiePoints->begin());
+    EXPECT_EQ(parse(textOf(cfg)), cfg);
 }
 
 TEST(SfmCfgWrite, ControlCharactersAreEscapedAndReadBack) {
@@ -71,18 +70,6 @@ TEST(SfmCfgWrite, ControlCharactersAreEscapedAndReadBack) {
     EXPECT_EQ(parse(textOf(cfg)), cfg);
 }
 
-TEST(SfmCfgWrite, EveryFloatSurvivesTheTrip) {
-    // Full precision: any float or double, also the tiny and huge ones written in exponent form.
-    SfmCfg cfg;
-    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{SfmCfg::Location{
-        {0.1, 1.0 / 3.0, -6.02214076e23}, std::nullopt, std::numeric_limits<float>::denorm_min()}};
-    cfg.cameras = {{1, 1, std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
-                    std::nextafter(1.0f, 2.0f), -0.0f, 1e-7f, 123456.789f, 3.14159265f, -2.5e-38f, 7.0f}};
-    const SfmCfg back = parse(textOf(cfg));
-    EXPECT_EQ(back, cfg);
-    EXPECT_TRUE(std::signbit(back.cameras[0].cy));
-}
-
 TEST(SfmCfgEquality, ComparesEveryField) {
     const SfmCfg base = fullCfg();
     const std::function<void(SfmCfg&)> changes[] = {
@@ -90,7 +77,7 @@ TEST(SfmCfgEquality, ComparesEveryField) {
         [](SfmCfg& c) { c.tiePoints->at(0) = SfmCfg::Location{}; },
         [](SfmCfg& c) { c.settings->unordered.reset(); },
         [](SfmCfg& c) { (*c.poses)[0].location->covariance->at(2)[1] = 1; },
-        [](SfmCfg& c) { c.images[0].key.data[31] = 'f'; },
+        [](SfmCfg& c) { c.cameras[1].k3 = std::numeric_limits<float>::quiet_NaN(); },
     };
     for (const auto& change : changes) {
         SfmCfg other = base;
@@ -98,10 +85,6 @@ TEST(SfmCfgEquality, ComparesEveryField) {
         change(other);
         EXPECT_NE(other, base);
     }
-    // NaN is unequal to itself, so is a record holding one.
-    SfmCfg nan = base;
-    nan.cameras[1].k3 = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_NE(nan, nan);
 }
 
 // The minimal sample with one fragment replaced; the fragment must occur exactly once.
@@ -136,7 +119,6 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
     const std::string exhausted =
         "JSONInputArchive internal error: null or empty iterator to object or array!";
     const std::string uintFlag = assertion + "data_.f.flags & kUintFlag";
-    const std::string notJson = "JSON parse error at offset ";
     const struct {
         std::string text;
         std::string error;
@@ -145,7 +127,6 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
         {"[]", missing + "cameras) not found"},
 
         {edited(R"("width": 4000)", R"("width": -1)"), uintFlag},
-        {edited(R"("width": 4000)", R"("width": 1.5)"), uintFlag},
         {edited(R"("width": 4000)", R"("width": 4294967296)"), uintFlag},
         {edited(R"("format": 1)", R"("format": 2147483648)"), assertion + "data_.f.flags & kIntFlag"},
         {edited(R"("fx": 2900.0)", R"("fx": "2900")"), assertion + "IsNumber()"},
@@ -156,20 +137,13 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
         {edited(R"("idxCam": 0)", R"("idxCam": 0, "idxPose": "1")"), uintFlag},
         {withTiePoint(R"({"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1, 0], "x"]})"),
          assertion + "IsObject()"},
-
+        // Short fixed arrays, also nested ones.
         {withTiePoint(R"({"cartesian": [1.0, 2.0]})"), exhausted},
-        {withTiePoint(R"({"cartesian": {}})"), exhausted},
         {withTiePoint(R"({"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1], [0, 0, 1]]})"),
          exhausted},
-
-        {"", notJson + "0: the document is empty"},
-        {"{} {}", notJson + "3: the root value is followed by other values"},
-        {R"({"cameras": [1 2]})", notJson + "15: missing a comma or ']' after an array element"},
-        {R"({"cameras" []})", notJson + "11: missing a colon after an object member name"},
-        {R"({"cameras": [])", notJson + "14: missing a comma or '}' after an object member"},
-        {R"({"cameras)", notJson + "9: missing a closing quotation mark in a string"},
-        {"{'cameras': []}", notJson + "1: missing a name for an object member"},
-        {R"({"ca\meras": []})", notJson + "4: invalid escape character in a string"},
+        // Text that is not JSON names the parser's error and its offset.
+        {R"({"cameras": [1 2]})",
+         "JSON parse error at offset 15: missing a comma or ']' after an array element"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(archiveErrorOf([&] { parse(row.text); }), row.error) << row.text;
@@ -179,23 +153,15 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
 TEST(SfmCfgRead, NumberLimitsAndIntegersForFloats) {
     const SfmCfg cfg = parse(R"({
         "cameras": [{"width": 4294967295, "height": 0, "fx": 2900, "fy": -0.0, "cx": -1, "cy": 1e2,
-                     "k1": 0.1, "k2": -Infinity, "p1": NaN, "p2": 1E-3, "k3": 18446744073709551615}],
+                     "k1": 0.1, "k2": -Infinity, "p1": 0, "p2": 1E-3, "k3": 18446744073709551615}],
         "images": [{"key": "e2fc714c4727ee9395f324cd2e7f331f", "format": -2147483648, "idxCam": 4294967295,
-                    "idxPose": 4294967295, "name": ""},
-                   {"key": "e2fc714c4727ee9395f324cd2e7f331f", "format": 2147483647, "idxCam": 0, "name": ""}],
-        "settings": {"opticModel": "F1", "fixedOptics": false, "shutterType": "Global", "nbKPoints": 4294967295}
-    })");
-    SfmCfg::Camera cam = cfg.cameras.at(0);
-    EXPECT_TRUE(std::signbit(cam.fy) && std::isnan(cam.p1));
-    cam.p1 = 0;
-    EXPECT_EQ(cam, (SfmCfg::Camera{4294967295u, 0, 2900.0f, 0.0f, -1.0f, 100.0f, 0.1f,
-                                   -std::numeric_limits<float>::infinity(), 0.0f, 0.001f,
-                                   18446744073709551615.0f}));
+                    "idxPose": 4294967295, "name": ""}]})");
+    EXPECT_EQ(cfg.cameras.at(0), (SfmCfg::Camera{4294967295u, 0, 2900.0f, 0.0f, -1.0f, 100.0f, 0.1f,
+                                                 -std::numeric_limits<float>::infinity(), 0.0f, 0.001f,
+                                                 18446744073709551615.0f}));
+    EXPECT_TRUE(std::signbit(cfg.cameras[0].fy));
     EXPECT_EQ(cfg.images.at(0).format, std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(cfg.images.at(0).idxCam, 4294967295u);
     EXPECT_EQ(cfg.images.at(0).idxPose, 4294967295u);
-    EXPECT_EQ(cfg.images.at(1).format, std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(cfg.settings->nbKPoints, 4294967295u);
 }
 
 TEST(SfmCfgRead, OptionalMembersCountOnlyAtTheirPosition) {
@@ -208,10 +174,6 @@ TEST(SfmCfgRead, OptionalMembersCountOnlyAtTheirPosition) {
     EXPECT_FALSE(cfg.settings.has_value());
     cfg = parse(withSettings(R"({"useGps": true})"));
     EXPECT_EQ(cfg.settings, (SfmCfg::Settings{{}, {}, {}, {}, {}, true, {}}));
-
-    // Fields of a record follow the same rule.
-    cfg = parse(withSettings(R"({"useGps": true, "unordered": true, "opticModel": "F1"})"));
-    EXPECT_EQ(cfg.settings, (SfmCfg::Settings{{}, {}, {}, {}, {}, true, true}));
 
     // An unknown member in front of an optional one hides it; required members are still found.
     cfg = parse(edited(R"("idxCam": 0)", R"("idxCam": 0, "comment": "x", "idxPose": 3)"));
@@ -233,21 +195,12 @@ TEST(SfmCfgRead, RequiredMembersAreFoundAnywhereInTheirObject) {
 }
 
 TEST(SfmCfgRead, KeysTakeTheirFirst32Characters) {
-    const struct {
-        std::string json;
-        std::string expected;  // the 32 characters of the key
-    } rows[] = {
-        {"abc", std::string("abc") + std::string(29, '\0')},
-        {"", std::string(32, '\0')},
-        {"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef"},
-        {"0123456789abcdef0123456789abcdef01234567", "0123456789abcdef0123456789abcdef"},
-    };
-    for (const auto& row : rows) {
-        const SfmCfg cfg = parse(edited(kKey, "\"key\": \"" + row.json + "\""));
-        EXPECT_EQ(cfg.images.at(0).key.str(), row.expected) << row.json;
-        // A short key keeps its zero characters through another write and read.
-        EXPECT_EQ(parse(textOf(cfg)), cfg) << row.json;
-    }
+    const SfmCfg longKey = parse(edited(kKey, R"("key": "0123456789abcdef0123456789abcdef01234567")"));
+    EXPECT_EQ(longKey.images.at(0).key.str(), "0123456789abcdef0123456789abcdef");
+    // A short key keeps its zero characters through another write and read.
+    const SfmCfg shortKey = parse(edited(kKey, R"("key": "abc")"));
+    EXPECT_EQ(shortKey.images.at(0).key.str(), std::string("abc") + std::string(29, '\0'));
+    EXPECT_EQ(parse(textOf(shortKey)), shortKey);
 }
 
 TEST(SfmCfgRead, TiePointElementsUseTheObjectForm) {

@@ -11,7 +11,7 @@ namespace kxtest {
 
 struct RequestText {
     user_proto::UserRequest req;
-    const char* text;
+    const char* text;  // without blanks: the layout is pinned by the golden texts of the tests
 };
 
 // One request of each type with its JSON text written out by hand.
@@ -20,70 +20,21 @@ inline std::vector<RequestText> requestTexts() {
     const FileKey a = keyOf("900150983cd24fb0d6963f7d28e17f72");
     const FileKey b = keyOf("d41d8cd98f00b204e9800998ecf8427e");
     return {
-        {Request<kHandshake>{0, 0}, R"({
-    "index": 0,
-    "data": {
-        "hRequest": 0,
-        "protocolType": 0
-    }
-})"},
-        {Request<kLogin>{1, "guest", ""}, R"({
-    "index": 1,
-    "data": {
-        "hRequest": 1,
-        "username": "guest",
-        "secret": ""
-    }
-})"},
-        {Request<kGetUploadUrl>{2, a, 5000000000ull, FileType::kHeif}, R"({
-    "index": 2,
-    "data": {
-        "hRequest": 2,
-        "key": "900150983cd24fb0d6963f7d28e17f72",
-        "size": 5000000000,
-        "type": 2
-    }
-})"},
-        {Request<kGetSfmResults>{3, 18446744073709551615ull}, R"({
-    "index": 3,
-    "data": {
-        "hRequest": 3,
-        "hTask": 18446744073709551615
-    }
-})"},
-        {Request<kLaunchSfmTask>{4, b, 0}, R"({
-    "index": 4,
-    "data": {
-        "hRequest": 4,
-        "config": "d41d8cd98f00b204e9800998ecf8427e",
-        "hProfile": 0
-    }
-})"},
-        {Request<kQueryProgress>{7, 12}, R"({
-    "index": 5,
-    "data": {
-        "hRequest": 7,
-        "hTask": 12
-    }
-})"},
-        {Request<kGetMvsResults>{4294967295u, 0}, R"({
-    "index": 6,
-    "data": {
-        "hRequest": 4294967295,
-        "hTask": 0
-    }
-})"},
-        {Request<kLaunchMvsTask>{9, a, {b, a}}, R"({
-    "index": 7,
-    "data": {
-        "hRequest": 9,
-        "ksmFile": "900150983cd24fb0d6963f7d28e17f72",
-        "images": [
-            "d41d8cd98f00b204e9800998ecf8427e",
-            "900150983cd24fb0d6963f7d28e17f72"
-        ]
-    }
-})"},
+        {Request<kHandshake>{0, 0}, R"({"index":0,"data":{"hRequest":0,"protocolType":0}})"},
+        {Request<kLogin>{1, "guest", ""},
+         R"({"index":1,"data":{"hRequest":1,"username":"guest","secret":""}})"},
+        {Request<kGetUploadUrl>{2, a, 5000000000ull, FileType::kHeif},
+         R"({"index":2,"data":{"hRequest":2,"key":"900150983cd24fb0d6963f7d28e17f72","size":5000000000,)"
+         R"("type":2}})"},
+        {Request<kGetSfmResults>{3, 18446744073709551615ull},
+         R"({"index":3,"data":{"hRequest":3,"hTask":18446744073709551615}})"},
+        {Request<kLaunchSfmTask>{4, b, 0},
+         R"({"index":4,"data":{"hRequest":4,"config":"d41d8cd98f00b204e9800998ecf8427e","hProfile":0}})"},
+        {Request<kQueryProgress>{7, 12}, R"({"index":5,"data":{"hRequest":7,"hTask":12}})"},
+        {Request<kGetMvsResults>{4294967295u, 0}, R"({"index":6,"data":{"hRequest":4294967295,"hTask":0}})"},
+        {Request<kLaunchMvsTask>{9, a, {b, a}},
+         R"({"index":7,"data":{"hRequest":9,"ksmFile":"900150983cd24fb0d6963f7d28e17f72","images":[)"
+         R"("d41d8cd98f00b204e9800998ecf8427e","900150983cd24fb0d6963f7d28e17f72"]}})"},
     };
 }
 
