@@ -56,9 +56,6 @@ TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromFileStreamAndPipe) {
         kxtest::KsmShape shape;
     } shapes[] = {
         {"empty", {}},
-        {"no captures", {3, 2, 40, 0, 0}},
-        {"no points", {2, 1, 0, 3, 0}},
-        {"no poses", {0, 2, 10, 2, 4}},
         {"full", {4, 3, 100, 6, 25}},
         // Kept byte for byte: UTF-8, bytes that are no UTF-8, an embedded NUL.
         {"non-ascii paths", {1, 1, 5, 3, 2, "Bilder/Flug ü 写真/\xff\xfe\0-"s}},
@@ -93,11 +90,8 @@ TEST(KsmReader, UnknownHeadersGiveTheEmptyAlternative) {
         std::string bytes;
     } cases[] = {
         {"empty", ""},
-        {"seven bytes", good.substr(0, 7)},
-        {"magic only", good.substr(0, 8)},
         {"eleven bytes", good.substr(0, 11)},
         {"other magic", flipped},
-        {"version 0", kxtest::ksmBytes(model, {ksm::kMagic, 0, true})},
         {"version 2", kxtest::ksmBytes(model, {ksm::kMagic, 2, true})},
         {"version 1 big-endian", kxtest::ksmBytes(model, {ksm::kMagic, 0x01000000u, true})},
         {"magic big-endian", kxtest::ksmBytes(model, {__builtin_bswap64(ksm::kMagic), 1, true})},
@@ -125,18 +119,6 @@ TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
         }
         EXPECT_EQ(ourError(bytes, false), "");
     }
-}
-
-TEST(KsmReader, EndiannessFlagIsReadAsCerealDoes) {
-    const ksm::Model<1u> model = kxtest::makeKsmModel({2, 1, 3, 1, 2}, 9);
-    std::string bytes = kxtest::ksmBytes(model, {ksm::kMagic, 1, false});
-    bytes[12] = 2;  // not 1: the numbers are taken as big-endian
-    std::istringstream in(bytes), payload(bytes.substr(12));
-    ksm::Model<1u> viaCereal;
-    cereal::PortableBinaryInputArchive archive(payload);
-    archive(viaCereal);
-    EXPECT_EQ(viaCereal, model);
-    EXPECT_EQ(modelOf(ksm::loadKsm(in)), viaCereal);
 }
 
 TEST(KsmReader, CountsBeyondTheRemainingBytesFailAsShortReads) {
@@ -168,22 +150,18 @@ TEST(KsmReader, CountsBeyondTheRemainingBytesFailAsShortReads) {
         const std::string expected = cerealError(near);
         ASSERT_NE(expected, "");
         EXPECT_EQ(ourError(near, false), expected);
-        for (uint64_t huge : {uint64_t(1) << 32, uint64_t(1) << 61, std::numeric_limits<uint64_t>::max()}) {
-            std::string patched = bytes;
-            putLe64(patched, l.offset, huge);
-            EXPECT_EQ(ourError(patched, false), expected) << huge;
-            EXPECT_EQ(ourError(patched, true), expected) << huge << " (pipe)";
-        }
+        // A huge count fails with the same text before anything is read (the allocation test bounds memory).
+        putLe64(near, l.offset, std::numeric_limits<uint64_t>::max());
+        EXPECT_EQ(ourError(near, false), expected);
+        EXPECT_EQ(ourError(near, true), expected) << "(pipe)";
     }
     const size_t pathRest = bytes.size() - lastPath - 8;
-    for (uint64_t huge : {uint64_t(pathRest) + 1, uint64_t(1) << 40, std::numeric_limits<uint64_t>::max()}) {
-        std::string patched = bytes;
-        putLe64(patched, lastPath, huge);
-        const std::string expected = "Failed to read " + std::to_string(huge) +
-                                     " bytes from input stream! Read " + std::to_string(pathRest);
-        EXPECT_EQ(ourError(patched, false), expected);
-        EXPECT_EQ(ourError(patched, true), expected);
-    }
+    std::string patched = bytes;
+    putLe64(patched, lastPath, uint64_t(1) << 40);
+    const std::string expected =
+        "Failed to read 1099511627776 bytes from input stream! Read " + std::to_string(pathRest);
+    EXPECT_EQ(ourError(patched, false), expected);
+    EXPECT_EQ(ourError(patched, true), expected);
 }
 
 }  // namespace

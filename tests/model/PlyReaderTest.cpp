@@ -29,35 +29,37 @@ std::string errorOf(F&& read) {
     return "(no error)";
 }
 
-TEST(PlyReader, EveryFormatTypeAndElementOrderReadsTheSameCloud) {
+TEST(PlyReader, EveryFormatAndElementOrderReadsTheSameCloud) {
+    // The layouts vary the coordinate type, the colour type's alias, extra properties of every type and
+    // alias, and faces before or after the vertices with list types of every width.
+    const CloudLayout layouts[] = {
+        {PlyOut::kAscii, "float", "uchar"},
+        {PlyOut::kAscii, "float64", "uchar", false, 40, true},
+        {PlyOut::kAscii, "double", "uchar", true, 40, false, "int16", "uint16"},
+        {PlyOut::kAscii, "float32", "uint8", true, 40, true, "uint32", "int8"},
+    };
     kxtest::TempDir dir;
     for (const kxtest::Cloud& cloud : {kxtest::makeCloud(300, 1), kxtest::Cloud{}}) {
         for (PlyOut format : {PlyOut::kAscii, PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
-            for (const char* xyz : {"float", "float32", "double", "float64"}) {
-                for (int variant = 0; variant < 4; ++variant) {
-                    CloudLayout l;
-                    l.format = format;
-                    l.xyzType = xyz;
-                    l.colorType = variant == 3 ? "uint8" : "uchar";
-                    l.extras = variant >= 2;
-                    l.nbFaces = variant == 0 ? 0 : 40;
-                    l.facesFirst = variant == 1 || variant == 3;
-                    l.faceCountType = variant == 1 ? "uchar" : variant == 2 ? "int16" : "uint32";
-                    l.faceIndexType = variant == 1 ? "int" : variant == 2 ? "uint16" : "int8";
-                    SCOPED_TRACE(std::to_string(cloud.positions.size()) + " points, format " +
-                                 std::to_string(int(format)) + " " + xyz + " variant " +
-                                 std::to_string(variant));
-                    const std::string bytes = kxtest::cloudBytes(cloud, l);
-                    std::istringstream in(bytes);
-                    expectCloud(kxply::PLYData(in), cloud);
-                    kxtest::PipeStream pipe(bytes, 1000);
-                    expectCloud(kxply::PLYData(pipe), cloud);
-                    kxtest::writeFile(dir / "cloud.ply", bytes);
-                    expectCloud(kxply::PLYData((dir / "cloud.ply").string(), false), cloud);
-                }
+            for (CloudLayout l : layouts) {
+                l.format = format;
+                SCOPED_TRACE(std::to_string(cloud.positions.size()) + " points, format " +
+                             std::to_string(int(format)) + " " + l.xyzType);
+                std::istringstream in(kxtest::cloudBytes(cloud, l));
+                expectCloud(kxply::PLYData(in), cloud);
             }
         }
     }
+    // The other read paths: a pipe of unknown length and a file.
+    const kxtest::Cloud cloud = kxtest::makeCloud(300, 2);
+    CloudLayout l;
+    l.extras = true;
+    l.nbFaces = 10;
+    const std::string bytes = kxtest::cloudBytes(cloud, l);
+    kxtest::PipeStream pipe(bytes, 1000);
+    expectCloud(kxply::PLYData(pipe), cloud);
+    kxtest::writeFile(dir / "cloud.ply", bytes);
+    expectCloud(kxply::PLYData((dir / "cloud.ply").string(), false), cloud);
     const std::string missing = errorOf([&] { kxply::PLYData((dir / "missing.ply").string()); });
     EXPECT_EQ(missing.rfind("PLY parser: Could not open file", 0), 0u) << missing;
     EXPECT_THROW(kxply::PLYData(dir.path().string()), std::runtime_error);
@@ -147,8 +149,6 @@ const ErrorCase kErrors[] = {
      "PLY parser: cannot read '256' as uchar (element vertex, property green)"},
     {"ascii negative list", asciiFile(kXyz + "property list char int n\n", "1 2 3 -1\n"), Stage::kParse,
      "PLY parser: negative list length in element vertex"},
-    {"ascii huge count", asciiFile(kXyz, "1 2 3\n", 1000000000), Stage::kParse,
-     "PLY parser: element vertex declares 1000000000 entries, more than the remaining*"},
     {"binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
      "PLY parser: element vertex declares 1000000000000 entries, more than the remaining 30 bytes can hold"},
     {"binary one short", binaryVertices(3, 2) + std::string(14, '\0'), Stage::kParse,
@@ -161,8 +161,6 @@ const ErrorCase kErrors[] = {
          std::string(8, '\0'),
      Stage::kParse, "PLY parser: unexpected end of file in element face"},
     {"piped binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
-     "PLY parser: unexpected end of file in element vertex", true},
-    {"piped ascii huge count", asciiFile(kXyz, "1 2 3\n", 1000000000), Stage::kParse,
      "PLY parser: unexpected end of file in element vertex", true},
 };
 
@@ -191,22 +189,19 @@ TEST(PlyReader, ErrorsNameTheProblem) {
 TEST(PlyReader, BinaryFileCutAnywhereInItsDataFails) {
     const kxtest::Cloud cloud = kxtest::makeCloud(6, 3);
     for (PlyOut format : {PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
-        for (bool facesFirst : {false, true}) {
-            CloudLayout l;
-            l.format = format;
-            l.extras = true;
-            l.nbFaces = 5;
-            l.facesFirst = facesFirst;
-            const std::string bytes = kxtest::cloudBytes(cloud, l);
-            const size_t dataStart = bytes.find("end_header\n") + 11;
-            for (size_t cut = dataStart; cut < bytes.size(); ++cut) {
-                for (bool pipe : {false, true}) {
-                    std::istringstream whole(bytes.substr(0, cut));
-                    kxtest::PipeStream piped(bytes.substr(0, cut), 3);
-                    std::istream& in = pipe ? static_cast<std::istream&>(piped) : whole;
-                    const std::string got = errorAt(Stage::kParse, in);
-                    ASSERT_EQ(got.rfind("PLY parser: ", 0), 0u) << "cut at " << cut << ": " << got;
-                }
+        CloudLayout l;
+        l.format = format;
+        l.extras = true;
+        l.nbFaces = 5;
+        l.facesFirst = format == PlyOut::kBinaryBigEndian;
+        const std::string bytes = kxtest::cloudBytes(cloud, l);
+        for (size_t cut = bytes.find("end_header\n") + 11; cut < bytes.size(); ++cut) {
+            for (bool pipe : {false, true}) {
+                std::istringstream whole(bytes.substr(0, cut));
+                kxtest::PipeStream piped(bytes.substr(0, cut), 3);
+                const std::string got =
+                    errorAt(Stage::kParse, pipe ? static_cast<std::istream&>(piped) : whole);
+                ASSERT_EQ(got.rfind("PLY parser: ", 0), 0u) << "cut at " << cut << ": " << got;
             }
         }
     }
