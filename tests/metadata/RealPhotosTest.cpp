@@ -11,6 +11,7 @@
 #include "tests/metadata/MetaDataPrint.h"
 #include "tests/support/TestSupport.h"
 #include "vexkit/Assert.h"
+#include "vexkit/ImageReader.h"
 
 namespace {
 
@@ -168,6 +169,14 @@ TEST(RealPhotos, DewarpAndRtkOfTheMultispectralCamera) {
               (std::array<float, 5>{-0.4146600f, 0.3461410f, 0.0009680f, 0.0009680f, -0.3135410f}));
     EXPECT_EQ(m.gps->rtkFlag, 50);
     EXPECT_EQ(m.gps->rtkStd, (std::array<float, 3>{0.02404f, 0.00988f, 0.01137f}));
+}
+
+TEST(RealPhotos, RotatedHeicDecodesInItsStoredOrientation) {
+    KX_REQUIRE_SHARED_TESTDATA(dir);
+    auto reader = vexkit::createImageReader();
+    reader->setFile((dir / "images-heif/iphonexr_irot270_orient6_gps.heic").c_str());
+    const vexkit::Image8UC3 img = reader->decodeTo8UC3();
+    EXPECT_EQ(std::make_pair(img.width(), img.height()), std::make_pair(4032u, 3024u));
 }
 
 TEST(RealPhotos, FilesWithMoreThanOneTopLevelImageAreRefused) {

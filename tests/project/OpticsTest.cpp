@@ -5,28 +5,16 @@
 #include "project/Optics.h"
 #include "tests/support/TestSupport.h"
 
-TEST(Optics, PrefillWithoutRecordedOpticsUsesTheImageCentre) {
+TEST(Optics, PrefillShowsRecordedOpticsWithSixSignificantDigitsElseTheImageCentre) {
     ImgMetaData meta;
-    meta.width = 4000;
-    meta.height = 3000;
-    const OpticsTexts texts = prefillOptics(meta);
-    const OpticsTexts expected = {"", "", "2000", "1500", "0", "0", "0", "0", "0"};
-    EXPECT_EQ(texts, expected);
-
     meta.width = 4001;
-    EXPECT_EQ(prefillOptics(meta)[2], "2000.5");
-}
-
-TEST(Optics, PrefillShowsRecordedOpticsWithSixSignificantDigits) {
-    ImgMetaData meta;
-    meta.width = 5472;
-    meta.height = 3648;
+    meta.height = 3000;
+    EXPECT_EQ(prefillOptics(meta), (OpticsTexts{"", "", "2000.5", "1500", "0", "0", "0", "0", "0"}));
     meta.focal = std::array<float, 2>{2945.123456f, 2945.987654f};
     meta.center = std::array<float, 2>{2748.3f, 1815.8f};
     meta.distortion = std::array<float, 5>{-0.11f, 0.02f, 0.0003f, -1e-05f, 123456789.f};
-    const OpticsTexts expected = {"2945.12", "2945.99", "2748.3", "1815.8",     "-0.11",
-                                  "0.02",    "0.0003",  "-1e-05", "1.23457e+08"};
-    EXPECT_EQ(prefillOptics(meta), expected);
+    EXPECT_EQ(prefillOptics(meta), (OpticsTexts{"2945.12", "2945.99", "2748.3", "1815.8", "-0.11", "0.02",
+                                                "0.0003", "-1e-05", "1.23457e+08"}));
 }
 
 TEST(Optics, ParsesAllNineFieldsOrNone) {

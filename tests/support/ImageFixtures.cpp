@@ -38,60 +38,6 @@ void fill(Data& data, const std::vector<std::pair<std::string, std::string>>& va
     }
 }
 
-uint32_t readBe32(const std::string& b, size_t at) {
-    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 |
-           uint32_t(uint8_t(b[at + 2])) << 8 | uint8_t(b[at + 3]);
-}
-
-void writeBe32(std::string& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + i] = char(v >> (24 - 8 * i));
-    }
-}
-
-// libheif 1.15, when its rotation swaps the axes, writes the displayed size into "ispe" and lists "irot"
-// before "ispe" for the image (its own reader applies them in that order). Cameras write the stored size and
-// list "ispe" first: rewrite the file that way, so the fixture is a file like theirs.
-void writeLikeCameras(const std::filesystem::path& path, uint32_t width, uint32_t height) {
-    std::string b = readFile(path);
-    const size_t ipco = b.find("ipco");
-    const size_t ipma = b.find("ipma");
-    if (ipco == std::string::npos || ipma == std::string::npos) {
-        throw std::runtime_error("no item properties in " + path.string());
-    }
-    // Property indices (1-based) of "irot" and "ispe", from the order of the boxes in "ipco".
-    int irotIndex = 0;
-    int ispeIndex = 0;
-    const size_t ipcoEnd = ipco - 4 + readBe32(b, ipco - 4);
-    for (size_t box = ipco + 4, index = 1; box + 8 <= ipcoEnd; box += readBe32(b, box), ++index) {
-        const std::string type = b.substr(box + 4, 4);
-        if (type == "irot") {
-            irotIndex = int(index);
-        } else if (type == "ispe") {
-            ispeIndex = int(index);
-            writeBe32(b, box + 12, width);
-            writeBe32(b, box + 16, height);
-        }
-    }
-    // One entry (the image), version 0 and one-byte associations: item id (2), count (1), associations.
-    const size_t first = ipma + 4 + 4 + 4 + 2 + 1;
-    const size_t count = uint8_t(b[first - 1]);
-    size_t irotAt = 0;
-    size_t ispeAt = 0;
-    for (size_t i = first; i < first + count; ++i) {
-        const int index = uint8_t(b[i]) & 0x7f;
-        irotAt = index == irotIndex ? i : irotAt;
-        ispeAt = index == ispeIndex ? i : ispeAt;
-    }
-    if (irotAt == 0 || ispeAt == 0) {
-        throw std::runtime_error("no rotation to rewrite in " + path.string());
-    }
-    if (irotAt < ispeAt) {
-        std::swap(b[irotAt], b[ispeAt]);
-    }
-    writeFile(path, b);
-}
-
 }  // namespace
 
 ImageTags& ImageTags::setExif(const std::string& key, const std::string& value) {
@@ -258,11 +204,9 @@ void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t heigh
             std::memcpy(plane + size_t(y) * stride, pattern.row(y), 3 * size_t(width));
         }
         heif::Context ctx;
-        heif::Context::EncodingOptions encoding;
-        encoding.image_orientation = static_cast<heif_orientation>(options.orientation);
-        const heif::ImageHandle primary = ctx.encode_image(image, encoder, encoding);
+        const heif::ImageHandle primary = ctx.encode_image(image, encoder);
         for (int i = 1; i < options.nbTopLevelImages; ++i) {
-            ctx.encode_image(image, encoder, encoding);
+            ctx.encode_image(image, encoder);
         }
         if (!tags.exif.empty()) {
             std::string block = encodeExifTiff(tags);
@@ -282,9 +226,6 @@ void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t heigh
         ctx.write_to_file(path.string());
     } catch (const heif::Error& e) {
         throw std::runtime_error("libheif refuses " + path.string() + ": " + e.get_message());
-    }
-    if (options.orientation >= 5) {
-        writeLikeCameras(path, width, height);
     }
 }
 

@@ -47,8 +47,6 @@ void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t heigh
 void addTags(const std::filesystem::path& path, const ImageTags& tags);
 
 struct HeifOptions {
-    // EXIF-style orientation stored as irot/imir properties (1 = none, 6 = 90 degrees clockwise, ...).
-    int orientation = 1;
     int nbTopLevelImages = 1;
     // Copies of the Exif and XMP blocks attached to the primary image (when `tags` has such data).
     int nbExifBlocks = 1;

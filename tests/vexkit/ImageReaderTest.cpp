@@ -125,14 +125,12 @@ TEST(ImageReader, JpegErrorsComeFromTheLibraries) {
         "TJPF_RGB, TJFLAG_ACCURATEDCT)");
 }
 
-TEST(ImageReader, HeifAndAvifMetadataBlocksAndStoredOrientation) {
-    HeifOptions prefixed, rotated;
+TEST(ImageReader, HeifAndAvifMetadataBlocks) {
+    HeifOptions prefixed;
     prefixed.exifHeaderPrefix = true;
-    rotated.orientation = 6;
     kxtest::TempDir dir;
     for (const auto& [name, options] : {std::pair<const char*, HeifOptions>{"plain.heic", {}},
                                         {"prefixed.heic", prefixed},
-                                        {"rotated.heic", rotated},
                                         {"plain.avif", {}}}) {
         SCOPED_TRACE(name);
         kxtest::writeHeif(dir / name, 128, 96, kTags, options);
@@ -140,10 +138,6 @@ TEST(ImageReader, HeifAndAvifMetadataBlocksAndStoredOrientation) {
         EXPECT_EQ(value(reader->getXmpData(), "Xmp.drone-dji.AbsoluteAltitude"), "+400.500000000");
         EXPECT_EQ(value(reader->getExifData(), "Exif.Photo.FocalLengthIn35mmFilm"), "24");
         EXPECT_EQ(std::make_pair(reader->getWidth(), reader->getHeight()), std::make_pair(128u, 96u));
-        // Pixels stay in their stored orientation, like the size.
-        const vexkit::Image8UC3 img = reader->decodeTo8UC3();
-        ASSERT_EQ(std::make_pair(img.width(), img.height()), std::make_pair(128u, 96u));
-        EXPECT_GT(kxtest::psnr(img, kxtest::makePattern(128, 96)), 30.0);
     }
 }
 
