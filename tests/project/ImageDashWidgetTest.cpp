@@ -1,13 +1,11 @@
 #include <cmath>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "project/ListItems.h"
@@ -163,28 +161,6 @@ TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
     EXPECT_NEAR(dash.getOrigin()->latitude, (47.0 + 47.2 + 10) / 3, 1e-4) << "clearing keeps the origin";
 }
 
-TEST_F(Dashboard, RemovingTheLastImageLeavesAnEmptyGroup) {
-    addBatch(dash, dialogs, {photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)}, false);
-    ASSERT_EQ(groupSizes(dash), std::vector<size_t>({1, 1}));
-    ImgGrp* first = dash.getGroups()[0].get();
-    emit dash.itemDoubleClicked(itemOfType<ImageGroupItem>(dash, 0));
-    EXPECT_EQ(dash.getCurrentGroup(), first);
-    ASSERT_EQ(dash.count(), 1);
-
-    dash.removeItem(dash.item(0));
-    EXPECT_EQ(dash.count(), 0);
-    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({0, 1}));
-    dash.showItems(nullptr);
-    ASSERT_EQ(dash.count(), 2);
-    EXPECT_EQ(iconImage(dash.item(0)->icon()), iconImage(cameraIcon())) << "an empty group shows the camera";
-
-    dash.removeItem(dash.item(0));
-    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({1}));
-    QListWidgetItem plain;
-    EXPECT_THAT([&] { dash.removeItem(&plain); },
-                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("unexpected item")));
-}
-
 TEST_F(Dashboard, GroupIconFollowsTheNumberOfImages) {
     addBatch(dash, dialogs, {photo(dir, "one.jpg", 400, 300)}, true);
     addBatch(dash, dialogs, {photo(dir, "two.jpg", 400, 300), photo(dir, "three.jpg", 400, 300)}, true);
@@ -242,37 +218,4 @@ TEST_F(Dashboard, ContextMenuEntriesAndTheirCommands) {
     EXPECT_EQ(dash.getCurrentGroup(), nullptr);
     EXPECT_EQ(dash.count(), 1);
     EXPECT_EQ(dash.item(0)->type(), ImageGroupItem::kType);
-}
-
-TEST_F(Dashboard, SettingsDialogShowsDefaultsUntilConfirmedOnce) {
-    QStringList shownModels;
-    const auto look = [&](QDialog& dialog) {
-        shownModels << child<QComboBox>(dialog, "optModelComboBox")->currentText();
-        return int(QDialog::Rejected);
-    };
-    addBatch(dash, dialogs, {photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300)}, false);
-    dialogs.execAnswer = look;
-    dash.changeSfmSettings();
-    EXPECT_FALSE(dash.getSfmSettings()) << "cancel stores nothing";
-
-    dialogs.openFilesAnswer = QStringList{photo(dir, "c.jpg", 400, 300)};
-    dash.addImagesToGroup(dash.getGroups()[0].get());
-    dialogs.execAnswer = look;
-    dash.changeSfmSettings();
-    EXPECT_EQ(shownModels, QStringList({"F1D2", "F1D5"})) << "defaults follow the images";
-
-    dialogs.execAnswer = [](QDialog& dialog) {
-        child<QComboBox>(dialog, "optModelComboBox")->setCurrentText("F2");
-        return press(dialog);
-    };
-    dash.changeSfmSettings();
-    ASSERT_TRUE(dash.getSfmSettings());
-    EXPECT_EQ(dash.getSfmSettings()->opticModel, "F2");
-    EXPECT_EQ(dash.getSfmSettings()->nbKPoints, 10000u);
-    EXPECT_EQ(dash.getSfmSettings()->siftUpsample, true) << "400 x 300 images are small";
-
-    dash.removeItem(dash.item(1));  // a single-image project again
-    dialogs.execAnswer = look;
-    dash.changeSfmSettings();
-    EXPECT_EQ(shownModels.back(), "F2") << "after a confirmation the stored settings are shown";
 }
