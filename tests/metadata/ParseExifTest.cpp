@@ -122,14 +122,6 @@ TEST_F(ParseExif, FocalLengthRules) {
     EXPECT_EQ(full.center, (Float2{2000, 1500}));
 }
 
-TEST_F(ParseExif, NoMetadataAtAll) {
-    ImgMetaData expected;
-    expected.width = 98;
-    expected.height = 64;
-    expected.center = Float2{49, 32};
-    EXPECT_EQ(parse(ImageTags(), "", 98, 64), expected);
-}
-
 struct ExifGpsCase {
     ImageTags tags;
     std::optional<Float3> position;  // latitude, longitude, altitude: positions pass through single precision
@@ -201,17 +193,8 @@ TEST_F(ParseExif, RtkAccuracy) {
     }
 }
 
-TEST_F(ParseExif, AttitudeSpeedAndAltitude) {
-    const ImgMetaData meta =
-        parse(dji({"RelativeAltitude",  "+24.90", "FlightRollDegree", "-5.30",  "FlightPitchDegree", "-16.20",
-                   "FlightYawDegree",   "-36.90", "GimbalReverse",    "0",      "GimbalRollDegree",  "+0.00",
-                   "GimbalPitchDegree", "-70.00", "GimbalYawDegree",  "-46.80", "FlightXSpeed",      "3.6",
-                   "FlightYSpeed",      "0.1",    "FlightZSpeed",     "-0.0"}));
-    EXPECT_EQ(meta.relativeAltitude, 24.90f);
-    EXPECT_EQ(meta.flightAttitude, (ImgMetaData::Attitude{-5.3f, -16.2f, -36.9f}));
-    EXPECT_EQ(meta.gimbalAttitude, (ImgMetaData::Attitude{0, -70, -46.8f}));
-    EXPECT_EQ(meta.flightSpeed, (Float3{3.6f, 0.1f, 0}));
-    // Two of three angles or speeds are no attitude or speed.
+TEST_F(ParseExif, TwoOfThreeAnglesOrSpeedsAreNone) {
+    // Complete sets are read from the real photographs.
     const ImgMetaData partial =
         parse(dji({"FlightRollDegree", "1", "FlightPitchDegree", "2", "GimbalPitchDegree", "-90",
                    "GimbalYawDegree", "4", "FlightXSpeed", "1", "FlightZSpeed", "1"}));
