@@ -61,4 +61,3 @@ TEST(AddImagesDialog, OneFocalLengthFillsTheOtherOnlyWhenEmpty) {
     QTest::keyClick(fy, Qt::Key_Return);
     EXPECT_EQ(fx->text(), "2990");
 }
-

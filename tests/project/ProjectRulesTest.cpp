@@ -107,4 +107,3 @@ TEST(DefaultSettings, FollowTheImages) {
     groups[0]->images.pop_back();
     EXPECT_FALSE(isDiscrete(groups)) << "an empty group is not a single image";
 }
-
