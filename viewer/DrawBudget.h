@@ -14,13 +14,14 @@ public:
 
     // Points for the next frame, out of `total`: all when unlimited or when the cloud fits.
     size_t pointsPerFrame(size_t total) const;
-    // A frame that drew `nbPoints` took `seconds` in all. Fixed costs (clearing, blitting) count against
-    // the points, so the estimate settles where the whole frame meets the target.
-    void record(size_t nbPoints, double seconds);
+    // A frame drew `nbPoints` in `pointSeconds` and took `frameSeconds` in all; the difference (clearing,
+    // cameras, copying to the window) is the fixed cost that the points must leave room for.
+    void record(size_t nbPoints, double pointSeconds, double frameSeconds);
 
 private:
     double mTarget;
     double mSecondsPerPoint = 0;  // 0 until a frame has been measured
+    double mFixedSeconds = 0;
 };
 
 }  // namespace viewer

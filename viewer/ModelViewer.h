@@ -135,4 +135,6 @@ private:
     QMatrix4x4 mLastProj;
     float mLastPointSize = 0;
     bool mThumbnailsPending = false;
+    size_t mPointsDrawn = 0;  // by the frame being drawn
+    double mPointSeconds = 0;
 };

@@ -142,20 +142,35 @@ void ModelViewer::drawScene() {
         !mSceneDirty && !mThumbnailsPending && P == mLastProj && style.sizeFactor == mLastPointSize;
     static constexpr GLenum kBuffers[2] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1};
     glDrawBuffers(2, kBuffers);
+    const bool timed = !mBudget.unlimited();
     QElapsedTimer timer;
-    timer.start();
+    const auto startPoints = [&]() {
+        if (timed) {
+            glFinish();  // the points' own time, apart from the clearing queued before them
+            timer.start();
+        }
+    };
+    const auto endPoints = [&]() {
+        if (timed) {
+            glFinish();
+            mPointSeconds = double(timer.nsecsElapsed()) * 1e-9;
+        }
+    };
     const size_t budget = mBudget.pointsPerFrame(total);
     size_t drawn = 0;
     if (sameView && mRefineNext < total) {
         // A still view: add the next points in model order over what is already there.
         drawn = std::min(budget, total - mRefineNext);
+        startPoints();
         mPointEngine->drawRange(style, mRefineNext, drawn);
+        endPoints();
         mRefineNext += drawn;
     } else {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
         const GLuint none[4] = {kNoObject, kNoObject, kNoObject, kNoObject};
         glClearBufferuiv(GL_COLOR, 1, none);
         mThumbnailsPending = false;
+        startPoints();
         if (budget >= total) {
             mPointEngine->draw(style);
             mRefineNext = total;
@@ -163,6 +178,7 @@ void ModelViewer::drawScene() {
             mPointEngine->drawSample(style, budget);
             mRefineNext = 0;
         }
+        endPoints();
         drawn = std::min(budget, total);
         mCaptureEngine->draw(P);
         // The gizmo writes no object id: the id image keeps what lies beneath it.
@@ -173,17 +189,17 @@ void ModelViewer::drawScene() {
     mSceneDirty = false;
     mLastProj = P;
     mLastPointSize = style.sizeFactor;
-    if (!mBudget.unlimited() && drawn > 0) {
-        glFinish();
-        mBudget.record(drawn, timer.nsecsElapsed() * 1e-9);
-    }
+    mPointsDrawn = drawn;
 }
 
 void ModelViewer::paintGL() {
     if (disabled || !mPointEngine) {
         return;
     }
+    QElapsedTimer frameTimer;
+    frameTimer.start();
     try {
+        mPointsDrawn = 0;
         uploadPending();
         mVao->bind();
         glViewport(0, 0, viewportWidth(), viewportHeight());
@@ -208,6 +224,10 @@ void ModelViewer::paintGL() {
         }
         handlePick();
         glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+        if (!mBudget.unlimited() && mPointsDrawn > 0) {
+            glFinish();
+            mBudget.record(mPointsDrawn, mPointSeconds, double(frameTimer.nsecsElapsed()) * 1e-9);
+        }
         if (isRefining()) {
             update();
         }
