@@ -48,7 +48,10 @@ public:
     void rotateScene(const QPointF& from, const QPointF& to);
     void moveScene(const QPointF& from, const QPointF& to);
     size_t getNbCaptures() const;
+    // Highlights capture `index` and the points it observed (any other value: none); also on a click.
     void highlightCapture(uint32_t index);
+    // Sets the highlight of the points capture `captureIndex` observed; an unknown index is ignored. The
+    // caller holds the viewer's lock, as loading and highlightCapture do.
     void setPointHighlight(uint32_t captureIndex, bool on);
 
     bool isDisabledGL() const { return disabled; }
