@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QOpenGLContext>
 #include <QWheelEvent>
 
 ModelViewer::ModelViewer(QWidget* parent, Qt::WindowFlags flags)
@@ -16,6 +17,10 @@ ModelViewer::ModelViewer(QWidget* parent, Qt::WindowFlags flags)
 
 ModelViewer::~ModelViewer() {
     releaseGL();
+    // The base class destroys the context later; its notice must not reach this half-destroyed object.
+    if (context() != nullptr) {
+        disconnect(context(), nullptr, this, nullptr);
+    }
 }
 
 QSurfaceFormat ModelViewer::surfaceFormat() {
