@@ -5,8 +5,11 @@
 #include <QApplication>
 
 #include "app/MainWindow.h"
+#include "viewer/ModelViewer.h"
 
 int main(int argc, char** argv) {
+    // Every context of the window shares the viewer's format, or the viewer's texture cannot be composed.
+    QSurfaceFormat::setDefaultFormat(ModelViewer::surfaceFormat());
     QApplication application(argc, argv);
     try {
         MainWindow window;
