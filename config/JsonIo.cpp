@@ -1,6 +1,7 @@
 #include "config/JsonIo.h"
 
 #include <streambuf>
+#include <utility>
 
 namespace kxjson {
 namespace {
@@ -70,6 +71,36 @@ void throwIfNotJson(std::string_view text) {
     }
 }
 
+// The text an archive reads and the stream over it. An archive may read its stream at any time, so
+// both live exactly as long as the archive that holds them.
+struct Source {
+    explicit Source(std::string&& t) : text(std::move(t)), buf(text), stream(&buf) {}
+    std::string text;
+    ViewBuf buf;
+    std::istream stream;
+};
+
+// A holder base comes first so that the source exists before the archive starts reading it.
+struct SourceHolder {
+    explicit SourceHolder(std::shared_ptr<const Source> s) : source(std::move(s)) {}
+    std::shared_ptr<const Source> source;
+};
+
+class OwningInput : private SourceHolder, public cereal::JSONInputArchive {
+public:
+    explicit OwningInput(std::shared_ptr<Source> s) : SourceHolder(s), cereal::JSONInputArchive(s->stream) {}
+};
+
+std::unique_ptr<cereal::JSONInputArchive> openOwned(std::string&& text) {
+    auto source = std::make_shared<Source>(std::move(text));
+    try {
+        return std::make_unique<OwningInput>(source);
+    } catch (const cereal::RapidJSONException&) {
+        throwIfNotJson(source->text);
+        throw;
+    }
+}
+
 }  // namespace
 
 ParseError::ParseError(std::size_t offset, const std::string& reason)
@@ -83,14 +114,7 @@ cereal::JSONOutputArchive::Options outputOptions() {
 }
 
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::string_view text) {
-    ViewBuf buf(text);
-    std::istream is(&buf);
-    try {
-        return std::make_unique<cereal::JSONInputArchive>(is);
-    } catch (const cereal::RapidJSONException&) {
-        throwIfNotJson(text);
-        throw;
-    }
+    return openOwned(std::string(text));
 }
 
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::istream& is) {
@@ -99,7 +123,7 @@ std::unique_ptr<cereal::JSONInputArchive> openInput(std::istream& is) {
     while (is.read(chunk, sizeof(chunk)) || is.gcount() > 0) {
         text.append(chunk, static_cast<std::size_t>(is.gcount()));
     }
-    return openInput(std::string_view(text));
+    return openOwned(std::move(text));
 }
 
 }  // namespace kxjson

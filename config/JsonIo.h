@@ -24,9 +24,9 @@ private:
 // Four-space indentation, numbers at full precision.
 cereal::JSONOutputArchive::Options outputOptions();
 
-// An input archive on the whole text, positioned on the members of its root. Throws ParseError when the
-// text is not JSON and cereal::RapidJSONException ("...IsObject()") when the root is neither an object
-// nor an array.
+// An input archive on the whole text, positioned on the members of its root. The archive owns a copy of
+// the text and the stream over it. Throws ParseError when the text is not JSON and
+// cereal::RapidJSONException ("...IsObject()") when the root is neither an object nor an array.
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::string_view text);
 // The same on everything left in the stream.
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::istream& is);
