@@ -219,15 +219,17 @@ TEST(ThreadPool, StoppingFromAWorkerOrFromTwoThreadsAtOnceEndsCleanly) {
     ThreadPool pool(2);
     pool.enqueueStd([&pool] { pool.stop(); }).get();
     EXPECT_THROW(pool.enqueueStd([] {}), std::runtime_error);
-    // The last owner of a pool may be one of its own tasks.
+    // The last owner of a pool may be one of its own tasks (started only once no other thread uses it).
     auto* owned = new ThreadPool(2);
     std::atomic<int> ran{0};
-    std::promise<void> deleted;
+    std::promise<void> released, deleted;
     owned->enqueueStd([&ran] { ++ran; });
-    owned->enqueueStd([owned, &deleted] {
+    owned->enqueueStd([owned, go = released.get_future().share(), &deleted] {
+        go.wait();
         delete owned;
         deleted.set_value();
     });
+    released.set_value();
     deleted.get_future().wait();
     EXPECT_EQ(ran.load(), 1);
 }
