@@ -57,6 +57,18 @@ TEST(SfmCfgRobustness, HostileShapesFailWithoutExhaustingTheStack) {
     }
 }
 
+TEST(SfmCfgRobustness, NumbersTheParserMisreadsAreRefusedButWrittenOnesRead) {
+    // The parser misreads these (fuzzing found them); the longest numbers the writer makes still read.
+    const std::string origin = R"({"origin": {"latitude": )";
+    for (const std::string& number : {"0." + std::string(23, '0'), std::string("0e-30"),
+                                      std::string(59, '4') + "e308", std::string("1844674407370955161577")}) {
+        EXPECT_THROW(parse(origin + number + R"(, "longitude": 0, "altitude": 0}})"), kxjson::ParseError);
+    }
+    SfmCfg cfg = kxtest::minimalCfg();
+    cfg.origin = SfmCfg::GpsCoords{-0.000012345678901234567, -1.2345678901234567e300, 18446744073709551615.0};
+    EXPECT_EQ(parse(textOf(cfg)), cfg);
+}
+
 TEST(SfmCfgRobustness, HugeValidInputIsRead) {
     // Many images and one 16 MiB string.
     SfmCfg cfg = kxtest::minimalCfg();
