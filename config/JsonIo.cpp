@@ -1,5 +1,6 @@
 #include "config/JsonIo.h"
 
+#include <algorithm>
 #include <streambuf>
 #include <utility>
 
@@ -72,55 +73,83 @@ void throwIfNotJson(std::string_view text) {
 }
 
 // The installed RapidJSON's full-precision number parser misreads some numbers: it normalises a zero
-// mantissa (for "0e-30", or a fraction of two dozen zeros) and reads outside its tables or shifts by
-// negative amounts for long mantissas (22 digits and up). Such numbers are refused before the parser sees
-// them. Nothing this program writes comes near: at most 17 significant digits for a floating-point number
-// (which may be padded with zeros to 21 digits) and 20 for an integer, and zero as "0.0".
-constexpr size_t kMaxSignificantDigits = 20;
+// mantissa (for "0e-30", or a fraction of two dozen zeros), and it reads outside its tables or shifts by
+// negative amounts for long mantissas (22 digits and up) and for magnitudes far outside the range of a
+// double. Such numbers are refused before the parser sees them. Nothing this program writes comes near:
+// at most 17 significant digits for a floating-point number (padded with zeros to at most 21 digits), 20
+// for an integer, zero as "0.0", and magnitudes of doubles.
+constexpr int kMaxSignificantDigits = 20;
+constexpr int kMaxMagnitude = 310;   // 10^309 is beyond every double
+constexpr int kMinMagnitude = -345;  // 10^-345 is below every double
 
-void checkNumber(std::string_view text, size_t begin, size_t end) {
-    // Significant digits run from the first to the last non-zero digit of the mantissa.
-    size_t digits = 0;
-    size_t firstNonZero = 0;
-    size_t lastNonZero = 0;
-    size_t i = begin;
-    for (; i < end && text[i] != 'e' && text[i] != 'E'; ++i) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            ++digits;
-            if (text[i] != '0') {
-                firstNonZero = firstNonZero ? firstNonZero : digits;
-                lastNonZero = digits;
-            }
+// Reads the number that starts at `i` the way JSON spells it (sign, integer digits, fraction, exponent)
+// and returns the index after it.
+size_t checkNumber(std::string_view text, size_t i) {
+    const size_t begin = i;
+    const auto digit = [&](size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
+    i += text[i] == '-' ? 1 : 0;
+    int digits = 0, firstNonZero = 0, lastNonZero = 0, integerDigits = 0;
+    for (bool fraction = false;; ++i) {
+        if (!fraction && i < text.size() && text[i] == '.') {
+            fraction = true;
+            continue;
+        }
+        if (!digit(i)) {
+            break;
+        }
+        ++digits;
+        integerDigits += fraction ? 0 : 1;
+        if (text[i] != '0') {
+            firstNonZero = firstNonZero ? firstNonZero : digits;
+            lastNonZero = digits;
         }
     }
-    const bool hasExponent = i < end;
-    const size_t significant = firstNonZero ? lastNonZero - firstNonZero + 1 : 0;
-    if (significant > kMaxSignificantDigits) {
-        throw ParseError(
-            begin, "a number of more than " + std::to_string(kMaxSignificantDigits) + " significant digits");
+    bool hasExponent = false;
+    long exponent = 0;
+    if (digits > 0 && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        hasExponent = true;
+        ++i;
+        const bool negative = i < text.size() && text[i] == '-';
+        i += i < text.size() && (text[i] == '-' || text[i] == '+') ? 1 : 0;
+        for (; digit(i); ++i) {
+            exponent = std::min(exponent * 10 + (text[i] - '0'), 100000L);
+        }
+        exponent = negative ? -exponent : exponent;
     }
-    if (digits > 0 && significant == 0 && (hasExponent || digits > kMaxSignificantDigits)) {
-        throw ParseError(begin, "a zero with an exponent or more than " +
-                                    std::to_string(kMaxSignificantDigits) + " digits");
+    if (digits == 0) {
+        return i;  // not a number ("-Infinity") or not JSON, which the parser reports
     }
+    const auto refuse = [&](const std::string& what) { throw ParseError(begin, "a number " + what); };
+    if (firstNonZero == 0) {
+        if (hasExponent || digits > kMaxSignificantDigits) {
+            refuse("zero with an exponent or more than " + std::to_string(kMaxSignificantDigits) + " digits");
+        }
+        return i;
+    }
+    if (lastNonZero - firstNonZero + 1 > kMaxSignificantDigits) {
+        refuse("of more than " + std::to_string(kMaxSignificantDigits) + " significant digits");
+    }
+    // The value is 0.d... x 10^magnitude.
+    const long magnitude = integerDigits - firstNonZero + 1 + exponent;
+    if (magnitude > kMaxMagnitude || magnitude < kMinMagnitude) {
+        refuse("far outside the range of floating-point numbers");
+    }
+    return i;
 }
 
 // Checks every number outside the strings of the text.
 void throwIfNumberMisread(std::string_view text) {
-    const auto inNumber = [](char c) {
-        return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') {
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"') {
             for (++i; i < text.size() && text[i] != '"'; ++i) {
                 i += text[i] == '\\' ? 1 : 0;
             }
-        } else if (inNumber(text[i])) {
-            const size_t begin = i;
-            while (i + 1 < text.size() && inNumber(text[i + 1])) {
-                ++i;
-            }
-            checkNumber(text, begin, i + 1);
+            ++i;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            i = std::max(checkNumber(text, i), i + 1);
+        } else {
+            ++i;
         }
     }
 }

@@ -60,8 +60,10 @@ TEST(SfmCfgRobustness, HostileShapesFailWithoutExhaustingTheStack) {
 TEST(SfmCfgRobustness, NumbersTheParserMisreadsAreRefusedButWrittenOnesRead) {
     // The parser misreads these (fuzzing found them); the longest numbers the writer makes still read.
     const std::string origin = R"({"origin": {"latitude": )";
-    for (const std::string& number : {"0." + std::string(23, '0'), std::string("0e-30"),
-                                      std::string(59, '4') + "e308", std::string("1844674407370955161577")}) {
+    for (const std::string& number :
+         {"0." + std::string(23, '0'), std::string("0e-30"), std::string(59, '4') + "e308",
+          std::string("1844674407370955161577"), std::string(19, '4') + std::string(190, '0') + "e279",
+          "0." + std::string(30, '0') + "..01"}) {
         EXPECT_THROW(parse(origin + number + R"(, "longitude": 0, "altitude": 0}})"), kxjson::ParseError);
     }
     SfmCfg cfg = kxtest::minimalCfg();
