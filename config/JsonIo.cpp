@@ -79,8 +79,8 @@ void throwIfNotJson(std::string_view text) {
 // at most 17 significant digits for a floating-point number (padded with zeros to at most 21 digits), 20
 // for an integer, zero as "0.0", and magnitudes of doubles.
 constexpr int kMaxSignificantDigits = 20;
-constexpr int kMaxMagnitude = 310;   // 10^309 is beyond every double
-constexpr int kMinMagnitude = -345;  // 10^-345 is below every double
+constexpr int kMaxMagnitude = 310;        // 10^309 is beyond every double
+constexpr int kMinLastDigitPower = -345;  // the parser's tables end at 10^-348; doubles need 10^-340
 
 // Reads the number that starts at `i` the way JSON spells it (sign, integer digits, fraction, exponent)
 // and returns the index after it.
@@ -129,9 +129,10 @@ size_t checkNumber(std::string_view text, size_t i) {
     if (lastNonZero - firstNonZero + 1 > kMaxSignificantDigits) {
         refuse("of more than " + std::to_string(kMaxSignificantDigits) + " significant digits");
     }
-    // The value is 0.d... x 10^magnitude.
+    // The value is 0.d... x 10^magnitude; its last significant digit counts 10^lastDigitPower.
     const long magnitude = integerDigits - firstNonZero + 1 + exponent;
-    if (magnitude > kMaxMagnitude || magnitude < kMinMagnitude) {
+    const long lastDigitPower = integerDigits - lastNonZero + exponent;
+    if (magnitude > kMaxMagnitude || lastDigitPower < kMinLastDigitPower) {
         refuse("far outside the range of floating-point numbers");
     }
     return i;
