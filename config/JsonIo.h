@@ -11,7 +11,9 @@
 
 namespace kxjson {
 
-// Thrown when the text is not JSON: "JSON parse error at offset <n>: <reason>".
+// Thrown when the text is not JSON, or holds a number that the parser would misread (more significant
+// digits than any this program writes, or a zero with an exponent): "JSON parse error at offset <n>:
+// <reason>".
 class ParseError : public cereal::Exception {
 public:
     ParseError(std::size_t offset, const std::string& reason);
@@ -24,9 +26,9 @@ private:
 // Four-space indentation, numbers at full precision.
 cereal::JSONOutputArchive::Options outputOptions();
 
-// An input archive on the whole text, positioned on the members of its root. Throws ParseError when the
-// text is not JSON and cereal::RapidJSONException ("...IsObject()") when the root is neither an object
-// nor an array.
+// An input archive on the whole text, positioned on the members of its root. The archive owns a copy of
+// the text and the stream over it. Throws ParseError when the text is not JSON (or has such a number) and
+// cereal::RapidJSONException ("...IsObject()") when the root is neither an object nor an array.
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::string_view text);
 // The same on everything left in the stream.
 std::unique_ptr<cereal::JSONInputArchive> openInput(std::istream& is);

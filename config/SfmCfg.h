@@ -12,19 +12,40 @@
 
 #include "vexkit/FileKey.h"
 
-struct SfmCfg {
-    struct GpsCoords {
-        double latitude = 0;   // degrees
-        double longitude = 0;  // degrees
-        double altitude = 0;   // metres
+namespace sfmcfg {
 
-        template <class Archive>
-        void serialize(Archive& ar) {
-            ar(CEREAL_NVP(latitude), CEREAL_NVP(longitude), CEREAL_NVP(altitude));
-        }
-        bool operator==(const GpsCoords& other) const;
-        bool operator!=(const GpsCoords& other) const { return !(*this == other); }
-    };
+// Records held in std::optional stand at namespace scope: a class nested in SfmCfg is not yet
+// default-constructible (for clang) while SfmCfg is incomplete, and std::optional<T> then loses emplace().
+struct GpsCoords {
+    double latitude = 0;   // degrees
+    double longitude = 0;  // degrees
+    double altitude = 0;   // metres
+
+    template <class Archive>
+    void serialize(Archive& ar) {
+        ar(CEREAL_NVP(latitude), CEREAL_NVP(longitude), CEREAL_NVP(altitude));
+    }
+    bool operator==(const GpsCoords& other) const;
+    bool operator!=(const GpsCoords& other) const { return !(*this == other); }
+};
+
+struct Location {
+    std::array<double, 3> cartesian{};  // north, east, down in metres from the origin
+    std::optional<std::array<std::array<float, 3>, 3>> covariance;  // m², same axes
+    std::optional<float> delta;
+
+    template <class Archive>
+    void serialize(Archive& ar) {
+        ar(CEREAL_NVP(cartesian), CEREAL_NVP(covariance), CEREAL_NVP(delta));
+    }
+    bool operator==(const Location& other) const;
+    bool operator!=(const Location& other) const { return !(*this == other); }
+};
+
+}  // namespace sfmcfg
+
+struct SfmCfg {
+    using GpsCoords = sfmcfg::GpsCoords;
 
     // One per image group: a pinhole camera with radial k1, k2, k3 and tangential p1, p2.
     struct Camera {
@@ -46,18 +67,7 @@ struct SfmCfg {
         bool operator!=(const Camera& other) const { return !(*this == other); }
     };
 
-    struct Location {
-        std::array<double, 3> cartesian{};  // north, east, down in metres from the origin
-        std::optional<std::array<std::array<float, 3>, 3>> covariance;  // m², same axes
-        std::optional<float> delta;
-
-        template <class Archive>
-        void serialize(Archive& ar) {
-            ar(CEREAL_NVP(cartesian), CEREAL_NVP(covariance), CEREAL_NVP(delta));
-        }
-        bool operator==(const Location& other) const;
-        bool operator!=(const Location& other) const { return !(*this == other); }
-    };
+    using Location = sfmcfg::Location;
 
     struct Pose {
         std::optional<Location> location;

@@ -1,13 +1,17 @@
-// Writes the seed corpora of the fuzz targets: small sparse models and PLY clouds of every layout.
-// Usage: kx_fuzz_seeds <dir>; makes <dir>/ksm and <dir>/ply (and empty <dir>/*-new for new finds).
+// Writes the seed corpora of the fuzz targets: small sparse models, PLY clouds of every layout, the
+// tests' configurations and messages, JPEG, HEIC and AVIF files, and EXIF/XMP blocks with every key read.
+// Usage: kx_fuzz_seeds <dir>; makes <dir>/<target> (and an empty <dir>/<target>-new for new finds).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tests/config/CfgSamples.h"
 #include "tests/model/KsmSamples.h"
 #include "tests/model/KsmWriter.h"
 #include "tests/model/PlySamples.h"
+#include "tests/remote/ProtoSamples.h"
+#include "tests/support/ImageFixtures.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +57,78 @@ void plySeeds(const fs::path& dir) {
     }
 }
 
+void cfgSeeds(const fs::path& dir) {
+    save(dir / "full.json", kxtest::textOf(kxtest::fullCfg()));
+    save(dir / "full-by-hand.json", kxtest::kFullCfgText);
+    save(dir / "minimal.json", kxtest::kMinimalCfgText);
+}
+
+void protoSeeds(const fs::path& dir) {
+    int n = 0;
+    for (const kxtest::RequestText& r : kxtest::requestTexts()) {
+        save(dir / ("request" + std::to_string(n++) + ".json"), r.text);
+    }
+    n = 0;
+    for (const kxtest::ResponseText& r : kxtest::responseTexts()) {
+        save(dir / ("response" + std::to_string(n++) + ".json"), r.text);
+    }
+}
+
+// Every EXIF and XMP key that the metadata extraction reads, with values of the forms it accepts.
+kxtest::ImageTags everyKey() {
+    kxtest::ImageTags tags = kxtest::ImageTags()
+                                 .exifMake("DJI")
+                                 .focal35(24)
+                                 .exifGps(47.51, -8.25, 12.5)
+                                 .xmpMake("DJI")
+                                 .droneGps(47.1, 8.2, 400.5);
+    const char* const drone[][2] = {
+        {"Latitude", "+47.1"},
+        {"Longitude", "+8.2"},
+        {"RelativeAltitude", "+80.1"},
+        {"CalibratedFocalLength", "3666.67"},
+        {"CalibratedOpticalCenterX", "2736"},
+        {"CalibratedOpticalCenterY", "1824"},
+        {"DewarpData", "2020-01-02;3700.1,3698.5,12.3,-8.2,-0.11,0.02,0.0003,-0.0001,-0.01"},
+        {"FlightRollDegree", "+1.5"},
+        {"FlightPitchDegree", "-2.5"},
+        {"FlightYawDegree", "+90.0"},
+        {"GimbalRollDegree", "+0.0"},
+        {"GimbalPitchDegree", "-90.0"},
+        {"GimbalYawDegree", "+90.5"},
+        {"GimbalReverse", "0"},
+        {"FlightXSpeed", "+1.0"},
+        {"FlightYSpeed", "-0.5"},
+        {"FlightZSpeed", "+0.1"},
+        {"RtkFlag", "50"},
+        {"RtkStdHgt", "0.02"},
+        {"RtkStdLat", "0.01"},
+        {"RtkStdLon", "0.01"},
+    };
+    for (const auto& [key, value] : drone) {
+        tags.setXmp(std::string("Xmp.drone-dji.") + key, value);
+    }
+    return tags;
+}
+
+void imageSeeds(const fs::path& root) {
+    const kxtest::ImageTags tags = everyKey();
+    kxtest::writeJpeg(root / "jpeg" / "plain.jpg", 40, 24);
+    kxtest::writeJpeg(root / "jpeg" / "tagged.jpg", 64, 48, tags);
+    kxtest::writeHeif(root / "heif" / "tagged.heic", 64, 64, tags);
+    kxtest::writeHeif(root / "heif" / "rotated.heic", 64, 64, {}, {6});
+    kxtest::writeHeif(root / "heif" / "tagged.avif", 64, 64, tags);
+    // The EXIF target's input: a 16-bit big-endian length, the EXIF block, then the XMP packet.
+    const auto exifSeed = [](const kxtest::ImageTags& t) {
+        const std::string exif = kxtest::encodeExifTiff(t);
+        return std::string{char(exif.size() >> 8), char(exif.size() & 0xFF)} + exif +
+               kxtest::encodeXmpPacket(t);
+    };
+    save(root / "exif" / "every-key.bin", exifSeed(tags));
+    save(root / "exif" / "exif-only.bin",
+         exifSeed(kxtest::ImageTags().exifMake("Other").focal35(35).exifGps(-33.9, 151.2, -3)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,12 +137,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* sub : {"ksm", "ply", "ksm-new", "ply-new"}) {
-        fs::remove_all(root / sub);
-        fs::create_directories(root / sub);
+    for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif"}) {
+        for (const std::string sub : {std::string(target), std::string(target) + "-new"}) {
+            fs::remove_all(root / sub);
+            fs::create_directories(root / sub);
+        }
     }
     ksmSeeds(root / "ksm");
     plySeeds(root / "ply");
+    cfgSeeds(root / "cfg");
+    protoSeeds(root / "proto");
+    imageSeeds(root);
     std::printf("seeds written to %s\n", root.string().c_str());
     return 0;
 }

@@ -1,5 +1,6 @@
-// Ascii PLY element data: whitespace-separated values, one entry after another. Only the values that
-// are kept are converted; the others are only counted.
+// Ascii PLY element data: one entry per line, its values separated by blanks. Every value is checked
+// against its property's type, kept or not; a line with too few or too many values is an error naming it.
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -16,21 +17,32 @@ constexpr size_t kMaxToken = 4096;
 inline bool isSpace(char c) {
     return static_cast<unsigned char>(c) <= ' ';
 }
+inline bool isBlank(char c) {
+    return isSpace(c) && c != '\n';
+}
+
+[[noreturn]] void failLine(const std::string& what, uint64_t line, const PlyElement& e) {
+    plyFail(what + " in line " + std::to_string(line) + " (element " + e.name + ")");
+}
 
 class Tokens {
 public:
     Tokens(ByteSource& src, const PlyElement& e) : mSrc(src), mElement(e) {}
 
-    // The next value; fails at the end of the data.
+    // The next value of the current line; empty at the line's end, whose "\n" is left for endLine().
+    // Fails at the end of the data.
     std::string_view next() {
         for (;;) {
             const std::string_view view = mSrc.buffered();
             size_t i = 0;
-            while (i < view.size() && isSpace(view[i])) {
+            while (i < view.size() && isBlank(view[i])) {
                 ++i;
             }
             mSrc.consume(i);
             if (i < view.size()) {
+                if (view[i] == '\n') {
+                    return {};
+                }
                 break;
             }
             if (!mSrc.fill()) {
@@ -55,15 +67,38 @@ public:
         }
     }
 
+    // Passes the end of the current line (or of the data); false when a value remains before it.
+    bool endLine() {
+        for (;;) {
+            const std::string_view view = mSrc.buffered();
+            size_t i = 0;
+            while (i < view.size() && isBlank(view[i])) {
+                ++i;
+            }
+            mSrc.consume(i);
+            if (i < view.size()) {
+                if (view[i] != '\n') {
+                    return false;
+                }
+                mSrc.consume(1);
+                return true;
+            }
+            if (!mSrc.fill()) {
+                return true;
+            }
+        }
+    }
+
 private:
     ByteSource& mSrc;
     const PlyElement& mElement;
 };
 
-[[noreturn]] void failValue(std::string_view token, PlyType type, const PlyElement& e, const PlyProperty& p) {
+[[noreturn]] void failValue(std::string_view token, PlyType type, uint64_t line, const PlyElement& e,
+                            const PlyProperty& p) {
     const std::string shown(token.substr(0, 40));
-    plyFail("cannot read '" + shown + "' as " + plyTypeName(type) + " (element " + e.name + ", property " +
-            p.name + ")");
+    plyFail("cannot read '" + shown + "' as " + plyTypeName(type) + " in line " + std::to_string(line) +
+            " (element " + e.name + ", property " + p.name + ")");
 }
 
 template <typename T>
@@ -100,31 +135,35 @@ bool parseInteger(std::string_view token, PlyType type, int64_t& value) {
     }
 }
 
-double parseFloating(std::string_view token, const PlyElement& e, const PlyProperty& p) {
-    if (p.type == PlyType::kFloat) {
+// Reads the token as a value of `type`: floating types as double, integer types range-checked.
+bool parseValue(std::string_view token, PlyType type, double& value) {
+    if (type == PlyType::kFloat) {
         float f;
-        if (parse(token, f)) {
-            return f;
-        }
-    } else {
-        double d;
-        if (parse(token, d)) {
-            return d;
-        }
+        const bool ok = parse(token, f);
+        value = f;
+        return ok;
     }
-    failValue(token, p.type, e, p);
+    if (type == PlyType::kDouble) {
+        return parse(token, value);
+    }
+    int64_t v = 0;
+    const bool ok = parseInteger(token, type, v);
+    value = static_cast<double>(v);
+    return ok;
 }
 
 }  // namespace
 
-void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets* t) {
+void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets* t, uint64_t firstLine) {
     const size_t nbProps = e.properties.size();
-    if (e.count == 0 || nbProps == 0) {
+    if (e.count == 0) {
         return;
     }
-    // Every value takes at least one character and is followed by a separator (the last may not be).
+    // Every value takes at least one character and a separator, every entry at least its line end; the
+    // last entry may lack its final separator.
     const auto rem = src.remaining();
-    checkEntriesFit(e, 2 * nbProps, rem ? std::optional<uint64_t>(*rem + 1) : std::nullopt);
+    checkEntriesFit(e, std::max<uint64_t>(2 * nbProps, 1),
+                    rem ? std::optional<uint64_t>(*rem + 1) : std::nullopt);
     // What each property feeds: -1 nothing, 0..2 a position, 3..5 a colour.
     std::vector<int> role(nbProps, -1);
     if (t) {
@@ -148,29 +187,40 @@ void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets*
     std::array<double, 3> pos{};
     std::array<unsigned char, 3> col{};
     for (uint64_t n = 0; n < e.count; ++n) {
+        const uint64_t line = firstLine + n;
+        const auto value = [&](const PlyProperty& p, PlyType type) {
+            const std::string_view token = tokens.next();
+            if (token.empty()) {
+                failLine("too few values", line, e);
+            }
+            double v;
+            if (!parseValue(token, type, v)) {
+                failValue(token, type, line, e, p);
+            }
+            return v;
+        };
         for (size_t j = 0; j < nbProps; ++j) {
             const PlyProperty& p = e.properties[j];
-            const std::string_view token = tokens.next();
             if (p.isList) {
-                int64_t items;
-                if (!parseInteger(token, p.countType, items)) {
-                    failValue(token, p.countType, e, p);
-                }
+                const double items = value(p, p.countType);
                 if (items < 0) {
-                    plyFail("negative list length in element " + e.name);
+                    plyFail("negative list length in line " + std::to_string(line) + " (element " + e.name +
+                            ")");
                 }
-                for (int64_t i = 0; i < items; ++i) {
-                    tokens.next();
+                for (auto i = static_cast<uint64_t>(items); i > 0; --i) {
+                    value(p, p.type);
                 }
-            } else if (role[j] >= 3) {
-                int64_t v;
-                if (!parseInteger(token, PlyType::kUChar, v)) {
-                    failValue(token, p.type, e, p);
-                }
+                continue;
+            }
+            const double v = value(p, p.type);
+            if (role[j] >= 3) {  // kept colours are uchar
                 col[role[j] - 3] = static_cast<unsigned char>(v);
             } else if (role[j] >= 0) {
-                pos[role[j]] = parseFloating(token, e, p);
+                pos[role[j]] = v;
             }
+        }
+        if (!tokens.endLine()) {
+            failLine("too many values", line, e);
         }
         if (t && t->keepsPositions()) {
             t->positions->push_back(pos);

@@ -89,6 +89,7 @@ void PLYData::parse(std::istream& in, bool verbose) {
         targets.colors = &mColors;
     }
 
+    uint64_t line = header.nbLines + 1;  // of the next ascii entry
     for (const PlyElement& e : header.elements) {
         if (verbose) {
             std::printf("PLY parser: element %s, %llu entries, %zu properties\n", e.name.c_str(),
@@ -96,7 +97,8 @@ void PLYData::parse(std::istream& in, bool verbose) {
         }
         const bool keep = &e == vertex && (targets.keepsPositions() || targets.keepsColors());
         if (header.format == kxmodel::PlyFormat::kAscii) {
-            kxmodel::readAsciiElement(src, e, keep ? &targets : nullptr);
+            kxmodel::readAsciiElement(src, e, keep ? &targets : nullptr, line);
+            line += e.count;
         } else {
             kxmodel::readBinaryElement(src, e, swap, keep ? &targets : nullptr);
         }

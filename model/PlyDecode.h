@@ -26,7 +26,10 @@ struct VertexTargets {
 
 // Reads (targets given) or skips (targets null) every entry of the element.
 void readBinaryElement(ByteSource& src, const PlyElement& element, bool swap, const VertexTargets* targets);
-void readAsciiElement(ByteSource& src, const PlyElement& element, const VertexTargets* targets);
+// An ascii element's entries are lines; `firstLine` is the number of its first line in the file, for
+// error messages.
+void readAsciiElement(ByteSource& src, const PlyElement& element, const VertexTargets* targets,
+                      uint64_t firstLine);
 
 [[noreturn]] void plyFail(const std::string& what);
 // Fails unless `count` entries of at least `minEntryBytes` each fit in the bytes that remain.

@@ -146,11 +146,13 @@ PlyHeader readPlyHeader(ByteSource& src) {
         fail("File does not appear to be ply file. First line should be 'ply'");
     }
     PlyHeader header;
+    header.nbLines = 1;
     bool haveFormat = false;
     for (;;) {
         if (!readLine(src, line)) {
             fail("no end_header line before the end of the file");
         }
+        ++header.nbLines;
         const std::vector<std::string> w = words(line);
         if (w.empty() || w[0] == "comment" || w[0] == "obj_info") {
             continue;

@@ -42,6 +42,7 @@ struct PlyElement {
 struct PlyHeader {
     PlyFormat format = PlyFormat::kAscii;
     std::vector<PlyElement> elements;
+    uint64_t nbLines = 0;  // lines of the header, "end_header" included
 };
 
 // Reads the header up to and including the "end_header" line; the source is left at the first data

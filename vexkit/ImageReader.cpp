@@ -41,6 +41,14 @@ auto heifCall(F&& f) {
 
 }  // namespace
 
+void checkImagePixels(uint32_t width, uint32_t height) {
+    if (uint64_t{width} * height > kMaxImagePixels) {
+        throw std::runtime_error("the image is " + std::to_string(width) + " x " + std::to_string(height) +
+                                 " pixels, more than the " + std::to_string(kMaxImagePixels / 1'000'000) +
+                                 " megapixels this program reads");
+    }
+}
+
 // ---- TurboJPEG steps
 
 namespace jpeg {
@@ -59,6 +67,7 @@ std::pair<int, int> readHeader(const TjHandle& tj, std::vector<unsigned char>& j
     int width = 0;
     int height = 0;
     VEXKIT_ASSERT(tjDecompressHeader(tj.get(), jpegData.data(), jpegData.size(), &width, &height) == 0);
+    checkImagePixels(cast32u(width), cast32u(height));
     return {width, height};
 }
 
@@ -85,6 +94,7 @@ void JpegImageReader::setFile(const char* path) {
 void JpegImageReader::loadShape() const {
     // Reads the header only; the scan data is left alone.
     const auto backend = boost::gil::read_image_info(mPath, boost::gil::jpeg_tag());
+    checkImagePixels(backend._info._width, backend._info._height);
     mShape.emplace(backend._info._width, backend._info._height);
 }
 
@@ -147,7 +157,9 @@ void HeifAvifImageReader::setFile(const char* path) {
     mHandle = heif::ImageHandle();
     heifCall([&] { mCtx.read_from_file(mPath); });
     VEXKIT_ASSERT(mCtx.get_number_of_top_level_images() == 1);
-    mHandle = heifCall([&] { return mCtx.get_primary_image_handle(); });
+    heif::ImageHandle handle = heifCall([&] { return mCtx.get_primary_image_handle(); });
+    checkImagePixels(cast32u(handle.get_ispe_width()), cast32u(handle.get_ispe_height()));
+    mHandle = std::move(handle);
 }
 
 const heif::ImageHandle& HeifAvifImageReader::primary() const {

@@ -45,6 +45,14 @@ std::unique_ptr<IImageReader> createImageReader();
 // otherwise.
 ImageFileType imageFileTypeOf(const char* path);
 
+// The largest image the readers accept, in pixels: 400 megapixels, well above the photographs of any camera.
+// A header claiming more is refused before any pixel memory is allocated, so a forged file cannot make a
+// decode ask for gigabytes.
+constexpr uint64_t kMaxImagePixels = 400'000'000;
+// Throws std::runtime_error("the image is <w> x <h> pixels, more than the 400 megapixels this program
+// reads") when width x height exceeds kMaxImagePixels. Measuring and decoding a file both check it.
+void checkImagePixels(uint32_t width, uint32_t height);
+
 // Width and height of an image file without decoding it (the JPEG header, or the HEIF primary image's ispe);
 // the same errors as the readers.
 std::pair<uint32_t, uint32_t> getImageSize(const char* path);

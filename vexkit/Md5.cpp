@@ -2,9 +2,21 @@
 
 #include <fstream>
 #include <memory>
+#include <type_traits>
 
 #include <boost/algorithm/hex.hpp>
 #include <boost/uuid/detail/md5.hpp>
+#include <boost/version.hpp>
+
+// The digest is taken from the words of Boost's internal MD5 engine, whose layout is no public promise:
+// in Boost 1.74 they are four 32-bit words, each holding four digest bytes most significant first. Other
+// versions changed it without a change of name, and the keys would silently differ. Admit another version
+// only after the known answers of the MD5 tests pass with it.
+#if BOOST_VERSION != 107400
+#error "vexkit/Md5.cpp knows the MD5 digest layout of Boost 1.74 only; check this Boost version's layout"
+#endif
+static_assert(std::is_same_v<boost::uuids::detail::md5::digest_type, unsigned int[4]>,
+              "the MD5 engine's digest is expected as four 32-bit words");
 
 namespace vexkit {
 

@@ -15,8 +15,20 @@ ThreadPool::ThreadPool(size_t nbThreads) {
     }
 }
 
+namespace {
+// Set on a worker thread whose task destroyed the worker's own pool: the worker must not touch it again.
+thread_local bool tOwnPoolDestroyed = false;
+}  // namespace
+
 ThreadPool::~ThreadPool() {
-    stop();
+    if (!isInWorkerThread()) {
+        stop();
+        return;
+    }
+    refuseNewTasks();
+    joinOthers();
+    mThreads.at(std::this_thread::get_id()).detach();
+    tOwnPoolDestroyed = true;
 }
 
 namespace {
@@ -35,6 +47,9 @@ void ThreadPool::worker() {
     // Only a stopped pool with an empty queue hands out an empty task.
     while (Task task = consume()) {
         task();
+        if (tOwnPoolDestroyed) {
+            return;
+        }
     }
 }
 
@@ -50,13 +65,25 @@ ThreadPool::Task ThreadPool::tryConsume() {
 }
 
 void ThreadPool::stop() {
+    refuseNewTasks();
+    if (!isInWorkerThread()) {
+        joinOthers();
+    }
+}
+
+void ThreadPool::refuseNewTasks() {
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mStopped = true;
     }
     mCondition.notify_all();
+}
+
+void ThreadPool::joinOthers() {
+    std::lock_guard<std::mutex> lock(mJoinMutex);
+    const std::thread::id self = std::this_thread::get_id();
     for (auto& [id, thread] : mThreads) {
-        if (thread.joinable()) {
+        if (id != self && thread.joinable()) {
             thread.join();
         }
     }

@@ -18,7 +18,9 @@ public:
     // Starts `nbThreads` workers; 0 starts none (tasks then run only through consume/tryConsume).
     explicit ThreadPool(size_t nbThreads);
     // Stops the pool (running every queued task); tasks left in a pool without workers are discarded
-    // and their futures report a broken promise.
+    // and their futures report a broken promise. Called from a task of this pool, it waits for the other
+    // workers only; the calling worker ends when its task returns, and tasks that only it could have run
+    // are discarded.
     ~ThreadPool();
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
@@ -33,18 +35,25 @@ public:
     Task consume();
     // Takes the front task if there is one, else returns an empty callable at once.
     Task tryConsume();
-    // Refuses new tasks, lets the workers drain the queue, and joins them.
+    // Refuses new tasks, lets the workers drain the queue, and joins them. Any number of threads may call
+    // it, at once or again; each call returns once every worker has ended. Called from a task of this
+    // pool, it only refuses new tasks: a worker cannot wait for itself, and two workers waiting for each
+    // other would never end. The workers are then joined by a later stop() or the destructor.
     void stop();
     bool isInWorkerThread() const noexcept;
 
 private:
     void worker();
+    void refuseNewTasks();
+    // Joins every worker but the calling thread.
+    void joinOthers();
 
     std::unordered_map<std::thread::id, std::thread> mThreads;
     std::mutex mMutex;
     std::condition_variable mCondition;
     bool mStopped = false;
     std::deque<Task> mTasks;
+    std::mutex mJoinMutex;  // one thread at a time joins the workers
 };
 
 template <typename F>

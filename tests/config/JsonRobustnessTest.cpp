@@ -51,6 +51,20 @@ TEST(SfmCfgRobustness, MutationsWrongTypesAndHostileShapesReadOrFailCleanly) {
     }
 }
 
+TEST(SfmCfgRobustness, NumbersTheParserMisreadsAreRefusedButWrittenOnesRead) {
+    // The parser misreads these (fuzzing found them); the longest numbers the writer makes still read.
+    const std::string origin = R"({"origin": {"latitude": )";
+    for (const std::string& number :
+         {"0." + std::string(23, '0'), std::string("0e-30"), std::string(59, '4') + "e308",
+          std::string("1844674407370955161577"), std::string(19, '4') + std::string(190, '0') + "e279",
+          "0." + std::string(30, '0') + "..01", std::string("8.00010404724444472e-336")}) {
+        EXPECT_THROW(parse(origin + number + R"(, "longitude": 0, "altitude": 0}})"), kxjson::ParseError);
+    }
+    SfmCfg cfg = kxtest::minimalCfg();
+    cfg.origin = SfmCfg::GpsCoords{18446744073709551615.0, -1.7976931348623157e308, 4.9406564584124654e-324};
+    EXPECT_EQ(parse(textOf(cfg)), cfg);
+}
+
 TEST(SfmCfgRobustness, HugeValidInputIsRead) {
     // Many images and one 16 MiB string.
     SfmCfg cfg = kxtest::minimalCfg();

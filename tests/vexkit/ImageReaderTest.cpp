@@ -11,6 +11,7 @@
 #include "vexkit/Assert.h"
 #include "vexkit/HeifError.h"
 #include "vexkit/ImageReader.h"
+#include "vexkit/JpegScaledDecode.h"
 
 namespace {
 
@@ -120,6 +121,22 @@ TEST(ImageReader, JpegErrorsComeFromTheLibraries) {
         "0 == tjDecompress2(tj.get(), jpegData.data(), jpegData.size(), "
         "reinterpret_cast<uint8_t*>(img.data()), width, sizeof(Image8UC3::Pixel) * width, height, "
         "TJPF_RGB, TJFLAG_ACCURATEDCT)");
+}
+
+TEST(ImageReader, HugeClaimedJpegSizeIsRefusedBeforeAnyDecode) {
+    kxtest::TempDir dir;
+    std::string bytes = kxtest::encodeJpeg(kxtest::makePattern(64, 64));
+    const size_t frame = bytes.find("\xFF\xC0");  // marker, length, precision, height, width
+    ASSERT_NE(frame, std::string::npos);
+    bytes.replace(frame + 5, 4, "\x75\x30\x75\x30");  // 30000 x 30000
+    const Path path = dir / "huge.jpg";
+    kxtest::writeFile(path, bytes);
+    const std::string refused =
+        "the image is 30000 x 30000 pixels, more than the 400 megapixels this program reads";
+    EXPECT_EQ(messageOf([&] { readerOf(path)->getWidth(); }), refused);
+    EXPECT_EQ(messageOf([&] { readerOf(path)->decodeTo8UC3(); }), refused);
+    EXPECT_EQ(messageOf([&] { vexkit::decodeJpegAtLeast(path.c_str(), 16, 16); }), refused);
+    EXPECT_EQ(messageOf([&] { vexkit::getImageSize(path.c_str()); }), refused);
 }
 
 TEST(ImageReader, HeifAndAvifMetadataBlocks) {

@@ -166,3 +166,34 @@ TEST(ThreadPool, DestructionRunsQueuedWorkOrBreaksItsPromisesWithoutWorkers) {
         EXPECT_EQ(e.code(), std::future_errc::broken_promise);
     }
 }
+
+TEST(ThreadPool, StoppingFromAWorkerOrFromTwoThreadsAtOnceEndsCleanly) {
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> ran{0};
+        ThreadPool pool(3);
+        for (int i = 0; i < 30; ++i) {
+            pool.enqueueStd([&ran] { ++ran; });
+        }
+        std::thread a([&pool] { pool.stop(); });
+        std::thread b([&pool] { pool.stop(); });
+        a.join();
+        b.join();
+        EXPECT_EQ(ran.load(), 30);  // each stop() returned only after the queue was drained
+    }
+    ThreadPool pool(2);
+    pool.enqueueStd([&pool] { pool.stop(); }).get();
+    EXPECT_THROW(pool.enqueueStd([] {}), std::runtime_error);
+    // The last owner of a pool may be one of its own tasks (started only once no other thread uses it).
+    auto* owned = new ThreadPool(2);
+    std::atomic<int> ran{0};
+    std::promise<void> released, deleted;
+    owned->enqueueStd([&ran] { ++ran; });
+    owned->enqueueStd([owned, go = released.get_future().share(), &deleted] {
+        go.wait();
+        delete owned;
+        deleted.set_value();
+    });
+    released.set_value();
+    deleted.get_future().wait();
+    EXPECT_EQ(ran.load(), 1);
+}

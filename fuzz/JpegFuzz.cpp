@@ -1,0 +1,39 @@
+// Image reader on arbitrary bytes in a ".jpg" file: measuring, metadata, the full and the scaled decode.
+// Only std::exception may escape; a decode must give the measured size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz/FuzzSupport.h"
+#include "vexkit/ImageReader.h"
+#include "vexkit/JpegScaledDecode.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kxfuzz::quietLibraries();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = kxfuzz::scratchFile(".jpg");
+    kxfuzz::writeScratch(path, data, size);
+    const auto reader = vexkit::createImageReader();
+    reader->setFile(path.c_str());
+    uint32_t width = 0, height = 0;
+    const bool measured = kxfuzz::attempt([&] {
+        width = reader->getWidth();
+        height = reader->getHeight();
+    });
+    kxfuzz::attempt([&] { reader->getExifData(); });
+    kxfuzz::attempt([&] { reader->getXmpData(); });
+    if (!measured || uint64_t{width} * height > kxfuzz::kDecodeBudgetPixels) {
+        return 0;
+    }
+    kxfuzz::attempt([&] {
+        const vexkit::Image8UC3 img = reader->decodeTo8UC3();
+        if (img.width() != width || img.height() != height) {
+            std::abort();
+        }
+    });
+    kxfuzz::attempt([&] { vexkit::decodeJpegAtLeast(path.c_str(), 16, 16); });
+    return 0;
+}
