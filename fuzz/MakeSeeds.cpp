@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small sparse models, PLY clouds of every layout, the
 // tests' configurations and messages, JPEG, HEIC and AVIF files, and EXIF/XMP blocks with every key read.
+// The service's request texts are checked in under regressions/service.
 // Usage: kx_fuzz_seeds <dir>; makes <dir>/<target> (and an empty <dir>/<target>-new for new finds).
 #include <cstdio>
 #include <filesystem>
@@ -8,7 +9,6 @@
 
 #include "tests/config/CfgSamples.h"
 #include "tests/model/KsmSamples.h"
-#include "tests/model/KsmWriter.h"
 #include "tests/model/PlySamples.h"
 #include "tests/remote/ProtoSamples.h"
 #include "tests/support/ImageFixtures.h"
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif"}) {
+    for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif", "service"}) {
         for (const std::string sub : {std::string(target), std::string(target) + "-new"}) {
             fs::remove_all(root / sub);
             fs::create_directories(root / sub);
