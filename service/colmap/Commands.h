@@ -13,8 +13,10 @@ namespace kxcolmap {
 using Args = std::vector<std::string>;
 
 struct RunOptions {
-    unsigned nbThreads = 1;   // the cores the subprocesses may use
-    int maxImageSize = 2000;  // longest side the features are extracted at
+    std::string program = "colmap";  // looked up in PATH unless it is a path
+    unsigned nbThreads = 1;          // the cores the subprocesses may use
+    int maxImageSize = 2000;         // longest side the features are extracted at
+    unsigned taskTimeout = 0;        // seconds for the whole task; 0: 60 plus 30 per image
 };
 
 // Where one task keeps its files, all inside the task's directory.
