@@ -80,9 +80,9 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
               "--Mapper.ba_refine_extra_params",
               flag(model.refineExtraParams)};
     if (relaxed) {
-        args.insert(args.end(),
-                    {"--Mapper.init_max_forward_motion", "0.999", "--Mapper.init_min_tri_angle", "4",
-                     "--Mapper.tri_ignore_two_view_tracks", "0", "--Mapper.abs_pose_min_num_inliers", "15"});
+        args.insert(args.end(), {"--Mapper.init_max_forward_motion", "0.999", "--Mapper.init_min_tri_angle",
+                                 "4", "--Mapper.tri_ignore_two_view_tracks", "0",
+                                 "--Mapper.abs_pose_min_num_inliers", "15", "--Mapper.min_model_size", "3"});
     }
     return args;
 }

@@ -42,7 +42,8 @@ Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera&
 Args matcherArgs(const TaskLayout& layout, const SfmCfg::Settings& settings, const RunOptions& options);
 
 // The relaxed run accepts initial pairs with mostly forward motion and weaker geometry, which the
-// defaults refuse on photographs taken walking or flying straight ahead.
+// defaults refuse on photographs taken walking or flying straight ahead, and keeps sub-models of three
+// images or more (the defaults drop those under 80 % of the images or ten).
 Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options);
 
 // Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
