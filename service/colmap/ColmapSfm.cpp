@@ -127,7 +127,7 @@ std::string joined(const std::vector<std::string>& items) {
 }
 
 // The largest sub-model of the default run, or of the relaxed retry when that registers more.
-SubModel map(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
+SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
              const OpticModel& optics, const RunOptions& options, size_t nbImages) {
     std::optional<SubModel> best;
     for (const bool relaxed : {false, true}) {
@@ -240,7 +240,7 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
                    0.35 * double(nbDone) / double(nbImages), 0);
     }
     runner.run(matcherArgs(layout, settings, options), 0.35, 0.7, 0);
-    const SubModel best = map(runner, context, layout, *switches, options, nbImages);
+    const SubModel best = mapImages(runner, context, layout, *switches, options, nbImages);
 
     std::optional<AlignmentResult> alignment;
     std::filesystem::path chosen = best.dir;

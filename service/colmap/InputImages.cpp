@@ -53,10 +53,26 @@ void placeImage(const std::filesystem::path& stored, FileType format, const std:
     if (format != FileType::kHeif && format != FileType::kAvif) {
         throw std::runtime_error("image format " + std::to_string(int(format)) + " is not a photograph");
     }
-    const auto reader = vexkit::createImageReader();
-    reader->setFile(stored.c_str(),
-                    format == FileType::kHeif ? vexkit::ImageFileType::kHeif : vexkit::ImageFileType::kAvif);
-    writeJpeg(reader->decodeTo8UC3(), target);
+    // The reader goes by the extension, which stored files lack: it reads them through a named link.
+    auto named = target;
+    named += extensionOf(format);
+    std::error_code ec;
+    std::filesystem::create_symlink(stored, named, ec);
+    if (ec) {
+        throw std::runtime_error("cannot link " + named.string() + ": " + ec.message());
+    }
+    vexkit::Image8UC3 pixels;
+    try {
+        const auto reader = vexkit::createImageReader();
+        reader->setFile(named.c_str(), format == FileType::kHeif ? vexkit::ImageFileType::kHeif
+                                                                 : vexkit::ImageFileType::kAvif);
+        pixels = reader->decodeTo8UC3();
+    } catch (const std::exception& e) {
+        std::filesystem::remove(named, ec);
+        throw std::runtime_error("cannot decode " + stored.filename().string() + ": " + e.what());
+    }
+    std::filesystem::remove(named, ec);
+    writeJpeg(pixels, target);
 }
 
 }  // namespace kxcolmap
