@@ -22,23 +22,17 @@ bool usableIntrinsics(const SfmCfg::Camera& c) {
 
 Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera& camera,
                    const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options) {
+    // clang-format off
     Args args{"feature_extractor",
-              "--database_path",
-              layout.database().string(),
-              "--image_path",
-              layout.images().string(),
-              "--image_list_path",
-              layout.imageList(group).string(),
-              "--ImageReader.single_camera",
-              "1",
-              "--ImageReader.camera_model",
-              model.cameraModel,
-              "--SiftExtraction.use_gpu",
-              "0",
-              "--SiftExtraction.num_threads",
-              std::to_string(options.nbThreads),
-              "--SiftExtraction.max_image_size",
-              std::to_string(options.maxImageSize)};
+              "--database_path", layout.database().string(),
+              "--image_path", layout.images().string(),
+              "--image_list_path", layout.imageList(group).string(),
+              "--ImageReader.single_camera", "1",
+              "--ImageReader.camera_model", model.cameraModel,
+              "--SiftExtraction.use_gpu", "0",
+              "--SiftExtraction.num_threads", std::to_string(options.nbThreads),
+              "--SiftExtraction.max_image_size", std::to_string(options.maxImageSize)};
+    // clang-format on
     if (usableIntrinsics(camera)) {
         args.insert(args.end(), {"--ImageReader.camera_params", cameraParams(camera, model.cameraModel)});
     }
@@ -64,26 +58,23 @@ Args matcherArgs(const TaskLayout& layout, const SfmCfg::Settings& settings, con
 }
 
 Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options) {
+    // clang-format off
     Args args{"mapper",
-              "--database_path",
-              layout.database().string(),
-              "--image_path",
-              layout.images().string(),
-              "--output_path",
-              layout.sparse(relaxed).string(),
-              "--Mapper.num_threads",
-              std::to_string(options.nbThreads),
-              "--Mapper.ba_refine_focal_length",
-              flag(model.refineFocal),
-              "--Mapper.ba_refine_principal_point",
-              flag(model.refinePrincipalPoint),
-              "--Mapper.ba_refine_extra_params",
-              flag(model.refineExtraParams)};
+              "--database_path", layout.database().string(),
+              "--image_path", layout.images().string(),
+              "--output_path", layout.sparse(relaxed).string(),
+              "--Mapper.num_threads", std::to_string(options.nbThreads),
+              "--Mapper.ba_refine_focal_length", flag(model.refineFocal),
+              "--Mapper.ba_refine_principal_point", flag(model.refinePrincipalPoint),
+              "--Mapper.ba_refine_extra_params", flag(model.refineExtraParams)};
     if (relaxed) {
-        args.insert(args.end(), {"--Mapper.init_max_forward_motion", "0.999", "--Mapper.init_min_tri_angle",
-                                 "4", "--Mapper.tri_ignore_two_view_tracks", "0",
-                                 "--Mapper.abs_pose_min_num_inliers", "15", "--Mapper.min_model_size", "3"});
+        args.insert(args.end(), {"--Mapper.init_max_forward_motion", "0.999",
+                                 "--Mapper.init_min_tri_angle", "4",
+                                 "--Mapper.tri_ignore_two_view_tracks", "0",
+                                 "--Mapper.abs_pose_min_num_inliers", "15",
+                                 "--Mapper.min_model_size", "3"});
     }
+    // clang-format on
     return args;
 }
 
