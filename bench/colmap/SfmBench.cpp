@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     kxservice::SfmJob job;
     // 35 mm equivalent focal length 35 on a 1024 x 768 image.
     job.cfg.cameras.push_back({1024, 768, 1035.4f, 1035.4f, 512, 384, 0, 0, 0, 0, 0});
-    job.cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 10000, true, false, false};
+    job.cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 4000, true, false, false};
     std::unordered_map<FileKey, std::filesystem::path> inputs;
     for (int i = 1; i <= nbImages; ++i) {
         char name[16];
@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     kxservice::TaskContext context(
         dir, inputs, [](float) {}, cancel);
     kxservice::EngineOptions options;
+    options.taskTimeout = 7200;  // a measurement, not a service: a busy machine must not end it
     const auto engine = kxservice::makeColmapEngine(options);
     const auto start = std::chrono::steady_clock::now();
     try {
