@@ -65,6 +65,7 @@ public:
 // What the command line passes to an engine's factory.
 struct EngineOptions {
     std::filesystem::path dataDir;  // the service's data directory (an engine may keep a cache below it)
+    unsigned taskTimeout = 0;       // --task-timeout SECONDS for a whole task; 0: the engine's default
 };
 
 using EngineFactory = std::function<std::unique_ptr<Engine>(const EngineOptions&)>;
@@ -76,5 +77,10 @@ std::vector<std::string> engineNames();
 
 // The deterministic, fast engine used by the tests (service/TestEngine.cpp).
 std::unique_ptr<Engine> makeTestEngine(const EngineOptions& options);
+
+// The engine that runs colmap (service/colmap/); its factory throws std::runtime_error when colmap does not
+// run. The default engine is "colmap" when colmapFound() (an executable colmap in PATH), else "test".
+std::unique_ptr<Engine> makeColmapEngine(const EngineOptions& options);
+bool colmapFound();
 
 }  // namespace kxservice

@@ -12,6 +12,7 @@ struct EngineRow {
 const std::vector<EngineRow>& engineTable() {
     static const std::vector<EngineRow> table = {
         {"test", makeTestEngine},
+        {"colmap", makeColmapEngine},
     };
     return table;
 }

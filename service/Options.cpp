@@ -1,5 +1,6 @@
 #include "service/Options.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "service/Engine.h"
@@ -52,12 +53,14 @@ std::string usageText() {
     return "usage: kestrix-service [--listen HOST:PORT] [--data-dir DIR] [--engine NAME] [--fault NAME]...\n"
            "                       [--cert FILE --key FILE [--ca FILE]] [--max-tasks N] [--max-body BYTES]\n"
            "                       [--max-store BYTES] [--keep-results DAYS] [--allow-remote]\n"
+           "                       [--task-timeout SECONDS]\n"
            "engines: " +
            engines + "\n";
 }
 
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
+    o.engine = colmapFound() ? "colmap" : "test";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -72,7 +75,9 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.dataDir = value();
         } else if (a == "--engine") {
             o.engine = value();
-            if (!makeEngine(o.engine, {})) {
+            // By name: making an engine here would run its start-up checks before the usage is known good.
+            const auto names = engineNames();
+            if (std::find(names.begin(), names.end(), o.engine) == names.end()) {
                 throw UsageError("unknown engine \"" + o.engine + "\"");
             }
         } else if (a == "--fault") {
@@ -98,6 +103,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.maxStore = parseNumber(a, value(), UINT64_MAX);
         } else if (a == "--keep-results") {
             o.keepResultsDays = static_cast<uint32_t>(parseNumber(a, value(), 36500));
+        } else if (a == "--task-timeout") {
+            o.taskTimeout = static_cast<uint32_t>(parseNumber(a, value(), 30 * 24 * 3600));
         } else if (a == "--allow-remote") {
             o.allowRemote = true;
         } else {

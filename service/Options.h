@@ -13,6 +13,9 @@ struct Options {
     uint16_t port = 47443;           // 0: any free port
     std::filesystem::path dataDir;   // empty: the shared default
     std::string engine = "test";
+    // Seconds for one task, 0 for the engine's default. The command line's engine is "colmap" by default
+    // when colmapFound().
+    uint32_t taskTimeout = 0;
     std::vector<std::string> faults;  // names, each firing once per occurrence
     std::filesystem::path certFile, keyFile, caFile;
     uint32_t maxTasks = 1;

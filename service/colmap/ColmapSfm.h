@@ -1,0 +1,21 @@
+#pragma once
+// The SfM task of the mapper engine: features per camera group, matching, mapping with a relaxed retry,
+// alignment to the location priors, and the text export turned into the sparse model and a report.
+#include <string>
+#include <vector>
+
+#include "service/Engine.h"
+#include "service/colmap/Commands.h"
+
+namespace kxcolmap {
+
+// The task's seconds: options.taskTimeout, or 60 plus 30 per image when it is 0.
+unsigned taskSeconds(const RunOptions& options, size_t nbImages);
+
+// Writes "0.ksm" (the largest sub-model) and "report.json" in the task's directory and returns them.
+// Throws std::runtime_error with the reason on any failure: a subprocess that crashes, ends with an
+// error, outlives the task's time or is cancelled, or no model at all.
+std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservice::TaskContext& context,
+                                          const RunOptions& options);
+
+}  // namespace kxcolmap

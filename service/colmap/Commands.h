@@ -1,0 +1,55 @@
+#pragma once
+// The mapper program's command lines for one SfM task, built from the configuration's settings.
+// Every argument vector starts with the program's subcommand; the caller puts the program first.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/SfmCfg.h"
+#include "service/colmap/OpticModel.h"
+
+namespace kxcolmap {
+
+using Args = std::vector<std::string>;
+
+struct RunOptions {
+    std::string program = "colmap";  // looked up in PATH unless it is a path
+    unsigned nbThreads = 1;          // the cores the subprocesses may use
+    int maxImageSize = 2000;         // longest side the features are extracted at
+    unsigned taskTimeout = 0;        // seconds for the whole task; 0: 60 plus 30 per image
+};
+
+// Where one task keeps its files, all inside the task's directory.
+struct TaskLayout {
+    std::filesystem::path dir;
+    std::filesystem::path database() const { return dir / "colmap.db"; }
+    std::filesystem::path images() const { return dir / "images"; }
+    std::filesystem::path imageList(size_t group) const {
+        return dir / ("group" + std::to_string(group) + ".txt");
+    }
+    std::filesystem::path sparse(bool relaxed) const { return dir / (relaxed ? "sparse-relaxed" : "sparse"); }
+    std::filesystem::path references() const { return dir / "locations.txt"; }
+    std::filesystem::path aligned() const { return dir / "aligned"; }
+    std::filesystem::path text() const { return dir / "text"; }
+};
+
+// One camera per group: the group's images share a camera fed with the configured intrinsics (left out
+// when they are unusable, so that the program estimates them from the image).
+Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera& camera,
+                   const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options);
+
+// Exhaustive matching for unordered images, sequential matching otherwise.
+Args matcherArgs(const TaskLayout& layout, const SfmCfg::Settings& settings, const RunOptions& options);
+
+// The relaxed run accepts initial pairs with mostly forward motion and weaker geometry, which the
+// defaults refuse on photographs taken walking or flying straight ahead, and keeps sub-models of three
+// images or more (the defaults drop those under 80 % of the images or ten).
+Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options);
+
+// Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
+// lines, in the configuration's local frame), robust to priors off by more than maxError metres.
+Args alignerArgs(const std::filesystem::path& input, const TaskLayout& layout, double maxError);
+
+Args converterArgs(const std::filesystem::path& input, const std::filesystem::path& output);
+
+}  // namespace kxcolmap
