@@ -109,6 +109,9 @@ int runHeadless(const ClientOptions& options) {
                          if (!log.isEmpty()) {
                              printLine(stdout, formatLogLine(QTime::currentTime(), log));
                          }
+                         if (label == QLatin1String("Protocol error")) {
+                             finish(kExitFailure);
+                         }
                      });
     QObject::connect(backend.get(), &Backend::downloadedResults, &loop, [&](const ResultPaths& results) {
         for (const std::filesystem::path& result : results) {
