@@ -57,9 +57,9 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     peer.trust();
     Recorded<SfmBackend> sfm;
     Observer seen(sfm);
-    sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
-    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
     const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 2);
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg));
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
     const FileKey cfgKey(md5sumHex((project / "toBeUploaded.json").c_str()));
     EXPECT_EQ(uploadAsks(sfm.sent), (std::vector<UploadAsk>{{FileType::kJpg, cfg.images[0].key},
                                                             {FileType::kJpg, cfg.images[1].key},
@@ -82,7 +82,7 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     EXPECT_TRUE(stub.messages.empty());
 
     // Everything stored: only a changed configuration travels.
-    auto changed = kxtest::makeSfmCfg(images.path(), 2);
+    auto changed = std::make_unique<SfmCfg>(cfg);
     changed->settings = SfmCfg::Settings{};
     changed->settings->nbKPoints = 1234;
     testing::internal::CaptureStdout();
