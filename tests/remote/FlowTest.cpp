@@ -1,5 +1,6 @@
 // Whole task flows against kestrix-service on the loopback, through the real event loop.
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include "gui/Gui.h"
 #include "model/KsmModel.h"
