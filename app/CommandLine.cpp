@@ -7,7 +7,8 @@ namespace app {
 namespace {
 std::filesystem::path absolute(const std::string& value) {
     std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(std::filesystem::u8path(value), ec);
+    const std::filesystem::path path =
+        std::filesystem::absolute(std::filesystem::u8path(value), ec).lexically_normal();
     if (ec) {
         throw UsageError("cannot resolve " + value);
     }
