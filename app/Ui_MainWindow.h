@@ -16,11 +16,12 @@
 #include <QtWidgets/QWidget>
 
 #include "project/ImageDashWidget.h"
+#include "viewer/ModelViewer.h"
 
-// The image dashboard and the 3D viewer hold these places; until the viewer exists, a plain widget stands
-// in. Changing a pane's class is this alias and the one line in setupUi that creates it.
+// The image dashboard and the 3D viewer hold these places. Changing a pane's class is this alias and the
+// one line in setupUi that creates it.
 using DashboardPane = ImageDashWidget;
-using ViewerPane = QWidget;
+using ViewerPane = ModelViewer;
 
 class Ui_MainWindow {
 public:

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include "app/Headless.h"
+#include "viewer/ModelViewer.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
     if (app::wantsHeadless(args) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Every context of the window shares the viewer's format, or the viewer's texture cannot be composed.
+    QSurfaceFormat::setDefaultFormat(ModelViewer::surfaceFormat());
     QApplication application(argc, argv);
     std::vector<std::string> remaining;
     for (const QString& arg : QCoreApplication::arguments().mid(1)) {

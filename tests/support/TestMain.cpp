@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLocale>
+#include <QSurfaceFormat>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,16 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale::c());
     std::srand(12345);
     ::testing::InitGoogleTest(&argc, argv);
+    // GL tests run on an X server: every context of a window must agree with the viewer's OpenGL 3.3 core
+    // format, set before the application exists. Other platforms keep Qt's default.
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb") {
+        QSurfaceFormat format;
+        format.setVersion(3, 3);
+        format.setProfile(QSurfaceFormat::CoreProfile);
+        format.setDepthBufferSize(24);
+        format.setStencilBufferSize(8);
+        QSurfaceFormat::setDefaultFormat(format);
+    }
     QApplication app(argc, argv);
     gui::dialogHooks() = unexpectedDialogs();
     const int result = RUN_ALL_TESTS();

@@ -1,0 +1,143 @@
+// Camera maths without a GL context: orbit, pan, zoom, the fit to a cloud, capture sampling and picking.
+#include <cmath>
+#include <limits>
+#include <set>
+
+#include <QMatrix4x4>
+
+#include <gtest/gtest.h>
+
+#include "viewer/CameraMath.h"
+
+namespace {
+using viewer::ViewPose;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool finite(const QQuaternion& q) {
+    return std::isfinite(q.scalar()) && std::isfinite(q.x()) && std::isfinite(q.y()) && std::isfinite(q.z());
+}
+
+TEST(CameraMath, OrbitStepsTiltTwistOrStayFinite) {
+    struct Row {
+        const char* name;
+        QPointF from, to;
+        bool identity;
+        int axisZ;  // 0: axis in the view plane (tilt), 1: about the viewing axis (twist)
+    };
+    const Row rows[] = {
+        {"no move", {0.2, 0.1}, {0.2, 0.1}, true, 0},
+        {"vertical drag through the centre", {0.0, -0.05}, {0.0, 0.05}, false, 0},
+        {"tangential drag at the edge", {0.6, -0.01}, {0.6, 0.01}, false, 1},
+        {"radial drag (|c| = 1)", {0.3, 0.3}, {0.6, 0.6}, false, 0},
+        {"not a position", {kNaN, 0.0}, {0.1, 0.1}, true, 0},
+    };
+    for (const Row& row : rows) {
+        const QQuaternion q = viewer::orbitStep(row.from, row.to);
+        ASSERT_TRUE(finite(q)) << row.name;
+        if (row.identity) {
+            EXPECT_EQ(q, QQuaternion()) << row.name;
+            continue;
+        }
+        QVector3D axis;
+        float angle = 0;
+        q.getAxisAndAngle(&axis, &angle);
+        EXPECT_GT(angle, 0.1f) << row.name;
+        if (row.axisZ) {
+            EXPECT_NEAR(std::abs(axis.z()), 1.0f, 1e-4) << row.name;
+        } else {
+            EXPECT_NEAR(axis.z(), 0.0f, 1e-4) << row.name;
+        }
+    }
+}
+
+TEST(CameraMath, OrbitKeepsTheDistanceAndAPanMovesTheTargetWithTheCursor) {
+    ViewPose pose;
+    pose.target = QVector3D(1, 2, 3);
+    pose.eye = pose.target + pose.rotation.conjugated().rotatedVector(QVector3D(0, 0, 5));
+    viewer::orbit(pose, {0.3, 0.1}, {0.1, -0.2});
+    EXPECT_NEAR((pose.eye - pose.target).length(), 5.0f, 1e-4);
+    EXPECT_EQ(pose.target, QVector3D(1, 2, 3));
+    // After the pan, the old target sits where the cursor went (aspect 1: one unit = the NDC's 2).
+    const QVector3D oldTarget = pose.target;
+    viewer::pan(pose, {0.0, 0.0}, {0.1, -0.05}, 45);
+    const QVector3D ndc = viewer::projectionView(pose, 45, 1).map(oldTarget);
+    EXPECT_NEAR(ndc.x(), 0.2f, 1e-4);
+    EXPECT_NEAR(ndc.y(), 0.1f, 1e-4);
+}
+
+TEST(CameraMath, WheelNotchesRoundTripAndExtremesAreClamped) {
+    EXPECT_NEAR(viewer::wheelFactor(120), 1.133148, 1e-6);
+    ViewPose pose;
+    pose.target = QVector3D(0, 0, 1);
+    const float distance = (pose.eye - pose.target).length();
+    viewer::zoom(pose, viewer::wheelFactor(120));
+    viewer::zoom(pose, viewer::wheelFactor(-120));
+    EXPECT_NEAR((pose.eye - pose.target).length(), distance, 1e-4);
+    EXPECT_EQ(viewer::wheelFactor(1e12), std::exp(2.0));
+    EXPECT_EQ(viewer::wheelFactor(kNaN), 1.0);
+    for (int i = 0; i < 100; ++i) {
+        viewer::zoom(pose, viewer::wheelFactor(-1e9));
+    }
+    const float near = (pose.eye - pose.target).length();
+    EXPECT_GT(near, 0.0f);
+    EXPECT_TRUE(std::isfinite(viewer::projectionView(pose, 45, 1)(0, 0)));
+}
+
+TEST(CameraMath, FitUsesMeanAndMainSpreadAndFallsBackToTheDefaultDistance) {
+    EXPECT_NEAR(viewer::defaultDistance(45), 4.828427f, 1e-5);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Six points on the axes about (10, 20, 30), plus one that is not a position.
+    std::vector<float> xyz = {13, 20, 30, 7,     20, 30, 10,    21,  30, 10, 19,
+                              30, 10, 20, 30.5f, 10, 20, 29.5f, nan, 0,  0};
+    const auto fit = viewer::fitCamera(xyz.data(), 7, 3, 45);
+    EXPECT_NEAR((fit.target - QVector3D(10, 20, 30)).length(), 0.0f, 1e-5);
+    // Largest variance along x: 2 * 9 / (6 - 1).
+    EXPECT_NEAR(fit.distance, 2 * std::sqrt(3.6) / std::tan(M_PI / 8), 1e-4);
+
+    const std::vector<float> repeated = {4, 5, 6, 4, 5, 6, 4, 5, 6};
+    const auto still = viewer::fitCamera(repeated.data(), 3, 3, 45);
+    EXPECT_EQ(still.target, QVector3D(4, 5, 6));
+    EXPECT_NEAR(still.distance, viewer::defaultDistance(45), 1e-6);
+    const auto single = viewer::fitCamera(repeated.data(), 1, 3, 45);
+    EXPECT_EQ(single.target, QVector3D());
+    EXPECT_NEAR(single.distance, viewer::defaultDistance(45), 1e-6);
+}
+
+TEST(CameraMath, CaptureSampleIsFixedPerCountAndScaleIsTwiceTheNearestSpacing) {
+    EXPECT_EQ(viewer::sampleCaptures(5), (std::vector<size_t>{0, 1, 2, 3, 4}));
+    const auto sample = viewer::sampleCaptures(1000);
+    EXPECT_EQ(sample, viewer::sampleCaptures(1000));
+    ASSERT_EQ(sample.size(), 32u);
+    EXPECT_EQ(std::set<size_t>(sample.begin(), sample.end()).size(), 32u);
+    EXPECT_LT(*std::max_element(sample.begin(), sample.end()), 1000u);
+    EXPECT_NE(sample, (std::vector<size_t>(sample.size()))) << "not just the first indices";
+
+    std::vector<QVector3D> line;
+    for (int i = 0; i < 100; ++i) {
+        line.emplace_back(float(i) * 1.5f, 0, 0);
+    }
+    EXPECT_NEAR(*viewer::captureScale(line), 3.0f, 1e-5);
+    EXPECT_FALSE(viewer::captureScale({QVector3D(1, 1, 1)}));
+    EXPECT_FALSE(viewer::captureScale({QVector3D(1, 1, 1), QVector3D(1, 1, 1)}));
+}
+
+TEST(CameraMath, PicksMapToBufferElementsAndEdgesFallOutside) {
+    struct Row {
+        QPointF pixel;
+        std::optional<size_t> index;
+    };
+    const int w = 100, h = 50;
+    const Row rows[] = {
+        {{50, 25}, size_t(25 * w + 50)}, {{10, 49}, size_t(1 * w + 10)},
+        {{0, 1}, size_t(49 * w + 0)},    {{30, 0}, std::nullopt},  // the top row rounds to row h
+        {{100, 10}, std::nullopt},                                 // past the right edge
+    };
+    for (const Row& row : rows) {
+        const auto normalized = viewer::normalizedPos(row.pixel, w, h);
+        ASSERT_TRUE(normalized);
+        EXPECT_EQ(viewer::pickIndex(*normalized, w, h), row.index) << row.pixel.x() << "," << row.pixel.y();
+    }
+    EXPECT_FALSE(viewer::normalizedPos({1, 1}, 100, 0));
+}
+
+}  // namespace

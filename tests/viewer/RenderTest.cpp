@@ -1,0 +1,261 @@
+// The viewer drawing a small known scene under a real GL context: object ids at projected pixels,
+// picking, highlighting, thumbnails and refused loads.
+#include <cmath>
+
+#include <future>
+#include <thread>
+
+#include <QImage>
+#include <QWheelEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+#include "vexkit/ThreadPool.h"
+#include "viewer/ModelViewer.h"
+
+namespace {
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+// Three points and two cameras looking along +z from z = -2, their image planes side by side.
+ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1) {
+    ksm::Model<1u> m;
+    m.points = {{-0.6f, 1.0f, 1.0f}, {0.6f, 1.0f, 1.0f}, {0.0f, -1.0f, 0.5f}};
+    m.colors = {{10, 200, 10}, {10, 10, 200}, {200, 200, 10}};
+    m.cameras = {{{100, 100}, {50, 50}, {}}};
+    m.cameraImageSizes = {{100, 100}};
+    m.poses.resize(2);
+    m.poses[0].centre = {-0.6f, 0.0f, -2.0f};
+    m.poses[1].centre = {0.6f, 0.0f, -2.0f};
+    m.captures.resize(2);
+    m.captures[0].poseIdx = 0;
+    m.captures[0].imagePath = image0;
+    m.captures[0].measurements = {{0, {}}, {2, {}}};
+    m.captures[1].poseIdx = 1;
+    m.captures[1].imagePath = image1;
+    m.captures[1].measurements = {{1, {}}};
+    return m;
+}
+
+class Render : public ::testing::Test {
+protected:
+    void SetUp() override {
+        viewer.resize(240, 180);
+        viewer.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
+        if (viewer.isDisabledGL()) {
+            GTEST_SKIP() << "no OpenGL 3.3 context";
+        }
+    }
+    QImage frame() { return viewer.grabFramebuffer(); }
+    // Loads the model and backs the camera off so that the cameras are in view too.
+    void load(const ksm::Model<1u>& model) {
+        viewer.setModel(model, true);
+        viewer::ViewPose pose = viewer.pose();
+        pose.eye = pose.target + pose.rotation.conjugated().rotatedVector(QVector3D(0, 0, 7));
+        viewer.setPose(pose);
+    }
+    // Ctrl + wheel: points about three times as wide, so that a click lands on them whatever the rounding.
+    void widenPoints() {
+        const float before = viewer.pointSizeFactor();
+        const QPointF at(10, 10);
+        QWheelEvent wheel(at, viewer.mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 9 * 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&viewer, &wheel);
+        ASSERT_NEAR(viewer.pointSizeFactor(), before * std::exp(9 * 0.125), 1e-3);
+    }
+    // Device pixel (top-down) of a world point under the current camera.
+    QPoint pixelOf(const QVector3D& world) {
+        const QVector3D ndc = viewer.projMat().map(world);
+        return QPoint(int((ndc.x() + 1) / 2 * viewer.viewportWidth()),
+                      int((1 - ndc.y()) / 2 * viewer.viewportHeight()));
+    }
+    // The id at `pixel` or, for a point a couple of pixels wide, at its nearest neighbours.
+    uint32_t idNear(QPoint pixel, uint32_t wanted) {
+        uint32_t seen = kNone;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                seen = viewer.objectIdAt(pixel.x() + dx, pixel.y() + dy);
+                if (seen == wanted) {
+                    return seen;
+                }
+            }
+        }
+        return seen;
+    }
+    GLenum pendingGlError() {
+        viewer.makeCurrent();
+        const GLenum error = viewer.context()->functions()->glGetError();
+        viewer.doneCurrent();
+        return error;
+    }
+
+    kxtest::TempDir dir;
+    ModelViewer viewer;
+};
+
+TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElse) {
+    load(sampleModel("", ""));
+    frame();
+    EXPECT_EQ(pendingGlError(), GLenum(GL_NO_ERROR));
+    const auto model = sampleModel("", "");
+    for (uint32_t i = 0; i < 3; ++i) {
+        const auto& p = model.points[i];
+        EXPECT_EQ(idNear(pixelOf({p.x, p.y, p.z}), i), i) << "point " << i;
+    }
+    // The middle of each image plane (depth 0.2 ahead of the camera, times the frustum scale).
+    const float ahead = 0.2f * viewer.captureScale();
+    for (uint32_t c = 0; c < 2; ++c) {
+        const auto& centre = model.poses[c].centre;
+        EXPECT_EQ(viewer.objectIdAt(pixelOf({centre.x, centre.y, centre.z + ahead}).x(),
+                                    pixelOf({centre.x, centre.y, centre.z + ahead}).y()),
+                  3 + c);
+    }
+    EXPECT_EQ(viewer.objectIdAt(0, 0), kNone);
+    EXPECT_EQ(viewer.objectIdAt(viewer.viewportWidth() - 1, viewer.viewportHeight() - 1), kNone);
+}
+
+TEST_F(Render, ClickHighlightsACaptureAndItsPointsAndArrowsWrap) {
+    load(sampleModel("", ""));
+    frame();
+    const QImage before = frame();
+    const QPoint p0 = pixelOf({-0.6f, 1.0f, 1.0f});
+    const QPoint cam1 = pixelOf({0.6f, 0.0f, -2.0f + 0.2f * viewer.captureScale()});
+    QTest::mouseClick(&viewer, Qt::LeftButton, {}, cam1);
+    frame();
+    ASSERT_EQ(viewer.highlightedCapture(), std::optional<uint32_t>(1));
+    // Capture 1 saw point 1 only: point 1 turns red, point 0 keeps its colour.
+    QImage after = frame();
+    const QPoint p1 = pixelOf({0.6f, 1.0f, 1.0f});
+    EXPECT_EQ(after.pixelColor(p1), QColor(255, 0, 0));
+    EXPECT_EQ(after.pixelColor(p0), before.pixelColor(p0));
+
+    const std::vector<std::pair<Qt::Key, uint32_t>> keys = {
+        {Qt::Key_Right, 0}, {Qt::Key_Right, 1}, {Qt::Key_Left, 0}, {Qt::Key_Left, 1}};
+    for (const auto& [key, expected] : keys) {
+        QTest::keyClick(&viewer, key);
+        EXPECT_EQ(viewer.highlightedCapture(), std::optional<uint32_t>(expected));
+    }
+    QTest::keyClick(&viewer, Qt::Key_Right);  // capture 0 saw points 0 and 2
+    after = frame();
+    EXPECT_EQ(after.pixelColor(p0), QColor(255, 0, 0));
+    EXPECT_NE(after.pixelColor(p1), QColor(255, 0, 0));
+}
+
+TEST_F(Render, EdgeClicksAndGizmoDoubleClicksChangeNothingWhileAPointDoubleClickRecentres) {
+    load(sampleModel("", ""));
+    widenPoints();
+    frame();
+    const viewer::ViewPose start = viewer.pose();
+    // The top row rounds outside the id image; the gizmo's +y radius (green) writes no id.
+    const float radius = (start.eye - start.target).length() * std::tan(22.5f * float(M_PI) / 180) * 0.5f;
+    QPoint gizmo = pixelOf(start.target + QVector3D(0, 0.75f * radius, 0));
+    const QImage shown = frame();
+    for (int dx = -1; dx <= 1 && shown.pixelColor(gizmo) == Qt::black; ++dx) {
+        gizmo.rx() += dx;  // the line is one pixel wide: find it beside the rounded projection
+    }
+    ASSERT_NE(shown.pixelColor(gizmo), QColor(Qt::black));
+    QTest::mouseClick(&viewer, Qt::LeftButton, {}, QPoint(120, 0));
+    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, QPoint(120, 0));
+    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, gizmo);
+    frame();
+    EXPECT_EQ(viewer.pose().target, start.target);
+    EXPECT_EQ(viewer.pose().eye, start.eye);
+    EXPECT_FALSE(viewer.highlightedCapture());
+
+    const QVector3D point2(0.0f, -1.0f, 0.5f);
+    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, pixelOf(point2));
+    frame();
+    EXPECT_EQ(viewer.pose().target, point2);
+    EXPECT_NEAR((viewer.pose().eye - viewer.pose().target).length(), (start.eye - start.target).length(),
+                1e-4);
+    EXPECT_EQ(viewer.pose().rotation, start.rotation);
+}
+
+TEST_F(Render, ThumbnailReplacesThePlaceholderOnceDecoded) {
+    QImage blue(64, 64, QImage::Format_RGB888);
+    blue.fill(QColor(0, 0, 255));
+    const std::string good = (dir / "blue.jpg").string();
+    ASSERT_TRUE(blue.save(QString::fromStdString(good), "JPG"));
+    const std::string corrupt = (dir / "corrupt.jpg").string();
+    kxtest::writeFile(corrupt, "not a jpeg at all");
+    // Every worker waits at a gate, so the first frame cannot have the thumbnail yet.
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::vector<std::future<void>> blocked;
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+        blocked.push_back(threadPool.enqueueStd([opened]() { opened.wait(); }));
+    }
+    load(sampleModel(good, corrupt));
+    const float ahead = 0.2f * viewer.captureScale();
+    // Off the optical axis, which is drawn as a line through the middle of the plane.
+    const QPoint plane0 = pixelOf({-0.55f, 0.05f, -2.0f + ahead});
+    const QPoint plane1 = pixelOf({0.65f, 0.05f, -2.0f + ahead});
+    const QColor first = frame().pixelColor(plane0);
+    gate.set_value();
+    EXPECT_LT(first.blue(), 200) << "the placeholder comes first";
+    QColor shown;
+    for (int i = 0; i < 200 && (shown = frame().pixelColor(plane0)).blue() < 200; ++i) {
+        QTest::qWait(10);
+    }
+    EXPECT_GT(shown.blue(), 200);
+    EXPECT_LT(shown.red(), 60);
+    // The undecodable file keeps the translucent placeholder: white at alpha 64 over black.
+    const QColor placeholder = frame().pixelColor(plane1);
+    EXPECT_NEAR(placeholder.red(), 64, 3);
+    EXPECT_EQ(placeholder.red(), placeholder.blue());
+    EXPECT_EQ(pendingGlError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(Render, RefusedLoadsKeepTheShownModel) {
+    load(sampleModel("", ""));
+    frame();
+    const QPoint p0 = pixelOf({-0.6f, 1.0f, 1.0f});
+    const auto noColours = dir / "xyz.ply";
+    kxtest::writeFile(noColours,
+                      "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+                      "property float z\nend_header\n0 0 0\n");
+    try {
+        viewer.setPlyModel(noColours.string().c_str());
+        ADD_FAILURE() << "a cloud without colours was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "PLY parser: element vertex does not have property red");
+    }
+    auto broken = sampleModel("", "");
+    broken.captures[1].measurements[0].pointIdx = 3;
+    EXPECT_THROW(viewer.setModel(broken, true), std::out_of_range);
+    EXPECT_THROW(viewer.setKsmModel((dir / "missing.ksm").string().c_str()), std::runtime_error);
+    frame();
+    EXPECT_EQ(viewer.getNbCaptures(), 2u);
+    EXPECT_EQ(idNear(p0, 0), 0u);
+}
+
+TEST_F(Render, LargeCloudsRefineToEveryPointWithinTheBudget) {
+    ksm::Model<1u> cloud;
+    // One point every few pixels, so that each keeps its own id in the picture.
+    const size_t n = 80 * 60;
+    for (size_t i = 0; i < n; ++i) {
+        cloud.points.push_back({float(i % 80) / 80 - 0.5f, float(i / 80) / 80 - 0.5f, 0.0f});
+        cloud.colors.push_back({255, 255, 255});
+    }
+    viewer.setModel(cloud, true);
+    viewer.setFrameBudget(1e-6);  // far too short: every frame draws the minimum
+    frame();                      // measures how long points take
+    viewer.setFrameBudget(1e-6);
+    frame();
+    ASSERT_TRUE(viewer.isRefining());
+    int frames = 1;
+    for (; viewer.isRefining() && frames < 1000; ++frames) {
+        frame();
+    }
+    EXPECT_FALSE(viewer.isRefining());
+    EXPECT_GT(frames, 3);
+    // Complete: the last point of the model order is there, under its own id.
+    const auto& last = cloud.points.back();
+    EXPECT_EQ(idNear(pixelOf({last.x, last.y, last.z}), uint32_t(n - 1)), uint32_t(n - 1));
+}
+
+}  // namespace
