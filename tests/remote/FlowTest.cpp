@@ -77,7 +77,7 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     const std::vector<QString> head{"Connecting", "Connected", "Handshaking",    "Handshake OK",
                                     "Login",      "Login OK",  "Uploading files"};
     EXPECT_EQ(std::vector<QString>(labels.begin(), labels.begin() + 7), head);
-    EXPECT_EQ(labels.back(), "Done");
+    EXPECT_NE(std::find(labels.begin(), labels.end(), "Done"), labels.end());
     EXPECT_TRUE(
         contains(seen.logs(), "Sending SFM request with key " + QString::fromStdString(cfgKey.str())));
     EXPECT_TRUE(stub.messages.empty());
