@@ -119,8 +119,10 @@ int runHeadless(const ClientOptions& options) {
         }
         finish(resultsInProject(results) ? kExitOk : kExitFailure);
     });
-    // A session that ends before the results (a protocol error, a lost connection) ends the run.
-    QObject::connect(backend->webSocket(), &QWebSocket::disconnected, &loop, [&] { finish(kExitFailure); });
+    // A session that ends before the results (a protocol error, a lost connection) ends the run. Judged
+    // a turn later: closing after the last download disconnects before the results are announced.
+    QObject::connect(backend->webSocket(), &QWebSocket::disconnected, &loop,
+                     [&] { QTimer::singleShot(0, &loop, [&] { finish(kExitFailure); }); });
     if (options.timeoutSeconds) {
         QTimer::singleShot(static_cast<int>(std::min(*options.timeoutSeconds * 1000.0, 2.0e9)), &loop, [&] {
             printLine(stderr, QStringLiteral("Timeout: no results after %1 s").arg(*options.timeoutSeconds));

@@ -38,6 +38,9 @@ bool DownloadFile::complete() {
 }
 
 bool DownloadFile::commit() {
+    // A temporary file is private to its owner; a result is as readable as any file the user saves.
+    mFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                         QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     mFile.close();
     std::error_code ec;
     std::filesystem::rename(toPath(mFile.fileName()), mDestination, ec);

@@ -81,13 +81,13 @@ TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
     kxtest::ServicePeer peer;
     const QStringList trust{"--service-ca", toQStr(peer.caFile), "--timeout", "50"};
     const ClientRun aligned = runClient(align(peer.address) + trust);
-    ASSERT_EQ(aligned.status, 0) << aligned.err.toStdString();
+    ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     EXPECT_TRUE(aligned.out.contains("Results are ready to be downloaded from server."));
     const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
     EXPECT_EQ(model.captures.size(), 2u);
     const ClientRun densified = runClient(QStringList{"--densify", toQStr(project / "0.ksm"), "--project-dir",
-                                                toQStr(project.path()), "--service", peer.address} +
-                                    trust);
+                                                      toQStr(project.path()), "--service", peer.address} +
+                                          trust);
     ASSERT_EQ(densified.status, 0) << densified.err.toStdString();
     EXPECT_TRUE(std::filesystem::file_size(project / "0_dense.ply") > 0);
 }

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "model/KsmModel.h"
-#include "tests/model/KsmCereal.h"
+#include "model/KsmArchive.h"
 #include "tests/model/KsmSamples.h"
 #include "tests/model/KsmWriter.h"
 #include "tests/model/StreamHelpers.h"

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "tests/model/KsmCereal.h"
+#include "model/KsmArchive.h"
 
 namespace kxtest {
 

@@ -68,16 +68,16 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     ASSERT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0.ksm"}}));
     const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
     EXPECT_EQ(model.captures.size(), 2u);
-    std::vector<QString> labels;
+    QStringList labels;
     for (const auto& r : seen.reports) {
-        if (labels.empty() || labels.back() != r.label) {
-            labels.push_back(r.label);
+        if (labels.isEmpty() || labels.back() != r.label) {
+            labels << r.label;
         }
     }
-    const std::vector<QString> head{"Connecting", "Connected", "Handshaking",    "Handshake OK",
-                                    "Login",      "Login OK",  "Uploading files"};
-    EXPECT_EQ(std::vector<QString>(labels.begin(), labels.begin() + 7), head);
-    EXPECT_EQ(labels.back(), "Done");
+    EXPECT_TRUE(
+        labels.join(',').startsWith("Connecting,Connected,Handshaking,Handshake OK,Login,Login OK,Uploading "
+                                    "files"));
+    EXPECT_TRUE(labels.contains("Done"));
     EXPECT_TRUE(
         contains(seen.logs(), "Sending SFM request with key " + QString::fromStdString(cfgKey.str())));
     EXPECT_TRUE(stub.messages.empty());

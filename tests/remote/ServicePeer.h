@@ -23,8 +23,7 @@ public:
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;
-    // Points the client's settings at this service, trusting its CA.
-    void trust() const;
+    void trust() const;  // the client's settings point at it, trusting its CA
 
 private:
     TempDir mDataDir;
@@ -52,7 +51,6 @@ struct Observer {
     explicit Observer(Backend& backend);
     std::vector<Report> reports;
     std::vector<ResultPaths> results;
-    // The log lines in order.
     std::vector<QString> logs() const;
 };
 

@@ -1,6 +1,7 @@
 // The session's reactions to answers, fed straight to handleMsg, and the transfer bookkeeping.
 #include <cmath>
 
+#include "model/KsmWriter.h"
 #include "remote/DownloadFile.h"
 #include "remote/SfmBackend.h"
 #include "remote/TaskInputs.h"
@@ -188,6 +189,32 @@ TEST(TaskInputs, RefusesWhatCannotBeUploaded) {
             EXPECT_EQ(e.file, row.file);
         }
     }
+    // A sparse model names only matching local images.
+    const vexkit::Md5Digest digest = vexkit::md5sum((dir / "a.jpg").c_str());
+    const struct {
+        std::filesystem::path file;
+        vexkit::Md5Digest digest;
+        const char* error;  // null: accepted
+    } captures[] = {{dir / "a.jpg", digest, nullptr},
+                    {dir / "a.png", digest, "unknown extension"},
+                    {dir / "m.ksm", digest, "not an image"},
+                    {dir / "b.jpg", digest, "missing image"},
+                    {dir / "a.jpg", vexkit::Md5Digest{1, 2, 3, 4}, "image does not match the model"}};
+    for (const auto& row : captures) {
+        ksm::Model<1u> model;
+        model.captures.push_back({0, 0, {}, row.file.u8string(), row.digest});
+        ksm::writeKsm(dir / "m.ksm", model);
+        try {
+            const auto inputs = remote::mvsInputs(dir / "m.ksm");
+            EXPECT_EQ(row.error, nullptr);
+            EXPECT_EQ(inputs.at(0).key, good);
+        } catch (const remote::TaskInputError& e) {
+            EXPECT_STREQ(e.what(), row.error);
+        }
+    }
+    kxtest::writeFile(dir / "short.ksm", kxtest::readFile(dir / "m.ksm").substr(0, 20));
+    EXPECT_THROW(remote::mvsInputs(dir / "short.ksm"), cereal::Exception);
+    EXPECT_THROW(remote::mvsInputs(dir / "a.jpg"), std::bad_variant_access);
     for (const char* name : {"", "..", "a/b"}) {
         EXPECT_THROW(remote::checkResultName(name), remote::TaskInputError) << name;
     }

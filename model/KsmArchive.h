@@ -1,6 +1,6 @@
 #pragma once
-// The sparse model records as cereal archives see them: the tests compare the reader with cereal's own
-// portable binary archive, which defines the file's payload.
+// The sparse model records as cereal archives see them: the portable binary archive of these records is
+// the payload of a ".ksm" file (model/KsmWriter.cpp writes it; the reader mirrors it by hand).
 #include <cereal/archives/portable_binary.hpp>
 #include <cereal/types/array.hpp>
 #include <cereal/types/string.hpp>

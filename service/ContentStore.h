@@ -1,0 +1,69 @@
+#pragma once
+// The files uploaded to the service, one per content key, in <dir>/<key>. An upload is written to a
+// temporary file under <dir>/partial and renamed into place only when complete and verified, so a store
+// file always holds exactly the bytes of its key. The store keeps to a byte budget: room for an upload
+// is made by evicting the least recently used files that no task holds.
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vexkit/FileKey.h"
+
+namespace kxservice {
+
+class ContentStore {
+public:
+    // Creates the directory if needed, removes partial uploads left by an earlier run and indexes the
+    // files present. Throws std::filesystem::filesystem_error when the directory is unusable.
+    ContentStore(std::filesystem::path dir, uint64_t maxBytes);
+
+    // Whether the key is stored (counts as a use for eviction).
+    bool has(const FileKey& key);
+    std::filesystem::path pathOf(const FileKey& key) const { return mDir / key.str(); }
+
+    // Holds every key against eviction, or none: false with the missing keys (each listed once) when
+    // any is not stored.
+    bool pinAll(const std::vector<FileKey>& keys, std::vector<FileKey>& missing);
+    void unpinAll(const std::vector<FileKey>& keys);
+
+    // Room for one upload of size bytes; empty when the budget cannot hold it even after evicting every
+    // file that no task holds.
+    struct Upload {
+        std::filesystem::path tmp;
+        uint64_t size = 0;
+    };
+    std::optional<Upload> beginUpload(uint64_t size);
+    // Moves the verified temporary file into place under key; false (and the file removed) on failure.
+    bool commitUpload(const Upload& upload, const FileKey& key);
+    void abortUpload(const Upload& upload);
+
+    uint64_t storedBytes() const;
+
+private:
+    struct Entry {
+        uint64_t size = 0;
+        uint64_t lastUse = 0;
+        uint32_t nbPins = 0;
+    };
+    bool makeRoomLocked(uint64_t size);
+
+    std::filesystem::path mDir;
+    std::filesystem::path mPartialDir;
+    uint64_t mMaxBytes;
+    mutable std::mutex mMutex;
+    std::unordered_map<FileKey, Entry> mEntries;
+    uint64_t mStored = 0;
+    uint64_t mReserved = 0;
+    uint64_t mClock = 0;  // use counter: a strict order, unlike file times
+    uint64_t mNextTmp = 0;
+};
+
+// Whether the text is a content key as the store names files: 32 lowercase hexadecimal characters.
+bool isHexKey(const FileKey& key);
+
+}  // namespace kxservice

@@ -1,0 +1,119 @@
+#include "service/Options.h"
+
+#include <charconv>
+
+#include "service/Engine.h"
+#include "service/Faults.h"
+
+namespace kxservice {
+
+namespace {
+
+uint64_t parseNumber(const std::string& option, const std::string& text, uint64_t max) {
+    uint64_t v = 0;
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != end || v > max) {
+        throw UsageError(option + " needs a number up to " + std::to_string(max) + ", not \"" + text + "\"");
+    }
+    return v;
+}
+
+// "HOST:PORT", "[V6]:PORT".
+void parseListen(const std::string& text, Options& o) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        throw UsageError("--listen needs HOST:PORT, not \"" + text + "\"");
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string::npos) {
+        throw UsageError("--listen: write an IPv6 address in brackets, as [::1]:47443");
+    }
+    if (host.empty()) {
+        throw UsageError("--listen needs a host");
+    }
+    o.host = host;
+    o.port = static_cast<uint16_t>(parseNumber("--listen", text.substr(colon + 1), 65535));
+}
+
+}  // namespace
+
+bool isLoopbackHost(const std::string& host) {
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::string usageText() {
+    std::string engines;
+    for (const std::string& n : engineNames()) {
+        engines += (engines.empty() ? "" : ", ") + n;
+    }
+    return "usage: kestrix-service [--listen HOST:PORT] [--data-dir DIR] [--engine NAME] [--fault NAME]...\n"
+           "                       [--cert FILE --key FILE [--ca FILE]] [--max-tasks N] [--max-body BYTES]\n"
+           "                       [--max-store BYTES] [--keep-results DAYS] [--allow-remote]\n"
+           "engines: " +
+           engines + "\n";
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) {
+                throw UsageError(a + " needs a value");
+            }
+            return args[++i];
+        };
+        if (a == "--listen") {
+            parseListen(value(), o);
+        } else if (a == "--data-dir") {
+            o.dataDir = value();
+        } else if (a == "--engine") {
+            o.engine = value();
+            if (!makeEngine(o.engine, {})) {
+                throw UsageError("unknown engine \"" + o.engine + "\"");
+            }
+        } else if (a == "--fault") {
+            const std::string& f = value();
+            if (!faultByName(f)) {
+                throw UsageError("unknown fault \"" + f + "\"");
+            }
+            o.faults.push_back(f);
+        } else if (a == "--cert") {
+            o.certFile = value();
+        } else if (a == "--key") {
+            o.keyFile = value();
+        } else if (a == "--ca") {
+            o.caFile = value();
+        } else if (a == "--max-tasks") {
+            o.maxTasks = static_cast<uint32_t>(parseNumber(a, value(), 256));
+            if (o.maxTasks == 0) {
+                throw UsageError("--max-tasks needs at least 1");
+            }
+        } else if (a == "--max-body") {
+            o.maxBody = parseNumber(a, value(), UINT64_MAX);
+        } else if (a == "--max-store") {
+            o.maxStore = parseNumber(a, value(), UINT64_MAX);
+        } else if (a == "--keep-results") {
+            o.keepResultsDays = static_cast<uint32_t>(parseNumber(a, value(), 36500));
+        } else if (a == "--allow-remote") {
+            o.allowRemote = true;
+        } else {
+            throw UsageError("unknown option \"" + a + "\"");
+        }
+    }
+    if (o.certFile.empty() != o.keyFile.empty()) {
+        throw UsageError("--cert and --key go together");
+    }
+    if (!isLoopbackHost(o.host) && !o.allowRemote) {
+        throw UsageError("listening on " + o.host + " needs --allow-remote (sessions are not authenticated)");
+    }
+    if (!o.caFile.empty() && o.certFile.empty()) {
+        throw UsageError("--ca needs --cert and --key");
+    }
+    return o;
+}
+
+}  // namespace kxservice

@@ -1,0 +1,38 @@
+#pragma once
+// The service's settings, as the command line gives them.
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kxservice {
+
+struct Options {
+    std::string host = "127.0.0.1";  // without brackets for IPv6
+    uint16_t port = 47443;           // 0: any free port
+    std::filesystem::path dataDir;   // empty: the shared default
+    std::string engine = "test";
+    std::vector<std::string> faults;  // names, each firing once per occurrence
+    std::filesystem::path certFile, keyFile, caFile;
+    uint32_t maxTasks = 1;
+    uint64_t maxBody = uint64_t{64} << 30;
+    uint64_t maxStore = uint64_t{20} << 30;
+    uint32_t keepResultsDays = 7;
+    bool allowRemote = false;
+    uint32_t nbNetThreads = 2;  // threads serving connections
+};
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name. Throws UsageError for an unknown option, a missing or
+// malformed value, an unknown engine or fault, or --cert without --key (and the reverse).
+Options parseOptions(const std::vector<std::string>& args);
+std::string usageText();
+
+// Whether the host is a loopback address or name (127.0.0.0/8, ::1, localhost).
+bool isLoopbackHost(const std::string& host);
+
+}  // namespace kxservice

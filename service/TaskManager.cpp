@@ -1,0 +1,302 @@
+#include "service/TaskManager.h"
+
+#include <openssl/rand.h>
+
+#include <cstdio>
+
+#include "service/ContentStore.h"
+#include "service/Faults.h"
+#include "service/Log.h"
+
+namespace fs = std::filesystem;
+
+namespace kxservice {
+
+struct TaskManager::Task {
+    TaskHandle handle = 0;
+    TaskKind kind = TaskKind::kSfm;
+    std::variant<SfmJob, MvsJob> job;
+    std::vector<FileKey> inputs;
+    uint64_t session = 0;
+    fs::path dir;
+    std::atomic<bool> cancel{false};
+    bool collected = false;  // results asked for: the task outlives its session
+    bool running = false;    // a worker holds it
+    bool removed = false;    // cancelled: the worker removes its directory
+    TaskStatus status;       // guarded by mMutex
+    std::vector<TaskResult> results;
+    std::chrono::steady_clock::time_point finishedAt;
+};
+
+namespace {
+std::string hex64(uint64_t v) {
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+}  // namespace
+
+TaskManager::TaskManager(Engine& engine, ContentStore& store, Faults& faults, fs::path tasksDir,
+                         uint32_t nbWorkers)
+    : mEngine(engine), mStore(store), mFaults(faults), mTasksDir(std::move(tasksDir)) {
+    fs::create_directories(mTasksDir);
+    for (uint32_t i = 0; i < nbWorkers; ++i) {
+        mWorkers.emplace_back([this] { workerLoop(); });
+    }
+}
+
+TaskManager::~TaskManager() {
+    stop();
+}
+
+TaskHandle TaskManager::newHandle() const {
+    // Random, so that a handle cannot be guessed from another; never 0.
+    for (;;) {
+        TaskHandle h = 0;
+        RAND_bytes(reinterpret_cast<unsigned char*>(&h), sizeof h);
+        if (h != 0 && mTasks.count(h) == 0) {
+            return h;
+        }
+    }
+}
+
+TaskHandle TaskManager::launch(std::variant<SfmJob, MvsJob> job, std::vector<FileKey> pinnedInputs,
+                               uint64_t session) {
+    auto task = std::make_shared<Task>();
+    task->kind = std::holds_alternative<SfmJob>(job) ? TaskKind::kSfm : TaskKind::kMvs;
+    task->job = std::move(job);
+    task->inputs = std::move(pinnedInputs);
+    task->session = session;
+    const std::lock_guard<std::mutex> lock(mMutex);
+    task->handle = newHandle();
+    task->dir = mTasksDir / hex64(task->handle);
+    mTasks[task->handle] = task;
+    mQueue.push_back(task);
+    mWake.notify_one();
+    logLine("task " + hex64(task->handle) + " queued (" + (task->kind == TaskKind::kSfm ? "SfM" : "MVS") +
+            ")");
+    return task->handle;
+}
+
+std::optional<TaskStatus> TaskManager::status(TaskHandle h) const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mTasks.find(h);
+    if (it == mTasks.end()) {
+        return std::nullopt;
+    }
+    return it->second->status;
+}
+
+std::optional<TaskKind> TaskManager::kindOf(TaskHandle h) const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mTasks.find(h);
+    if (it == mTasks.end()) {
+        return std::nullopt;
+    }
+    return it->second->kind;
+}
+
+std::optional<std::vector<TaskResult>> TaskManager::collect(TaskHandle h, TaskKind kind) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mTasks.find(h);
+    if (it == mTasks.end() || it->second->kind != kind || it->second->status.stage != TaskStage::kFinished) {
+        return std::nullopt;
+    }
+    it->second->collected = true;
+    return it->second->results;
+}
+
+void TaskManager::sessionEnded(uint64_t session) {
+    std::vector<std::shared_ptr<Task>> idle;
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        for (auto it = mTasks.begin(); it != mTasks.end();) {
+            const auto& t = it->second;
+            if (t->session != session || t->collected) {
+                ++it;
+                continue;
+            }
+            t->cancel = true;
+            t->removed = true;
+            if (!t->running) {
+                idle.push_back(t);
+            }
+            logLine("task " + hex64(t->handle) + " cancelled: its session ended");
+            it = mTasks.erase(it);
+        }
+        for (const auto& t : idle) {
+            const auto q = std::find(mQueue.begin(), mQueue.end(), t);
+            if (q != mQueue.end()) {
+                mQueue.erase(q);
+            }
+        }
+    }
+    for (const auto& t : idle) {
+        // Queued or already ended: nobody else holds it.
+        if (t->status.stage == TaskStage::kPending) {
+            mStore.unpinAll(t->inputs);
+        }
+        std::error_code ec;
+        fs::remove_all(t->dir, ec);
+    }
+}
+
+void TaskManager::removeOlderThan(std::chrono::seconds maxAge) {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<fs::path> known;
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        for (auto it = mTasks.begin(); it != mTasks.end();) {
+            const auto& t = it->second;
+            const bool ended =
+                t->status.stage == TaskStage::kFinished || t->status.stage == TaskStage::kFailed;
+            if (ended && !t->running && now - t->finishedAt > maxAge) {
+                std::error_code ec;
+                fs::remove_all(t->dir, ec);
+                logLine("task " + hex64(t->handle) + " removed after its keeping time");
+                it = mTasks.erase(it);
+            } else {
+                known.push_back(t->dir);
+                ++it;
+            }
+        }
+    }
+    // Directories of earlier runs are judged by their modification time.
+    std::error_code ec;
+    const auto fileNow = fs::file_time_type::clock::now();
+    for (const fs::directory_entry& e : fs::directory_iterator(mTasksDir, ec)) {
+        if (std::find(known.begin(), known.end(), e.path()) != known.end()) {
+            continue;
+        }
+        std::error_code ec2;
+        const auto mtime = e.last_write_time(ec2);
+        if (!ec2 && fileNow - mtime > maxAge) {
+            fs::remove_all(e.path(), ec2);
+        }
+    }
+}
+
+void TaskManager::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        if (mStopping) {
+            return;
+        }
+        mStopping = true;
+        for (auto& [h, t] : mTasks) {
+            t->cancel = true;
+        }
+        mQueue.clear();
+    }
+    mWake.notify_all();
+    for (std::thread& w : mWorkers) {
+        w.join();
+    }
+    mWorkers.clear();
+}
+
+void TaskManager::workerLoop() {
+    for (;;) {
+        std::shared_ptr<Task> task;
+        {
+            std::unique_lock<std::mutex> lock(mMutex);
+            mWake.wait(lock, [&] { return mStopping || !mQueue.empty(); });
+            if (mStopping) {
+                return;
+            }
+            task = mQueue.front();
+            mQueue.pop_front();
+            task->running = true;
+            task->status = {TaskStage::kFetchingFiles, 0, {}};
+        }
+        run(*task);
+        finish(task);
+    }
+}
+
+void TaskManager::run(Task& task) {
+    const std::string name = "task " + hex64(task.handle);
+    const auto setStatus = [&](TaskStage stage, float ratio) {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        task.status.stage = stage;
+        task.status.ratio = ratio;
+    };
+    std::string failure;
+    try {
+        fs::create_directories(task.dir);
+        std::unordered_map<FileKey, fs::path> inputs;
+        for (const FileKey& k : task.inputs) {
+            inputs[k] = mStore.pathOf(k);
+        }
+        TaskContext context(
+            task.dir, std::move(inputs), [&](float r) { setStatus(TaskStage::kRunning, r); }, task.cancel);
+        logLine(name + " running; its log is " + context.logFile().string());
+        context.log(std::string("started ") + (task.kind == TaskKind::kSfm ? "SfM" : "MVS"));
+        setStatus(TaskStage::kFetchingFiles, 1);
+        setStatus(TaskStage::kRunning, 0);
+        std::vector<ResultFile> files = task.kind == TaskKind::kSfm
+                                            ? mEngine.runSfm(std::get<SfmJob>(task.job), context)
+                                            : mEngine.runMvs(std::get<MvsJob>(task.job), context);
+        if (task.cancel) {
+            throw std::runtime_error("cancelled");
+        }
+        if (mFaults.fire(Fault::kTaskFails)) {
+            throw std::runtime_error("the task failed on purpose (fault task-fails)");
+        }
+        if (files.empty()) {
+            throw std::runtime_error("the engine made no result");
+        }
+        setStatus(TaskStage::kFinishedComputing, 1);
+        setStatus(TaskStage::kUploadingResults, 0);
+        std::vector<TaskResult> results;
+        for (const ResultFile& f : files) {
+            if (!fs::is_regular_file(f.path)) {
+                throw std::runtime_error("missing result file " + f.path.filename().string());
+            }
+            results.push_back(
+                {f.path, f.type, f.hModel, FileKey(md5sumHex(f.path.c_str())), fs::file_size(f.path)});
+        }
+        context.log("finished with " + std::to_string(results.size()) + " result files");
+        const std::lock_guard<std::mutex> lock(mMutex);
+        task.results = std::move(results);
+        task.status = {TaskStage::kFinished, 1, {}};
+        return;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    {
+        std::error_code ec;
+        if (fs::exists(task.dir, ec)) {
+            std::FILE* f = std::fopen((task.dir / "task.log").c_str(), "a");
+            if (f != nullptr) {
+                std::fprintf(f, "%s failed: %s\n", timestamp().c_str(), failure.c_str());
+                std::fclose(f);
+            }
+        }
+    }
+    if (!task.cancel) {
+        logLine(name + " failed: " + failure + " (log " + (task.dir / "task.log").string() + ")");
+    }
+    const std::lock_guard<std::mutex> lock(mMutex);
+    task.status = {TaskStage::kFailed, 0, failure};
+}
+
+void TaskManager::finish(const std::shared_ptr<Task>& task) {
+    mStore.unpinAll(task->inputs);
+    bool removed = false;
+    int stage = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        task->running = false;
+        task->finishedAt = std::chrono::steady_clock::now();
+        removed = task->removed;
+        stage = static_cast<int>(task->status.stage);
+    }
+    if (removed) {
+        std::error_code ec;
+        fs::remove_all(task->dir, ec);
+    }
+    logLine("task " + hex64(task->handle) + " ended in stage " + std::to_string(stage));
+}
+
+}  // namespace kxservice
