@@ -10,7 +10,7 @@
 #include <cereal/details/helpers.hpp>
 
 #include "model/KsmModel.h"
-#include "tests/model/KsmWriter.h"
+#include "tests/model/KsmSamples.h"
 #include "tests/model/StreamHelpers.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // Writes the seed corpora of the fuzz targets: small sparse models and PLY clouds of every layout.
-// Usage: kx_fuzz_seeds <dir>; makes <dir>/ksm and <dir>/ply (and empty <dir>/*-new for new finds).
+// Usage: kx_fuzz_seeds <dir>; makes <dir>/ksm and <dir>/ply (and empty <dir>/*-new for new finds, also
+// service-new for the service target, whose seeds are checked in).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "tests/model/KsmSamples.h"
-#include "tests/model/KsmWriter.h"
 #include "tests/model/PlySamples.h"
 
 namespace fs = std::filesystem;
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* sub : {"ksm", "ply", "ksm-new", "ply-new"}) {
+    for (const char* sub : {"ksm", "ply", "ksm-new", "ply-new", "service-new"}) {
         fs::remove_all(root / sub);
         fs::create_directories(root / sub);
     }

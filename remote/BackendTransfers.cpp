@@ -21,6 +21,7 @@ using namespace user_proto;
 namespace {
 // Reads of a download never take more than this at once, so a result is never held whole in memory.
 constexpr qint64 kChunkBytes = 2048;
+constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 QString replyErrorName(QNetworkReply::NetworkError error) {
     return QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(error));
@@ -187,6 +188,8 @@ void Backend::downloadFiles(const std::vector<DownloadAttr>& files) {
             continue;
         }
         QNetworkReply* reply = mNetwork->get(transferRequest(entry.url));
+        // Back-pressure: the network stops reading ahead while the disk is slower.
+        reply->setReadBufferSize(kReadAheadBytes);
         DownloadFile* file = sink.release();
         file->setParent(reply);
         item.reply = reply;

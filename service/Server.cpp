@@ -541,6 +541,7 @@ Endpoint Service::start() {
         d.endpoint = {host, d.acceptor->local_endpoint().port()};
     } catch (const std::exception& e) {
         d.acceptor.reset();
+        d.ioc.reset();
         d.core.reset();
         throw StartError("cannot listen on " + o.host + ":" + std::to_string(o.port) + ": " + e.what());
     }
@@ -561,7 +562,7 @@ Endpoint Service::start() {
 
 void Service::stop() {
     Impl& d = *mImpl;
-    if (!d.started || d.stopped || !d.ioc) {
+    if (!d.started || d.stopped || !d.ioc || !d.core) {
         return;
     }
     d.stopped = true;

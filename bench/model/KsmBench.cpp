@@ -5,8 +5,8 @@
 
 #include "bench/model/BenchSupport.h"
 #include "model/KsmModel.h"
+#include "model/KsmWriter.h"
 #include "tests/model/KsmSamples.h"
-#include "tests/model/KsmWriter.h"
 
 int main(int argc, char** argv) {
     const size_t scale = argc > 1 ? std::stoul(argv[1]) : 1;
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         kxtest::KsmShape shape{2000 / scale, 8, 1'000'000 / scale, 2000 / scale, 10'000 / scale};
         const ksm::Model<1u> model = kxtest::makeKsmModel(shape, 1);
         std::ofstream out(path, std::ios::binary);
-        kxtest::writeKsm(out, model);
+        ksm::writeKsm(out, model);
     }
     const double fileMiB = kxbench::mib(std::filesystem::file_size(path));
     unsigned sink = 0;

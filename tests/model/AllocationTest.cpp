@@ -10,7 +10,6 @@
 #include "model/KsmModel.h"
 #include "model/PlyData.h"
 #include "tests/model/KsmSamples.h"
-#include "tests/model/KsmWriter.h"
 #include "tests/model/PlySamples.h"
 #include "tests/model/StreamHelpers.h"
 

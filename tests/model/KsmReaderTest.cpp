@@ -7,7 +7,6 @@
 #include "model/KsmModel.h"
 #include "model/KsmArchive.h"
 #include "tests/model/KsmSamples.h"
-#include "tests/model/KsmWriter.h"
 #include "tests/model/StreamHelpers.h"
 #include "tests/support/TestSupport.h"
 

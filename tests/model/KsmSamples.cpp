@@ -1,6 +1,9 @@
 #include "tests/model/KsmSamples.h"
 
 #include <random>
+#include <sstream>
+
+#include "model/KsmWriter.h"
 
 namespace kxtest {
 
@@ -44,6 +47,19 @@ ksm::Model<1u> makeKsmModel(const KsmShape& shape, uint32_t seed) {
         m.captures.push_back(std::move(c));
     }
     return m;
+}
+
+std::string ksmBytes(const ksm::Model<1u>& model, const KsmHeader& header) {
+    std::ostringstream os;
+    ksm::writeKsm(os, model, header.littleEndian ? ksm::ByteOrder::kLittle : ksm::ByteOrder::kBig);
+    std::string bytes = os.str();
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<char>(header.magic >> (8 * i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        bytes[8 + i] = static_cast<char>(header.version >> (8 * i));
+    }
+    return bytes;
 }
 
 }  // namespace kxtest

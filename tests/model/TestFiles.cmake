@@ -2,8 +2,7 @@
 # built without the tests).
 if(NOT TARGET kx_model_testfiles)
   set(dir ${PROJECT_SOURCE_DIR}/tests/model)
-  add_library(kx_model_testfiles STATIC ${dir}/KsmWriter.cpp ${dir}/KsmSamples.cpp
-                                        ${dir}/PlySamples.cpp)
+  add_library(kx_model_testfiles STATIC ${dir}/KsmSamples.cpp ${dir}/PlySamples.cpp)
   target_link_libraries(kx_model_testfiles PUBLIC kx_model)
-  kx_set_unit_names(${dir}/KsmWriter.cpp ${dir}/KsmSamples.cpp ${dir}/PlySamples.cpp)
+  kx_set_unit_names(${dir}/KsmSamples.cpp ${dir}/PlySamples.cpp)
 endif()

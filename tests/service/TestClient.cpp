@@ -68,7 +68,8 @@ WsClient::WsClient(uint16_t port, const std::filesystem::path& caFile)
 WsClient::~WsClient() = default;
 
 void WsClient::sendText(const std::string& text) {
-    mImpl->ws.write(net::buffer(text));
+    beast::error_code ec;  // a session closed early shows on the next read
+    mImpl->ws.write(net::buffer(text), ec);
 }
 
 std::optional<std::string> WsClient::readText() {
@@ -150,6 +151,27 @@ HttpReply httpsGet(const std::string& url, const std::filesystem::path& caFile) 
     http::request<http::empty_body> req(http::verb::get, "/", 11);
     return exchange(url, caFile, req);
 }
+
+struct OpenUpload::Impl {
+    net::io_context ioc;
+    net::ssl::context tls;
+    beast::ssl_stream<beast::tcp_stream> s;
+    explicit Impl(const std::filesystem::path& caFile) : tls(makeTls(caFile)), s(ioc, tls) {}
+};
+
+OpenUpload::OpenUpload(const std::string& url, const std::filesystem::path& caFile, const std::string& sent,
+                       uint64_t size)
+    : mImpl(std::make_unique<Impl>(caFile)) {
+    const Url u = parseUrl(url);
+    connect(mImpl->s, mImpl->ioc, u.host, u.port);
+    const std::string head = "PUT " + u.target + " HTTP/1.1\r\nHost: " + u.host +
+                             "\r\nContent-Length: " + std::to_string(size) +
+                             "\r\nContent-MD5: " + contentMd5(sent) + "\r\n\r\n";
+    net::write(mImpl->s, net::buffer(head));
+    net::write(mImpl->s, net::buffer(sent));
+}
+
+OpenUpload::~OpenUpload() = default;
 
 FileKey keyOf(const std::string& bytes) {
     boost::uuids::detail::md5 md5;

@@ -16,6 +16,7 @@ class WsClient {
 public:
     WsClient(uint16_t port, const std::filesystem::path& caFile);
     ~WsClient();
+    // Errors show on the next read (the service may close before a long text is sent).
     void sendText(const std::string& text);
     // The next text, or empty when the service closed the session.
     std::optional<std::string> readText();
@@ -46,6 +47,18 @@ struct HttpReply {
 HttpReply httpsPut(const std::string& url, const std::filesystem::path& caFile, const std::string& body,
                    const std::map<std::string, std::string>& headers, bool chunked = false);
 HttpReply httpsGet(const std::string& url, const std::filesystem::path& caFile);
+
+// A PUT that announces size bytes and sends only the first `sent` of them, then waits.
+class OpenUpload {
+public:
+    OpenUpload(const std::string& url, const std::filesystem::path& caFile, const std::string& sent,
+               uint64_t size);
+    ~OpenUpload();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
 
 // The content key of bytes, and the Content-MD5 header of them.
 FileKey keyOf(const std::string& bytes);
