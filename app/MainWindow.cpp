@@ -2,13 +2,20 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include "app/ProjectDirectory.h"
+#include "app/ResultFiles.h"
 #include "app/StatusLog.h"
 #include "app/Ui_MainWindow.h"
+#include "config/SfmCfg.h"
 #include "gui/Gui.h"
+#include "remote/MvsBackend.h"
+#include "remote/SfmBackend.h"
+#include "viewer/ModelViewer.h"
 #include "vexkit/Paths.h"
 
 #ifndef KX_VERSION
@@ -18,6 +25,12 @@
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui_MainWindow>()) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Kestrix Client " KX_VERSION));
+    sfmBackend = new SfmBackend(this);
+    connect(sfmBackend, &Backend::reportProgress, this, &MainWindow::updateUiStatus);
+    connect(sfmBackend, &Backend::downloadedResults, this, &MainWindow::openSfmResults);
+    mvsBackend = new MvsBackend(this);
+    connect(mvsBackend, &Backend::reportProgress, this, &MainWindow::updateUiStatus);
+    connect(mvsBackend, &Backend::downloadedResults, this, &MainWindow::openMvsResults);
     connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
             Qt::DirectConnection);
 }
@@ -51,6 +64,16 @@ void MainWindow::on_actionAdd_Images_triggered() {
     ui->listWidget->addImages();
 }
 
+void MainWindow::on_actionOpen_Sparse_Model_triggered() {
+    runCommand([this] { openSparseModel(); });
+}
+
+void MainWindow::openSparseModel() {
+    const QString file = gui::getOpenFileName(this, QStringLiteral("Select point cloud file"),
+                                              toQStr(workDir()), QStringLiteral("Point Cloud (*.ksm)"));
+    openKSM(file);
+}
+
 void MainWindow::on_actionSave_SFM_Config_triggered() {
     runCommand([this] {
         const QString file =
@@ -72,6 +95,38 @@ void MainWindow::on_actionImport_SFM_Config_triggered() {
     });
 }
 
+void MainWindow::on_actionStart_SFM_triggered() {
+    runCommand([this] {
+        if (!checkWorkDir()) {
+            return;
+        }
+        ui->logWidget->appendPlainText(
+            QStringLiteral("Starting SFM. Results will be saved into %1").arg(toQStr(workDir())));
+        sfmBackend->launchSfmTask(ui->listWidget->getSfmCfg(true));
+        preventNewTaskFor(10);
+    });
+}
+
+void MainWindow::on_actionStart_MVS_triggered() {
+    runCommand([this] {
+        if (!checkWorkDir()) {
+            return;
+        }
+        if (sparseModelFile.isEmpty()) {
+            openSparseModel();
+            if (sparseModelFile.isEmpty()) {
+                return;
+            }
+        }
+        const std::filesystem::path sparse = toPath(sparseModelFile);
+        const std::string name = app::denseNameOf(sparse);
+        ui->logWidget->appendPlainText(QStringLiteral("Starting MVS with %1. Results will be saved as %2.ply")
+                                           .arg(toQStr(sparse), toQStr(workDir() / name)));
+        mvsBackend->launchMvsTask(sparse, name);
+        preventNewTaskFor(10);
+    });
+}
+
 void MainWindow::on_actionSFM_Settings_triggered() {
     ui->listWidget->changeSfmSettings();
 }
@@ -82,6 +137,62 @@ bool MainWindow::checkWorkDir() {
     }
     showMsgBox(QStringLiteral("Error"), app::noProjectDirectoryMessage());
     return false;
+}
+
+void MainWindow::openKSM(const QString& file) {
+    runCommand([this, &file] {
+        if (!QFileInfo::exists(file)) {
+            std::printf("file %s does not exist\n", file.toLocal8Bit().constData());
+            return;
+        }
+        // The viewer keeps its model when loading throws, and so does sparseModelFile.
+        ui->modelViewer->setKsmModel(file.toLocal8Bit().constData());
+        sparseModelFile = file;
+    });
+}
+
+void MainWindow::openPlyInNewWindow(const QString& file) {
+    runCommand([this, &file] {
+        if (!QFileInfo::exists(file)) {
+            return;
+        }
+        // Loaded before it replaces the previous window, so that a cloud that fails keeps that window.
+        auto window = std::make_unique<ModelViewer>();
+        window->resize(1024, 768);
+        window->setPlyModel(file.toLocal8Bit().constData());
+        plyWindow = std::move(window);
+        plyWindow->show();
+    });
+}
+
+void MainWindow::on_actionOpen_PLY_triggered() {
+    runCommand([this] {
+        const QString file = gui::getOpenFileName(this, QStringLiteral("Select PLY file"), toQStr(workDir()),
+                                                  QStringLiteral("PLY Point Cloud (*.ply)"));
+        openPlyInNewWindow(file);
+    });
+}
+
+void MainWindow::openSfmResults(const std::vector<std::filesystem::path>& results) {
+    runCommand([this, &results] {
+        const std::filesystem::path best = getMaxFileWithExt(results, ".ksm", [this](const auto& missing) {
+            appendLog(QStringLiteral("Skipped %1: it no longer exists").arg(toQStr(missing)));
+        });
+        if (!best.empty()) {
+            openKSM(toQStr(best));
+        }
+    });
+}
+
+void MainWindow::openMvsResults(const std::vector<std::filesystem::path>& results) {
+    runCommand([this, &results] {
+        const std::filesystem::path best = getMaxFileWithExt(results, ".ply", [this](const auto& missing) {
+            appendLog(QStringLiteral("Skipped %1: it no longer exists").arg(toQStr(missing)));
+        });
+        if (!best.empty()) {
+            openPlyInNewWindow(toQStr(best));
+        }
+    });
 }
 
 void MainWindow::preventNewTaskFor(uint32_t seconds) {

@@ -3,12 +3,17 @@
 // pane, a status line, and the commands of the "File" and "Project" menus.
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
 
+class ModelViewer;
+class MvsBackend;
+class SfmBackend;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow {
@@ -31,16 +36,43 @@ public slots:
     void updateUiStatus(const QString& status, int32_t percentage, const QString& log = QString());
     void on_actionSet_Project_Directory_triggered();
     void on_actionAdd_Images_triggered();
+    void on_actionOpen_Sparse_Model_triggered();
     void on_actionSave_SFM_Config_triggered();
     void on_actionImport_SFM_Config_triggered();
+    // Align Images: builds the configuration of the project and hands it to the SfM task client.
+    void on_actionStart_SFM_triggered();
+    // Densify Point Cloud: densifies the sparse model shown (asking for one when none is), under the name
+    // of that model followed by "_dense".
+    void on_actionStart_MVS_triggered();
     void on_actionSFM_Settings_triggered();
     // True when a project directory is set and exists; otherwise shows the "Error" message box.
     bool checkWorkDir();
+    // Loads a sparse model into the embedded viewer and makes it the input of the next densification.
+    // A file that does not exist changes nothing; one that does not load shows the "Error" box and
+    // keeps the model shown.
+    void openKSM(const QString& file);
+    // Shows a PLY cloud in a viewer window of its own that replaces the previous one; a cloud that does
+    // not load shows the "Error" box and keeps the previous window.
+    void openPlyInNewWindow(const QString& file);
+    void on_actionOpen_PLY_triggered();
     // Disables Align Images and Densify Point Cloud until `seconds` have passed.
     void preventNewTaskFor(uint32_t seconds);
 
+public:
+    SfmBackend* sfmTaskClient() const { return sfmBackend; }
+    MvsBackend* mvsTaskClient() const { return mvsBackend; }
+    const QString& sparseModel() const { return sparseModelFile; }
+    ModelViewer* plyViewer() const { return plyWindow.get(); }
+
 private:
     void appendLog(const QString& text);
+    void openSparseModel();
+    void openSfmResults(const std::vector<std::filesystem::path>& results);
+    void openMvsResults(const std::vector<std::filesystem::path>& results);
 
     std::unique_ptr<Ui_MainWindow> ui;
+    SfmBackend* sfmBackend = nullptr;  // child of the window
+    MvsBackend* mvsBackend = nullptr;  // child of the window
+    QString sparseModelFile;
+    std::unique_ptr<ModelViewer> plyWindow;
 };

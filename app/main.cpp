@@ -1,23 +1,24 @@
-// The client's entry: one application object and one main window, destroyed in that reverse order.
-#include <cstdio>
-#include <exception>
+// The client's entry: the application object, then the window or one headless task.
+#include <string>
+#include <vector>
 
 #include <QApplication>
 
-#include "app/MainWindow.h"
+#include "app/Headless.h"
 #include "viewer/ModelViewer.h"
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // A headless task needs no display server.
+    if (app::wantsHeadless(args) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     // Every context of the window shares the viewer's format, or the viewer's texture cannot be composed.
     QSurfaceFormat::setDefaultFormat(ModelViewer::surfaceFormat());
     QApplication application(argc, argv);
-    try {
-        MainWindow window;
-        window.show();
-        return QApplication::exec();
-    } catch (const std::exception& e) {
-        // Commands catch their own errors; this is the last guard for a failure while starting up.
-        std::fprintf(stderr, "kestrix-client: %s\n", e.what());
-        return 1;
+    std::vector<std::string> remaining;
+    for (const QString& arg : QCoreApplication::arguments().mid(1)) {
+        remaining.push_back(arg.toStdString());
     }
+    return app::runClient(remaining);
 }

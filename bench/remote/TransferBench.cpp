@@ -1,0 +1,180 @@
+// Transfer rates of the client against the service on the loopback, as ratios to a minimal raw HTTPS
+// client measured in the same run on the same bytes (PUT; GET with MD5 and a written file), and the
+// growth of the process's peak memory during the client's transfers.
+//   bench_remote_transfer [MiB=1024] [files=16]
+// The service runs in this process, so the memory figure is an upper bound for the client's share.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include "bench/remote/RawHttps.h"
+#include "gui/Gui.h"
+#include "remote/ServiceSettings.h"
+#include "remote/SfmBackend.h"
+#include "service/Service.h"
+#include "service/ServiceCore.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+bool gFailed = false;
+
+long statusKiB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::atol(line.c_str() + std::char_traits<char>::length(field));
+        }
+    }
+    return 0;
+}
+// Starts a new peak: the kernel's high-water mark becomes the current size.
+long resetPeakKiB() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return statusKiB("VmRSS:");
+}
+template <typename Done>
+double secondsUntil(Clock::time_point start, Done done) {
+    while (!done() && !gFailed) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+template <typename F>
+double timed(F&& f) {
+    const auto start = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+    const int nbFiles = argc > 2 ? std::atoi(argv[2]) : 16;
+    if (mib == 0 || nbFiles <= 0) {
+        std::fprintf(stderr, "usage: %s [MiB>0] [files>0]\n", argv[0]);
+        return 2;
+    }
+    const fs::path dir = fs::temp_directory_path() / ("kx-transfer-bench-" + std::to_string(::getpid()));
+    for (const char* sub : {"src", "project", "raw", "data"}) {
+        fs::create_directories(dir / sub);
+    }
+    gui::DialogHooks hooks;
+    hooks.messageBox = [](const QString& title, const QString& text) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+        gFailed = true;
+    };
+    const gui::ScopedDialogHooks scope(hooks);
+
+    const uint64_t fileSize = mib * 1024 * 1024 / static_cast<uint64_t>(nbFiles);
+    std::vector<fs::path> files;
+    std::vector<FileKey> keys;
+    std::mt19937_64 gen(7);
+    std::vector<uint64_t> chunk(512 * 1024);
+    for (int i = 0; i < nbFiles; ++i) {
+        files.push_back(dir / "src" / ("f" + std::to_string(i) + ".jpg"));
+        std::ofstream out(files.back(), std::ios::binary);
+        for (uint64_t written = 0; written < fileSize; written += chunk.size() * 8) {
+            for (uint64_t& word : chunk) {
+                word = gen();
+            }
+            out.write(reinterpret_cast<const char*>(chunk.data()),
+                      static_cast<std::streamsize>(std::min<uint64_t>(chunk.size() * 8, fileSize - written)));
+        }
+        out.close();
+        keys.emplace_back(md5sumHex(files.back().c_str()));
+    }
+
+    kxservice::Options options;
+    options.port = 0;
+    options.dataDir = dir / "data";
+    kxservice::Service service(options);
+    const kxservice::Endpoint endpoint = service.start();
+    remote::serviceSettings() = {QString::fromStdString(endpoint.authority()),
+                                 remote::loadCaFile(service.caFile())};
+    const kxbench::HttpsPeer peer{endpoint.host, endpoint.port, service.caFile()};
+    workDirOpt = dir / "project";
+
+    // Uploads: the client's whole SfM upload step (session set-up included), then the raw PUTs.
+    auto cfg = std::make_unique<SfmCfg>();
+    cfg->cameras.resize(1);
+    for (int i = 0; i < nbFiles; ++i) {
+        SfmCfg::Image image;
+        image.key = keys[i];
+        image.name = files[i].u8string();
+        cfg->images.push_back(image);
+    }
+    SfmBackend sfm;
+    bool uploaded = false;
+    QObject::connect(&sfm, &Backend::uploadedFiles, [&] { uploaded = true; });
+    long before = resetPeakKiB();
+    const double clientPut = secondsUntil(Clock::now(), [&] {
+        static bool started = false;
+        if (!started) {
+            started = true;
+            sfm.launchSfmTask(std::move(cfg));
+        }
+        return uploaded;
+    });
+    const long putGrowth = statusKiB("VmHWM:") - before;
+    sfm.abort();
+    const uint64_t session = service.core().newSession();
+    const double rawPutTime = timed([&] {
+        for (int i = 0; i < nbFiles; ++i) {
+            const std::array<char, 24> md5 = keys[i].base64();
+            const int status =
+                kxbench::rawPut(peer, "/upload/" + service.core().grantUpload(keys[i], fileSize, session),
+                                files[i], std::string(md5.data(), md5.size()));
+            gFailed |= status / 100 != 2;
+        }
+    });
+
+    // Downloads of the same files served as results.
+    std::vector<Backend::DownloadAttr> attrs;
+    std::vector<std::string> targets;
+    for (int i = 0; i < nbFiles; ++i) {
+        kxservice::TaskResult result{files[i], FileType::kKsm, static_cast<uint32_t>(i), keys[i], fileSize};
+        targets.push_back("/download/" + service.core().grantDownload(result));
+        attrs.push_back({dir / "project" / (std::to_string(i) + ".ksm"), keys[i], fileSize, FileType::kKsm,
+                         "https://" + endpoint.authority() + targets.back()});
+    }
+    bool downloaded = false;
+    QObject::connect(&sfm, &Backend::downloadedResults, [&] { downloaded = true; });
+    before = resetPeakKiB();
+    const auto getStart = Clock::now();
+    sfm.downloadFiles(attrs);
+    const double clientGet = secondsUntil(getStart, [&] { return downloaded; });
+    const long getGrowth = statusKiB("VmHWM:") - before;
+    const double rawGetTime = timed([&] {
+        for (int i = 0; i < nbFiles; ++i) {
+            const fs::path out = dir / "raw" / (std::to_string(i) + ".bin");
+            gFailed |= kxbench::rawGet(peer, targets[i], out) != keys[i].str();
+        }
+    });
+    service.stop();
+    fs::remove_all(dir);
+    if (gFailed) {
+        std::fprintf(stderr, "a transfer failed\n");
+        return 1;
+    }
+    const double total = static_cast<double>(fileSize) * nbFiles / (1024.0 * 1024.0);
+    std::printf("%.0f MiB in %d files over the loopback (service in this process)\n", total, nbFiles);
+    std::printf("  raw PUT (baseline)        %8.1f MiB/s\n", total / rawPutTime);
+    std::printf("  client upload step        %8.1f MiB/s   ratio %.3f   peak memory +%ld KiB\n",
+                total / clientPut, rawPutTime / clientPut, putGrowth);
+    std::printf("  raw GET + MD5 (baseline)  %8.1f MiB/s\n", total / rawGetTime);
+    std::printf("  client downloads          %8.1f MiB/s   ratio %.3f   peak memory +%ld KiB\n",
+                total / clientGet, rawGetTime / clientGet, getGrowth);
+    return 0;
+}

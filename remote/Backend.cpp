@@ -1,0 +1,322 @@
+// The session: connection, handshake, login, pairing of answers with requests, and the task's stages.
+#include "remote/Backend.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include <QMetaEnum>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QWebSocket>
+
+#include "gui/Gui.h"
+#include "remote/ServiceSettings.h"
+#include "remote/TaskStageText.h"
+
+using namespace user_proto;
+
+namespace {
+QString socketErrorName(QAbstractSocket::SocketError error) {
+    return QString::fromLatin1(QMetaEnum::fromType<QAbstractSocket::SocketError>().valueToKey(error));
+}
+QString qstr(const std::string& text) {
+    return QString::fromStdString(text);
+}
+}  // namespace
+
+Backend::Backend(QObject* parent)
+    : QObject(parent),
+      mWebSocket(new QWebSocket(QStringLiteral("kxsfm_client"), QWebSocketProtocol::Version13, this)),
+      mNetwork(new QNetworkAccessManager(this)) {
+    mWebSocket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    const auto status = [this](const char* label, int32_t percentage, const char* log = "") {
+        return [this, label, percentage, log] {
+            emit reportProgress(QString::fromLatin1(label), percentage, QString::fromLatin1(log));
+        };
+    };
+    connect(mWebSocket, &QWebSocket::textMessageReceived, this, &Backend::handleMsg);
+    connect(mWebSocket, &QWebSocket::connected, this, status("Connected", 100));
+    connect(mWebSocket, &QWebSocket::connected, this, [this] { guarded([this] { handshake(); }); });
+    connect(this, &Backend::handshaked, this, status("Handshake OK", 100));
+    connect(this, &Backend::handshaked, this, [this] { guarded([this] { login(); }); });
+    connect(this, &Backend::loginOK, this, status("Login OK", 100));
+    connect(this, &Backend::loginOK, this, [this] { guarded([this] { uploadInputFiles(); }); });
+    connect(this, &Backend::gotUploadUrl, this, &Backend::uploadFile);
+    connect(this, &Backend::uploadedFiles, this, status("Upload OK", 100));
+    connect(this, &Backend::uploadedFiles, this, [this] { guarded([this] { launchTask(); }); });
+    connect(this, &Backend::launchedTask, this, status("Launched", 100));
+    connect(this, &Backend::launchedTask, this, [this](TaskHandle hTask) {
+        guarded([this, hTask] {
+            mUploadFailureShown = false;
+            mTaskHandle = hTask;
+            queryProgress();
+        });
+    });
+    connect(this, &Backend::gotProgress, this,
+            [this](TaskStage stage, float ratio) { guarded([&] { onProgress(stage, ratio); }); });
+    connect(this, &Backend::gotSfmResultUrls, this, status("Getting result URLs", 100));
+    connect(this, &Backend::gotSfmResultUrls, this,
+            status("Downloading results", 0, "Downloading SFM results."));
+    connect(this, &Backend::gotSfmResultUrls, this,
+            [this](const SfmResultItems& items) { guarded([&] { downloadSfmResults(items); }); });
+    connect(this, &Backend::gotMvsResultUrls, this, status("Getting result URLs", 100));
+    connect(this, &Backend::gotMvsResultUrls, this,
+            status("Downloading results", 0, "Downloading MVS results."));
+    connect(this, &Backend::gotMvsResultUrls, this,
+            [this](const MvsResultItems& items) { guarded([&] { downloadMvsResults(items); }); });
+    connect(this, &Backend::downloadedResults, this, [this] {
+        emit reportProgress(QStringLiteral("Done"), 100, QString());
+        mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    });
+    const auto disconnected = status("Disconnected", 0, "Disconnected from server.");
+    connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, disconnected);
+    connect(mWebSocket, &QWebSocket::disconnected, this, disconnected);
+}
+
+Backend::~Backend() = default;
+
+void Backend::connectToServer() {
+    emit reportProgress(QStringLiteral("Connecting"), 0, QString());
+    // One box per connection attempt: a handler left over from an attempt without error goes first.
+    disconnect(mSocketErrorBox);
+    mSocketErrorBox = connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
+                              this, [this](QAbstractSocket::SocketError error) {
+                                  disconnect(mSocketErrorBox);
+                                  showMsgBox(QStringLiteral("Error"),
+                                             QStringLiteral("WebSocket: %1").arg(socketErrorName(error)));
+                              });
+    const remote::ServiceSettings& settings = remote::serviceSettings();
+    mWebSocket->setSslConfiguration(remote::sslConfiguration(settings));
+    mWebSocket->open(remote::sessionUrl(settings));
+    mPendingRequests.clear();
+}
+
+void Backend::handshake() {
+    emit reportProgress(QStringLiteral("Handshaking"), 0, QStringLiteral("Handshaking with server."));
+    sendReq(Request<kHandshake>{nextRequest(), mProtocolType});
+}
+
+void Backend::login() {
+    emit reportProgress(QStringLiteral("Login"), 0, QStringLiteral("Login to server."));
+    sendReq(Request<kLogin>{nextRequest(), "guest", ""});
+}
+
+void Backend::queryProgress() {
+    sendReq(Request<kQueryProgress>{nextRequest(), mTaskHandle});
+}
+
+void Backend::sendReq(const UserRequest& req) {
+    mPendingRequests.push_back(req);
+    mWebSocket->sendTextMessage(requestMessage(req));
+}
+
+void Backend::handleMsg(const QString& msg) {
+    guarded([&] {
+        // UTF-16 in memory: two bytes a character.
+        if (msg.size() > kMaxMessageBytes / 2) {
+            protocolError(QStringLiteral("Protocol error: a message of %1 characters is over the limit")
+                              .arg(msg.size()));
+            return;
+        }
+        UserResponse response;
+        try {
+            response = responseFromMessage(msg);
+        } catch (const std::exception& e) {
+            protocolError(
+                QStringLiteral("Protocol error: unreadable response: %1").arg(QString::fromUtf8(e.what())));
+            return;
+        }
+        if (mPendingRequests.empty()) {
+            protocolError(QStringLiteral("Protocol error: response of type %1 with no request pending")
+                              .arg(typeOf(response)));
+            return;
+        }
+        const UserRequest request = std::move(mPendingRequests.front());
+        mPendingRequests.pop_front();
+        if (typeOf(request) != typeOf(response)) {
+            protocolError(QStringLiteral("Protocol error: response of type %1 to a request of type %2")
+                              .arg(typeOf(response))
+                              .arg(typeOf(request)));
+            return;
+        }
+        handleResponse(request, response);
+    });
+}
+
+void Backend::showResponseError(const ErrorInfo& error) {
+    showMsgBox(QStringLiteral("Error"), QStringLiteral("Handshake failed!\ncode = %1\nmessage=%2")
+                                            .arg(QString::number(error.code), qstr(error.message)));
+}
+
+void Backend::handleResponse(const UserRequest& request, const UserResponse& response) {
+    const auto taskFailure = [](const char* text, const TaskError& error) {
+        showMsgBox(QStringLiteral("Failure"),
+                   QString::fromLatin1(text).arg(QString::number(error.code), qstr(error.message)));
+    };
+    const ReqType type = typeOf(request);
+    if (std::visit([](const auto& r) { return r.error.code; }, response) != 0) {
+        showResponseError(std::visit([](const auto& r) { return r.error; }, response));
+        if (type == kGetUploadUrl && !mUrlQueue.empty()) {
+            mUrlQueue.pop_front();
+        }
+        return;
+    }
+    switch (type) {
+        case kHandshake:
+            if (std::get<kHandshake>(response).protocolVersion == 1) {
+                emit handshaked();
+            } else {
+                showMsgBox(QStringLiteral("Error"), QStringLiteral("Software update required!"));
+                mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            }
+            break;
+        case kLogin:
+            emit loginOK();
+            break;
+        case kGetUploadUrl: {
+            if (mUrlQueue.empty()) {
+                protocolError(QStringLiteral("Protocol error: upload address with no file waiting for one"));
+                return;
+            }
+            const auto& r = std::get<kGetUploadUrl>(response);
+            if (r.skipUpload) {
+                skipUpload();
+            } else {
+                mUrlQueue.front().url = r.url;
+                const TransferItem item = mUrlQueue.front();
+                mUrlQueue.pop_front();
+                emit gotUploadUrl(item);
+                return;
+            }
+            mUrlQueue.pop_front();
+            break;
+        }
+        case kGetSfmResults: {
+            std::printf("Received response for kGetSfmResults\n");
+            const auto& r = std::get<kGetSfmResults>(response);
+            if (r.sfmError.code == 0) {
+                emit gotSfmResultUrls(r.items);
+            } else {
+                taskFailure("Failed to get SFM results:\ncode = %1\nmessage = %2", r.sfmError);
+            }
+            break;
+        }
+        case kLaunchSfmTask: {
+            const auto& r = std::get<kLaunchSfmTask>(response);
+            if (r.sfmErr.code == 0) {
+                emit launchedTask(r.hTask);
+            } else {
+                taskFailure("SFM task cannot start:\ncode = %1\nmessage = %2", r.sfmErr);
+            }
+            break;
+        }
+        case kQueryProgress: {
+            const auto& r = std::get<kQueryProgress>(response);
+            mProgressMessage = r.error.message;
+            emit gotProgress(r.status, r.ratio);
+            break;
+        }
+        case kGetMvsResults: {
+            std::printf("Received response for kGetMvsResults\n");
+            const auto& r = std::get<kGetMvsResults>(response);
+            if (r.mvsErr.code == 0) {
+                emit gotMvsResultUrls(r.items);
+            } else {
+                taskFailure("Failed to get MVS results:\ncode = %1\nmessage = %2", r.mvsErr);
+            }
+            break;
+        }
+        case kLaunchMvsTask: {
+            const auto& r = std::get<kLaunchMvsTask>(response);
+            if (r.mvsErr.code == 0) {
+                emit launchedTask(r.hTask);
+            } else {
+                taskFailure("MVS task cannot start:\ncode = %1\nmessage  = %2", r.mvsErr);
+            }
+            break;
+        }
+    }
+    std::fflush(stdout);
+}
+
+void Backend::onProgress(TaskStage stage, float ratio) {
+    if (!remote::isKnownStage(stage)) {
+        protocolError(QStringLiteral("unhandled stage value"));
+        return;
+    }
+    const int32_t percentage = remote::stagePercent(ratio);
+    if (stage == TaskStage::kFinished) {
+        std::printf("Trying to get urls for results\n");
+        std::fflush(stdout);
+        emit reportProgress(QStringLiteral("Getting result URLs"), 0,
+                            QStringLiteral("Trying to get URLs for results."));
+        getResultUrls();
+    } else if (stage == TaskStage::kFailed) {
+        mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        showMsgBox(QStringLiteral("Failure"), QStringLiteral("The task failed."));
+    } else {
+        queryProgress();
+    }
+    const auto value = static_cast<uint8_t>(stage);
+    QString log;
+    if (value != mLastStage) {
+        log = remote::stageLog(stage);
+        mLastStage = value;
+    }
+    emit reportProgress(remote::stageLabel(stage), percentage, log);
+    if (stage == TaskStage::kFailed && !mProgressMessage.empty()) {
+        emit reportProgress(remote::stageLabel(stage), percentage, qstr(mProgressMessage));
+    }
+}
+
+void Backend::abort() {
+    mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    for (const TransferItem& item : mUrlQueue) {
+        if (item.reply) {
+            item.reply->abort();
+        }
+    }
+    mUrlQueue.clear();
+    abortTransfers();
+}
+
+void Backend::beginTask() {
+    abort();
+    mUploadFailureShown = false;
+}
+
+void Backend::beginUploads(uint64_t nbFiles) {
+    transProgress().clear();
+    mUploading = true;
+    mNbTransfers = nbFiles;
+}
+
+void Backend::refuseTask(const std::exception& e) {
+    const QString text = QString::fromUtf8(e.what());
+    emit reportProgress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + text);
+    showMsgBox(QStringLiteral("Error"), text);
+}
+
+void Backend::guarded(const std::function<void()>& handler) {
+    gui::runGuarded(handler,
+                    [this](const QString& line) { emit reportProgress(QStringLiteral("Error"), 0, line); });
+}
+
+void Backend::protocolError(const QString& what) {
+    emit reportProgress(QStringLiteral("Protocol error"), 0, what);
+    mPendingRequests.clear();
+    mUrlQueue.clear();
+    abortTransfers();
+    mWebSocket->close(QWebSocketProtocol::CloseCodeProtocolError, QString());
+}
+
+void Backend::downloadMvsResults(const MvsResultItems&) {
+    throw std::runtime_error("You should never reach here");
+}
+
+TransProgress& Backend::transProgress() {
+    if (!mTransProgress) {
+        mTransProgress = std::make_unique<TransProgress>();
+    }
+    return *mTransProgress;
+}

@@ -1,0 +1,81 @@
+#include "remote/TaskInputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+#include "model/KsmModel.h"
+#include "vexkit/Md5.h"
+
+namespace remote {
+namespace {
+std::filesystem::path checkedFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        throw TaskInputError("missing image", file);
+    }
+    return file;
+}
+FileType typeOf(const std::filesystem::path& file) {
+    try {
+        return fileTypeOf(getFileExtension(file));
+    } catch (const std::runtime_error& e) {
+        throw TaskInputError(e.what(), file);
+    }
+}
+bool isImageType(FileType type) {
+    return type == FileType::kJpg || type == FileType::kAvif || type == FileType::kHeif ||
+           type == FileType::kJxl;
+}
+}  // namespace
+
+TaskInputError::TaskInputError(const std::string& reason, std::filesystem::path file)
+    : std::runtime_error(reason), file(std::move(file)) {}
+
+bool isHexKey(const FileKey& key) {
+    return std::all_of(key.data.begin(), key.data.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::vector<UploadInput> sfmInputs(const SfmCfg& cfg) {
+    std::vector<UploadInput> inputs;
+    for (const SfmCfg::Image& image : cfg.images) {
+        const std::filesystem::path file = std::filesystem::u8path(image.name);
+        const FileType type = typeOf(file);
+        checkedFile(file);
+        if (!isHexKey(image.key)) {
+            throw TaskInputError("invalid key", file);
+        }
+        inputs.push_back({file, type, image.key});
+    }
+    return inputs;
+}
+
+std::vector<UploadInput> mvsInputs(const std::filesystem::path& sparseModel) {
+    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(sparseModel));
+    std::vector<UploadInput> inputs;
+    for (const ksm::Capture& capture : model.captures) {
+        const std::filesystem::path file = std::filesystem::u8path(capture.imagePath);
+        const FileType type = typeOf(file);
+        if (!isImageType(type)) {
+            throw TaskInputError("not an image", file);
+        }
+        const FileKey key(encodeHex(capture.imageDigest));
+        if (FileKey(md5sumHex(checkedFile(file).c_str())) != key) {
+            throw TaskInputError("image does not match the model", file);
+        }
+        inputs.push_back({file, type, key});
+    }
+    return inputs;
+}
+
+void checkResultName(const std::string& name) {
+    const std::filesystem::path path(name);
+    if (name.empty() || name == "." || name == ".." || path.filename() != path) {
+        throw TaskInputError("invalid result name", path);
+    }
+}
+
+}  // namespace remote

@@ -1,0 +1,46 @@
+#pragma once
+// The files a task will upload, checked before the session connects, so that a task that cannot run
+// sends nothing and a sparse model can never make the client upload arbitrary local files.
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "config/SfmCfg.h"
+#include "vexkit/FileKey.h"
+#include "vexkit/FileType.h"
+
+namespace remote {
+
+// A file a task cannot use: `what()` is the reason ("unknown extension", ...), `file` the file.
+class TaskInputError : public std::runtime_error {
+public:
+    TaskInputError(const std::string& reason, std::filesystem::path file);
+    std::filesystem::path file;
+};
+
+struct UploadInput {
+    std::filesystem::path file;
+    FileType type = FileType::kJpg;
+    FileKey key;
+};
+
+// True for 32 hexadecimal digits.
+bool isHexKey(const FileKey& key);
+
+// The images of a configuration in its order. Throws TaskInputError for an unknown extension
+// ("unknown extension"), a missing image ("missing image") or a key that is not 32 hexadecimal digits
+// ("invalid key").
+std::vector<UploadInput> sfmInputs(const SfmCfg& cfg);
+
+// The images of a sparse model's captures in model order, keyed by their digests. Throws the reader's
+// errors for a file that does not read (std::bad_variant_access for one without a version-1 model,
+// cereal::Exception for a short one), and TaskInputError for a capture that is not an image file
+// ("unknown extension", "not an image"), is missing ("missing image") or whose content does not have
+// the capture's digest ("image does not match the model").
+std::vector<UploadInput> mvsInputs(const std::filesystem::path& sparseModel);
+
+// Throws TaskInputError("invalid result name") unless `name` is a plain file name.
+void checkResultName(const std::string& name);
+
+}  // namespace remote

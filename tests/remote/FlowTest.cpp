@@ -1,0 +1,223 @@
+// Whole task flows against kestrix-service on the loopback, through the real event loop.
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "gui/Gui.h"
+#include "model/KsmModel.h"
+#include "remote/MvsBackend.h"
+#include "remote/ServiceSettings.h"
+#include "remote/SfmBackend.h"
+#include "tests/remote/ServicePeer.h"
+#include "tests/support/DialogStub.h"
+
+using namespace user_proto;
+using kxtest::DialogStub;
+using kxtest::Observer;
+using kxtest::Recorded;
+using kxtest::ServicePeer;
+using kxtest::waitUntil;
+
+namespace {
+
+struct UploadAsk {
+    FileType type;
+    FileKey key;
+    bool operator==(const UploadAsk& o) const { return type == o.type && key == o.key; }
+};
+std::vector<UploadAsk> uploadAsks(const std::vector<UserRequest>& sent) {
+    std::vector<UploadAsk> asks;
+    for (const UserRequest& req : sent) {
+        if (const auto* ask = std::get_if<kGetUploadUrl>(&req)) {
+            asks.push_back({ask->type, ask->key});
+        }
+    }
+    return asks;
+}
+bool contains(const std::vector<QString>& lines, const QString& prefix) {
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(prefix); });
+}
+size_t countPrefix(const std::string& text, const std::string& prefix) {
+    size_t n = 0;
+    for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    void SetUp() override { workDirOpt = project.path(); }
+    void TearDown() override { workDirOpt.reset(); }
+    kxtest::TempDir project;
+    kxtest::TempDir images;
+    DialogStub stub;
+};
+
+TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
+    ServicePeer peer;
+    peer.trust();
+    Recorded<SfmBackend> sfm;
+    Observer seen(sfm);
+    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 2);
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg));
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    const FileKey cfgKey(md5sumHex((project / "toBeUploaded.json").c_str()));
+    EXPECT_EQ(uploadAsks(sfm.sent), (std::vector<UploadAsk>{{FileType::kJpg, cfg.images[0].key},
+                                                            {FileType::kJpg, cfg.images[1].key},
+                                                            {FileType::kJson, cfgKey}}));
+    ASSERT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0.ksm"}}));
+    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
+    EXPECT_EQ(model.captures.size(), 2u);
+    QStringList labels;
+    for (const auto& r : seen.reports) {
+        if (labels.isEmpty() || labels.back() != r.label) {
+            labels << r.label;
+        }
+    }
+    EXPECT_TRUE(
+        labels.join(',').startsWith("Connecting,Connected,Handshaking,Handshake OK,Login,Login OK,Uploading "
+                                    "files"));
+    EXPECT_TRUE(labels.contains("Done"));
+    EXPECT_TRUE(
+        contains(seen.logs(), "Sending SFM request with key " + QString::fromStdString(cfgKey.str())));
+    EXPECT_TRUE(stub.messages.empty());
+
+    // Everything stored: only a changed configuration travels.
+    auto changed = std::make_unique<SfmCfg>(cfg);
+    changed->settings = SfmCfg::Settings{};
+    changed->settings->nbKPoints = 1234;
+    testing::internal::CaptureStdout();
+    sfm.launchSfmTask(std::move(changed));
+    const bool done = waitUntil([&] { return seen.results.size() == 2 || !stub.messages.empty(); });
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(countPrefix(out, "Skipping "), 2u);
+    EXPECT_EQ(countPrefix(out, "Start to upload file "), 1u);
+    EXPECT_NE(out.find("Start to upload file " + (project / "toBeUploaded.json").string()),
+              std::string::npos);
+}
+
+TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
+    ServicePeer peer;
+    peer.trust();
+    SfmBackend sfm;
+    Observer sfmSeen(sfm);
+    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 5);
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg));
+    ASSERT_TRUE(waitUntil([&] { return !sfmSeen.results.empty(); }));
+    Recorded<MvsBackend> mvs;
+    Observer seen(mvs);
+    mvs.launchMvsTask(project / "0.ksm", "0_dense");
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    std::vector<UploadAsk> expected{{FileType::kKsm, FileKey(md5sumHex((project / "0.ksm").c_str()))}};
+    std::vector<FileKey> imageKeys;
+    for (const auto& image : cfg.images) {
+        expected.push_back({FileType::kJpg, image.key});
+        imageKeys.push_back(image.key);
+    }
+    EXPECT_EQ(uploadAsks(mvs.sent), expected);
+    const auto launch = std::find_if(mvs.sent.begin(), mvs.sent.end(),
+                                     [](const UserRequest& r) { return r.index() == kLaunchMvsTask; });
+    ASSERT_NE(launch, mvs.sent.end());
+    EXPECT_EQ(std::get<kLaunchMvsTask>(*launch).images, imageKeys);
+    EXPECT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0_dense.ply"}}));
+    EXPECT_TRUE(stub.messages.empty());
+}
+
+TEST_F(FlowTest, UntrustedCertificateShowsOneBoxPerAttempt) {
+    ServicePeer peer;
+    remote::serviceSettings() = {peer.address, {}};
+    SfmBackend sfm;
+    for (size_t attempt = 1; attempt <= 2; ++attempt) {
+        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 1));
+        ASSERT_TRUE(waitUntil([&] { return stub.messages.size() >= attempt; }));
+        QTest::qWait(200);
+        ASSERT_EQ(stub.messages.size(), attempt);
+        EXPECT_EQ(stub.messages.back().text, "WebSocket: SslHandshakeFailedError");
+    }
+}
+
+TEST_F(FlowTest, SecondTaskDuringDownloadsAbortsTheFirstQuietly) {
+    ServicePeer peer;
+    peer.trust();
+    SfmBackend sfm;
+    Observer seen(sfm);
+    size_t restartAt = 0;
+    QObject::connect(
+        &sfm, &Backend::reportProgress, &sfm, [&](const QString& label, int32_t, const QString&) {
+            if (label == "Downloading results" && restartAt == 0) {
+                restartAt = seen.reports.size();
+                // Once the first task's downloads are running.
+                QTimer::singleShot(0, &sfm, [&] { sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2)); });
+            }
+        });
+    sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    QTest::qWait(300);
+    EXPECT_EQ(seen.results.size(), 1u);
+    EXPECT_TRUE(stub.messages.empty());
+    // Nothing of the first task's downloads reaches the second task's status before its own downloads.
+    const auto connecting = std::find_if(seen.reports.begin() + restartAt, seen.reports.end(),
+                                         [](const auto& r) { return r.label == "Connecting"; });
+    const auto uploaded =
+        std::find_if(connecting, seen.reports.end(), [](const auto& r) { return r.label == "Upload OK"; });
+    ASSERT_NE(uploaded, seen.reports.end());
+    EXPECT_TRUE(
+        std::none_of(connecting, uploaded, [](const auto& r) { return r.label == "Downloading results"; }));
+}
+
+// Each fault fires once: its task ends in its box or log line, and the next task of the same client
+// succeeds.
+TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
+    struct Row {
+        const char* fault;
+        const char* title;  // the box, or empty for a log line
+        const char* text;   // prefix of the box text or log line
+    };
+    const Row rows[] = {
+        {"protocol-version-2", "Error", "Software update required!"},
+        {"login-refused", "Error", "Handshake failed!\ncode = "},
+        {"launch-refused", "Failure", "SFM task cannot start:\ncode = "},
+        {"task-fails", "Failure", "The task failed."},
+        {"put-500", "Failure", "Failed to upload "},
+        {"drop-mid-upload", "Failure", "Failed to upload "},
+        {"drop-mid-download", "Download Error", ""},
+        {"short-download", "Download Error", ""},
+        {"bad-digest-download", "Download Error", "0.ksm: code = UnknownContentError"},
+        {"garbage-message", "", "Protocol error: unreadable response"},
+        {"wrong-response-type", "", "Protocol error: response of type"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        ServicePeer peer({row.fault});
+        peer.trust();
+        stub.messages.clear();
+        kxtest::writeFile(project / "0.ksm", "an earlier result");
+        SfmBackend sfm;
+        Observer seen(sfm);
+        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
+        const QString title = row.title;
+        const auto ended = [&] {
+            return title.isEmpty()
+                       ? contains(seen.logs(), row.text)
+                       : std::any_of(stub.messages.begin(), stub.messages.end(), [&](const auto& m) {
+                             return m.title == title && m.text.contains(row.text);
+                         });
+        };
+        ASSERT_TRUE(waitUntil(ended));
+        EXPECT_TRUE(seen.results.empty());
+        EXPECT_EQ(kxtest::readFile(project / "0.ksm"), "an earlier result");
+        if (std::string(row.fault) == "task-fails") {
+            const auto logs = seen.logs();
+            const auto failed = std::find(logs.begin(), logs.end(), "Task failed!");
+            ASSERT_NE(failed, logs.end());
+            EXPECT_NE(failed + 1, logs.end());  // the reason the service gave
+        }
+        stub.messages.clear();
+        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
+        ASSERT_TRUE(waitUntil([&] { return !seen.results.empty(); }));
+        EXPECT_TRUE(stub.messages.empty());
+    }
+}
+
+}  // namespace

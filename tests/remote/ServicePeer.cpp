@@ -1,0 +1,79 @@
+#include "tests/remote/ServicePeer.h"
+
+#include <QRegularExpression>
+#include <QtTest/QTest>
+
+#include "remote/ServiceSettings.h"
+#include "tests/support/ImageFixtures.h"
+#include "vexkit/Paths.h"
+
+namespace kxtest {
+
+ServicePeer::ServicePeer(const std::vector<QString>& args) {
+    QStringList arguments{"--listen", "127.0.0.1:0", "--data-dir", toQStr(mDataDir.path()),
+                          "--engine", "test"};
+    for (const QString& arg : args) {
+        arguments << "--fault" << arg;
+    }
+    mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mProcess.start(QStringLiteral(KX_SERVICE_BINARY), arguments);
+    const QRegularExpression startLine(QStringLiteral("listening on wss://(\\S+)/client CA (.+)$"));
+    QByteArray out;
+    while (!out.contains('\n') && mProcess.waitForReadyRead(20000)) {
+        out += mProcess.readAllStandardOutput();
+    }
+    const QRegularExpressionMatch match = startLine.match(QString::fromUtf8(out).trimmed());
+    EXPECT_TRUE(match.hasMatch()) << "no start line from the service: " << out.toStdString();
+    address = match.captured(1);
+    caFile = toPath(match.captured(2));
+}
+
+ServicePeer::~ServicePeer() {
+    mProcess.terminate();
+    EXPECT_TRUE(mProcess.waitForFinished(10000));
+}
+
+void ServicePeer::trust() const {
+    remote::serviceSettings() = {address, remote::loadCaFile(caFile)};
+}
+
+Observer::Observer(Backend& backend) {
+    QObject::connect(&backend, &Backend::reportProgress, &backend,
+                     [this](const QString& label, int32_t percentage, const QString& log) {
+                         reports.push_back({label, percentage, log});
+                     });
+    QObject::connect(&backend, &Backend::downloadedResults, &backend,
+                     [this](const ResultPaths& paths) { results.push_back(paths); });
+}
+
+std::vector<QString> Observer::logs() const {
+    std::vector<QString> lines;
+    for (const Report& report : reports) {
+        if (!report.log.isEmpty()) {
+            lines.push_back(report.log);
+        }
+    }
+    return lines;
+}
+
+std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages) {
+    auto cfg = std::make_unique<SfmCfg>();
+    cfg->cameras.push_back(SfmCfg::Camera{64, 48, 50, 50, 32, 24, 0, 0, 0, 0, 0});
+    for (int i = 0; i < nbImages; ++i) {
+        const std::filesystem::path file = dir / ("img" + std::to_string(i) + ".jpg");
+        // Distinct contents: each image has its own key.
+        ImageTags tags;
+        writeJpeg(file, 64, 48, tags.setExif("Exif.Image.ImageDescription", "image " + std::to_string(i)));
+        SfmCfg::Image image;
+        image.key = FileKey(md5sumHex(file.c_str()));
+        image.name = file.u8string();
+        cfg->images.push_back(image);
+    }
+    return cfg;
+}
+
+bool waitUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 30000);
+}
+
+}  // namespace kxtest

@@ -1,0 +1,63 @@
+#pragma once
+// The test peer: kestrix-service started on 127.0.0.1 port 0 with its own data directory (its
+// certificates are made when it starts), and what the tests need around it.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <QProcess>
+#include <QString>
+
+#include "config/SfmCfg.h"
+#include "remote/Backend.h"
+#include "tests/support/TestSupport.h"
+
+namespace kxtest {
+
+class ServicePeer {
+public:
+    // Starts the service with the test engine and `args` (faults); fails the test when it does not start.
+    explicit ServicePeer(const std::vector<QString>& args = {});
+    ~ServicePeer();
+    QString address;
+    std::filesystem::path caFile;
+    void trust() const;  // the client's settings point at it, trusting its CA
+
+private:
+    TempDir mDataDir;
+    QProcess mProcess;
+};
+
+// Records what a backend reports and the requests it sends.
+template <class B>
+class Recorded : public B {
+public:
+    using B::B;
+    void sendReq(const user_proto::UserRequest& req) override {
+        sent.push_back(req);
+        B::sendReq(req);
+    }
+    std::vector<user_proto::UserRequest> sent;
+};
+
+struct Report {
+    QString label;
+    int32_t percentage;
+    QString log;
+};
+struct Observer {
+    explicit Observer(Backend& backend);
+    std::vector<Report> reports;
+    std::vector<ResultPaths> results;
+    std::vector<QString> logs() const;
+};
+
+// JPEG fixtures of 64 x 48 in `dir` and a configuration naming them with their keys.
+std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages);
+
+// Runs the event loop until `done` holds or 30 seconds pass; returns `done()`.
+bool waitUntil(const std::function<bool()>& done);
+
+}  // namespace kxtest
