@@ -13,6 +13,8 @@ packages=(
   libexiv2-dev libheif-dev libturbojpeg0-dev libjpeg-dev libboost-dev
   libgeographiclib-dev libcereal-dev rapidjson-dev libeigen3-dev
   libgtest-dev libgmock-dev libssl-dev openssl
+  # the local service's real structure-from-motion engine (CPU only)
+  colmap
   # headless display and software OpenGL for the client and its GL tests
   xvfb xauth libgl1-mesa-dri
   # command-line views used to cross-check metadata by hand
