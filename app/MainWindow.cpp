@@ -174,23 +174,21 @@ void MainWindow::on_actionOpen_PLY_triggered() {
 }
 
 void MainWindow::openSfmResults(const std::vector<std::filesystem::path>& results) {
-    runCommand([this, &results] {
-        const std::filesystem::path best = getMaxFileWithExt(results, ".ksm", [this](const auto& missing) {
-            appendLog(QStringLiteral("Skipped %1: it no longer exists").arg(toQStr(missing)));
-        });
-        if (!best.empty()) {
-            openKSM(toQStr(best));
-        }
-    });
+    openLargestResult(results, ".ksm", &MainWindow::openKSM);
 }
 
 void MainWindow::openMvsResults(const std::vector<std::filesystem::path>& results) {
-    runCommand([this, &results] {
-        const std::filesystem::path best = getMaxFileWithExt(results, ".ply", [this](const auto& missing) {
+    openLargestResult(results, ".ply", &MainWindow::openPlyInNewWindow);
+}
+
+void MainWindow::openLargestResult(const std::vector<std::filesystem::path>& results, const char* ext,
+                                   void (MainWindow::*open)(const QString&)) {
+    runCommand([&] {
+        const std::filesystem::path best = getMaxFileWithExt(results, ext, [this](const auto& missing) {
             appendLog(QStringLiteral("Skipped %1: it no longer exists").arg(toQStr(missing)));
         });
         if (!best.empty()) {
-            openPlyInNewWindow(toQStr(best));
+            (this->*open)(toQStr(best));
         }
     });
 }

@@ -69,6 +69,9 @@ private:
     void openSparseModel();
     void openSfmResults(const std::vector<std::filesystem::path>& results);
     void openMvsResults(const std::vector<std::filesystem::path>& results);
+    // Opens the largest of the results with extension `ext`; results that vanished are logged and skipped.
+    void openLargestResult(const std::vector<std::filesystem::path>& results, const char* ext,
+                           void (MainWindow::*open)(const QString&));
 
     std::unique_ptr<Ui_MainWindow> ui;
     SfmBackend* sfmBackend = nullptr;  // child of the window
