@@ -11,7 +11,7 @@ std::string address() {
 std::filesystem::path dataDir() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     std::filesystem::path base;
-    // The base directory specification says a relative value is invalid and must be ignored.
+    // A relative XDG_DATA_HOME is invalid by its own convention and is ignored.
     if (xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
         base = xdg;
     } else {

@@ -128,7 +128,7 @@ std::string joined(const std::vector<std::string>& items) {
 
 // The largest sub-model of the default run, or of the relaxed retry when that registers more.
 SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
-             const OpticModel& optics, const RunOptions& options, size_t nbImages) {
+                   const OpticModel& optics, const RunOptions& options, size_t nbImages) {
     std::optional<SubModel> best;
     for (const bool relaxed : {false, true}) {
         std::filesystem::create_directories(layout.sparse(relaxed));
