@@ -26,6 +26,15 @@ public:
         ++mLine;
         return bool(std::getline(mIn, line));
     }
+    // The next line that is neither empty nor a comment.
+    bool nextRecord(std::string& line) {
+        while (next(line)) {
+            if (!line.empty() && line[0] != '#') {
+                return true;
+            }
+        }
+        return false;
+    }
     std::istringstream fields(const std::string& line) const {
         std::istringstream s(line);
         s.imbue(std::locale::classic());
@@ -41,10 +50,6 @@ private:
     size_t mLine = 0;
 };
 
-bool isComment(const std::string& line) {
-    return line.empty() || line[0] == '#';
-}
-
 struct CameraRow {
     uint32_t width = 0, height = 0;
     SfmCfg::Camera camera;
@@ -54,10 +59,7 @@ std::map<long long, CameraRow> readCameras(const std::filesystem::path& path) {
     LineReader in(path);
     std::map<long long, CameraRow> cameras;
     std::string line;
-    while (in.next(line)) {
-        if (isComment(line)) {
-            continue;
-        }
+    while (in.nextRecord(line)) {
         auto s = in.fields(line);
         long long id = 0;
         std::string model;
@@ -94,10 +96,7 @@ std::map<long long, PointRow> readPoints(const std::filesystem::path& path) {
     LineReader in(path);
     std::map<long long, PointRow> points;
     std::string line;
-    while (in.next(line)) {
-        if (isComment(line)) {
-            continue;
-        }
+    while (in.nextRecord(line)) {
         auto s = in.fields(line);
         long long id = 0;
         double x, y, z;
@@ -189,10 +188,7 @@ ksm::Model<1u> readTextModel(const std::filesystem::path& dir, const std::vector
 
     LineReader in(dir / "images.txt");
     std::string line, features;
-    while (in.next(line)) {
-        if (isComment(line)) {
-            continue;
-        }
+    while (in.nextRecord(line)) {
         auto s = in.fields(line);
         long long imageId = 0, cameraId = 0;
         double qw, qx, qy, qz, tx, ty, tz;
