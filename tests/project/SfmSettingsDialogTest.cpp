@@ -23,29 +23,6 @@ std::vector<SfmCfg::Settings> press(SfmSettingsDialog& dialog, QDialogButtonBox:
 
 }  // namespace
 
-TEST(SfmSettingsDialog, ControlsShowThePresentFields) {
-    struct Row {
-        std::optional<std::string> model;
-        std::optional<uint32_t> nbKPoints;
-        QString shownModel;
-        int shownKPoints;
-    };
-    const Row rows[] = {
-        {"F2C2D5", 4000, "F2C2D5", 4000},
-        {"f1d5", 500, "F1", 1000},  // an unknown model shows the first one; the count is clamped
-        {std::nullopt, std::nullopt, "F1", 10000},
-        {"F2", 4000000000u, "F2", 30000},
-    };
-    for (const Row& row : rows) {
-        SfmCfg::Settings settings;
-        settings.opticModel = row.model;
-        settings.nbKPoints = row.nbKPoints;
-        SfmSettingsDialog dialog(settings, nullptr);
-        EXPECT_EQ(child<QComboBox>(dialog, "optModelComboBox")->currentText(), row.shownModel);
-        EXPECT_EQ(child<QSpinBox>(dialog, "nbKPointsSpinBox")->value(), row.shownKPoints);
-    }
-}
-
 TEST(SfmSettingsDialog, OkReportsAllSevenFieldsAndCancelNothing) {
     SfmCfg::Settings settings;
     settings.nbKPoints = 500;
