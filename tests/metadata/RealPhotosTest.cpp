@@ -30,15 +30,11 @@ XY xy(double f) {
     return xy(f, f);
 }
 
-struct Position {
-    Source source;
-    double latitude, longitude, altitude;
-};
-Position xmp(double latitude, double longitude, double altitude) {
-    return {Source::kXMP, latitude, longitude, altitude};
+ImgMetaData::GPS xmp(double latitude, double longitude, double altitude) {
+    return {Source::kXMP, latitude, longitude, altitude, std::nullopt, std::nullopt};
 }
-Position exif(double latitude, double longitude, double altitude) {
-    return {Source::kExif, latitude, longitude, altitude};
+ImgMetaData::GPS exif(double latitude, double longitude, double altitude) {
+    return {Source::kExif, latitude, longitude, altitude, std::nullopt, std::nullopt};
 }
 
 struct Photo {
@@ -46,7 +42,7 @@ struct Photo {
     uint32_t width, height;
     bool hasBaro;
     XY focal = {};
-    std::optional<Position> gps = {};
+    std::optional<ImgMetaData::GPS> gps = {};
     std::optional<double> relativeAltitude = {};
     std::optional<Triple> flight = {};  // roll, pitch, yaw
     std::optional<Triple> gimbal = {};
