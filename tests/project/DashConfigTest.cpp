@@ -1,12 +1,15 @@
 #include <sstream>
 
+#include <QComboBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 
 #include <gtest/gtest.h>
 
 #include "config/SfmCfgJson.h"
 #include "project/SfmCfgFile.h"
 #include "tests/project/DashFixtures.h"
+#include "tests/project/RecordBuilders.h"
 
 using namespace kxtest;
 
@@ -42,8 +45,19 @@ protected:
         dash.showItems(nullptr);
         ASSERT_EQ(groupSizes(dash), std::vector<size_t>({2, 0, 1}));
     }
+    // Confirms the settings dialog with every control away from this project's defaults
+    // {"F1D5", false, "Global", 10000, true, false, false}.
     void confirmSettings() {
-        dialogs.execAnswer = [](QDialog& dialog) { return press(dialog); };
+        dialogs.execAnswer = [](QDialog& dialog) {
+            child<QComboBox>(dialog, "optModelComboBox")->setCurrentText("F2C2");
+            child<QCheckBox>(dialog, "fixedOpticsCheckBox")->setChecked(true);
+            child<QComboBox>(dialog, "shutterComboBox")->setCurrentText("Rolling1DLoc");
+            child<QSpinBox>(dialog, "nbKPointsSpinBox")->setValue(7000);
+            child<QCheckBox>(dialog, "siftUpsamplingCheckBox")->setChecked(false);
+            child<QCheckBox>(dialog, "useGPSCheckBox")->setChecked(true);
+            child<QCheckBox>(dialog, "unorderedImagesCheckBox")->setChecked(true);
+            return press(dialog);
+        };
         dash.changeSfmSettings();
         dialogs.execAnswer = nullptr;
     }
@@ -59,8 +73,7 @@ TEST_F(DashConfig, SavedFileSkipsEmptyGroupsAndImportsBackToTheSameText) {
     dash.saveInputConfig(path("sfm.json"));
     const SfmCfg saved = readSfmCfgFile(dir / "sfm.json");
     EXPECT_EQ(saved.cameras.size(), 2u) << "no camera for the emptied group";
-    ASSERT_TRUE(saved.settings);
-    EXPECT_EQ(saved.settings->opticModel, "F1D5");
+    EXPECT_EQ(saved.settings, (SfmCfg::Settings{"F2C2", true, "Rolling1DLoc", 7000u, false, true, true}));
     EXPECT_FALSE(saved.poses || saved.origin);
 
     // Imported again, with progress, and saved: optics, files, digests and settings give the same text.
