@@ -1,22 +1,11 @@
-// The pieces every widget shares: the project directory and the guard around GUI commands.
+// The pieces every widget shares: the guard around GUI commands and the dialog seam.
 #include <stdexcept>
 
-#include <QDir>
 #include <gtest/gtest.h>
 
 #include "gui/Gui.h"
 #include "tests/support/DialogStub.h"
-#include "tests/support/TestSupport.h"
 #include "vexkit/Assert.h"
-#include "vexkit/Paths.h"
-
-TEST(Gui, WorkDirIsTheHomeDirectoryUntilAProjectIsSet) {
-    workDirOpt.reset();
-    EXPECT_EQ(workDir(), toPath(QDir::homePath()));
-    workDirOpt = std::filesystem::path("/some/project");
-    EXPECT_EQ(workDir(), std::filesystem::path("/some/project"));
-    workDirOpt.reset();
-}
 
 TEST(Gui, RunGuardedTurnsEveryKindOfFailureIntoAnErrorMessage) {
     kxtest::DialogStub dialogs;

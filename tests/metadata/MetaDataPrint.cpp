@@ -4,6 +4,7 @@
 
 namespace {
 
+// Declared first: the record operators below print their optional members through it, and it prints them.
 template <typename T>
 void put(std::ostream& os, const char* name, const std::optional<T>& value);
 
@@ -59,15 +60,4 @@ std::string describe(const ImgMetaData& m) {
 bool operator==(const ImgMetaData::GPS& a, const ImgMetaData::GPS& b) {
     return a.source == b.source && a.latitude == b.latitude && a.longitude == b.longitude &&
            a.altitude == b.altitude && a.rtkFlag == b.rtkFlag && a.rtkStd == b.rtkStd;
-}
-
-bool operator==(const ImgMetaData::Attitude& a, const ImgMetaData::Attitude& b) {
-    return a.roll == b.roll && a.pitch == b.pitch && a.yaw == b.yaw;
-}
-
-bool operator==(const ImgMetaData& a, const ImgMetaData& b) {
-    return a.width == b.width && a.height == b.height && a.focal == b.focal && a.center == b.center &&
-           a.distortion == b.distortion && a.gps == b.gps && a.relativeAltitude == b.relativeAltitude &&
-           a.flightAttitude == b.flightAttitude && a.gimbalAttitude == b.gimbalAttitude &&
-           a.flightSpeed == b.flightSpeed && a.hasBaro == b.hasBaro;
 }

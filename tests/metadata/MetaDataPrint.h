@@ -1,14 +1,9 @@
 #pragma once
-// Readable printing and exact comparison of metadata records in test failures.
-#include <ostream>
+// Readable printing of metadata records in test failures, and their comparison as text.
 #include <string>
 
 #include "metadata/ImgMetaData.h"
 
+// Every field, to nine significant digits (exact for the single-precision ones).
 std::string describe(const ImgMetaData& meta);
 bool operator==(const ImgMetaData::GPS& a, const ImgMetaData::GPS& b);
-bool operator==(const ImgMetaData::Attitude& a, const ImgMetaData::Attitude& b);
-bool operator==(const ImgMetaData& a, const ImgMetaData& b);
-inline void PrintTo(const ImgMetaData& meta, std::ostream* os) {
-    *os << describe(meta);
-}

@@ -19,12 +19,7 @@ inline std::unique_ptr<Image> makeImage(uint32_t width, uint32_t height, std::st
 
 inline ImgMetaData::GPS gpsAt(double latitude, double longitude, double altitude,
                               ImgMetaData::GPS::Source source = ImgMetaData::GPS::Source::kExif) {
-    ImgMetaData::GPS gps;
-    gps.source = source;
-    gps.latitude = latitude;
-    gps.longitude = longitude;
-    gps.altitude = altitude;
-    return gps;
+    return {source, latitude, longitude, altitude, std::nullopt, std::nullopt};
 }
 
 inline std::unique_ptr<Image> makeGpsImage(const ImgMetaData::GPS& gps, std::string file = "photo.jpg") {

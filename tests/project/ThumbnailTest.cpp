@@ -1,14 +1,12 @@
 #include <cstring>
 
-#include <QBuffer>
-#include <QPixmap>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
 #include "project/Thumbnail.h"
 #include "tests/support/ImageFixtures.h"
 #include "tests/support/TestSupport.h"
-#include "vexkit/Assert.h"
 
 namespace {
 
@@ -32,17 +30,6 @@ void expectSameThumbnail(const std::filesystem::path& file, double minPsnr) {
 
 }  // namespace
 
-TEST(Thumbnail, PortraitPhotoIs192High) {
-    kxtest::TempDir dir;
-    kxtest::writeJpeg(dir / "portrait.jpg", 600, 900);
-    kxtest::writeHeif(dir / "portrait.heic", 600, 900);
-    for (const char* name : {"portrait.jpg", "portrait.heic"}) {
-        EXPECT_EQ(makeQIcon((dir / name).c_str(), kThumbnailSize).availableSizes(),
-                  QList<QSize>{QSize(128, 192)})
-            << name;
-    }
-}
-
 TEST(Thumbnail, FastJpegPathMatchesTheFullDecode) {
     kxtest::TempDir dir;
     const std::pair<uint32_t, uint32_t> sizes[] = {{4000, 3000}, {1001, 751}, {383, 200}};
@@ -60,25 +47,6 @@ TEST(Thumbnail, RealPhotographsMatchTheFullDecode) {
                              "images-drone/inspire1_fc350_swapped-exif-dims_DJI_0061.JPG"}) {
         expectSameThumbnail(data / name, 45.0);
     }
-}
-
-TEST(Thumbnail, EmbeddedPictureIcon) {
-    QImage picture(64, 32, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(picture.save(&buffer, "PNG"));
-    const QIcon icon = makeQIcon(reinterpret_cast<const unsigned char*>(png.constData()),
-                                 static_cast<unsigned long long>(png.size()), "PNG", kThumbnailSize);
-    EXPECT_EQ(icon.availableSizes(), QList<QSize>{QSize(192, 96)});
-    EXPECT_EQ(icon.pixmap(192, 96).toImage().pixelColor(100, 50), QColor(Qt::darkCyan));
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(
-        makeQIcon(reinterpret_cast<const unsigned char*>(png.constData()), 10, "PNG", kThumbnailSize),
-        vexkit::AssertionFailure)
-        << "a truncated PNG decoded";
-    testing::internal::GetCapturedStdout();
 }
 
 TEST(Thumbnail, UnsupportedAndBrokenFilesThrow) {

@@ -110,7 +110,6 @@ TEST(CameraMath, CaptureSampleIsFixedPerCountAndScaleIsTwiceTheNearestSpacing) {
     ASSERT_EQ(sample.size(), 32u);
     EXPECT_EQ(std::set<size_t>(sample.begin(), sample.end()).size(), 32u);
     EXPECT_LT(*std::max_element(sample.begin(), sample.end()), 1000u);
-    EXPECT_NE(sample, (std::vector<size_t>(sample.size()))) << "not just the first indices";
 
     std::vector<QVector3D> line;
     for (int i = 0; i < 100; ++i) {

@@ -1,5 +1,5 @@
 // The viewer drawing a small known scene under a real GL context: object ids at projected pixels,
-// picking, highlighting, thumbnails and refused loads.
+// picking, highlighting, thumbnails, refused loads and progressive drawing.
 #include <cmath>
 
 #include <future>
@@ -97,7 +97,7 @@ protected:
     ModelViewer viewer;
 };
 
-TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElse) {
+TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoads) {
     load(sampleModel("", ""));
     frame();
     EXPECT_EQ(pendingGlError(), GLenum(GL_NO_ERROR));
@@ -110,12 +110,27 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElse) {
     const float ahead = 0.2f * viewer.captureScale();
     for (uint32_t c = 0; c < 2; ++c) {
         const auto& centre = model.poses[c].centre;
-        EXPECT_EQ(viewer.objectIdAt(pixelOf({centre.x, centre.y, centre.z + ahead}).x(),
-                                    pixelOf({centre.x, centre.y, centre.z + ahead}).y()),
-                  3 + c);
+        const QPoint at = pixelOf({centre.x, centre.y, centre.z + ahead});
+        EXPECT_EQ(viewer.objectIdAt(at.x(), at.y()), 3 + c);
     }
     EXPECT_EQ(viewer.objectIdAt(0, 0), kNone);
     EXPECT_EQ(viewer.objectIdAt(viewer.viewportWidth() - 1, viewer.viewportHeight() - 1), kNone);
+
+    // Refused loads keep the shown model.
+    const auto noColours = dir / "xyz.ply";
+    kxtest::writeFile(noColours,
+                      "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+                      "property float z\nend_header\n0 0 0\n");
+    EXPECT_THROW(viewer.setPlyModel(noColours.string().c_str()), std::runtime_error)
+        << "a cloud without colours";
+    auto broken = sampleModel("", "");
+    broken.captures[1].measurements[0].pointIdx = 3;
+    EXPECT_THROW(viewer.setModel(broken, true), std::out_of_range);
+    EXPECT_THROW(viewer.setKsmModel((dir / "missing.ksm").string().c_str()), std::runtime_error);
+    frame();
+    EXPECT_EQ(viewer.getNbCaptures(), 2u);
+    const auto& p0 = model.points[0];
+    EXPECT_EQ(idNear(pixelOf({p0.x, p0.y, p0.z}), 0), 0u);
 }
 
 TEST_F(Render, ClickHighlightsACaptureAndItsPointsAndArrowsWrap) {
@@ -208,29 +223,6 @@ TEST_F(Render, ThumbnailReplacesThePlaceholderOnceDecoded) {
     EXPECT_NEAR(placeholder.red(), 64, 3);
     EXPECT_EQ(placeholder.red(), placeholder.blue());
     EXPECT_EQ(pendingGlError(), GLenum(GL_NO_ERROR));
-}
-
-TEST_F(Render, RefusedLoadsKeepTheShownModel) {
-    load(sampleModel("", ""));
-    frame();
-    const QPoint p0 = pixelOf({-0.6f, 1.0f, 1.0f});
-    const auto noColours = dir / "xyz.ply";
-    kxtest::writeFile(noColours,
-                      "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
-                      "property float z\nend_header\n0 0 0\n");
-    try {
-        viewer.setPlyModel(noColours.string().c_str());
-        ADD_FAILURE() << "a cloud without colours was accepted";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "PLY parser: element vertex does not have property red");
-    }
-    auto broken = sampleModel("", "");
-    broken.captures[1].measurements[0].pointIdx = 3;
-    EXPECT_THROW(viewer.setModel(broken, true), std::out_of_range);
-    EXPECT_THROW(viewer.setKsmModel((dir / "missing.ksm").string().c_str()), std::runtime_error);
-    frame();
-    EXPECT_EQ(viewer.getNbCaptures(), 2u);
-    EXPECT_EQ(idNear(p0, 0), 0u);
 }
 
 TEST_F(Render, LargeCloudsRefineToEveryPointWithinTheBudget) {
