@@ -23,17 +23,14 @@ struct Session {
                              seen.push_back({l, p, log});
                          });
     }
-    // An answer to a request sent on the (unconnected) session.
-    void answer(const UserRequest& req, const UserResponse& res) {
-        backend.sendReq(req);
-        backend.handleMsg(QString::fromStdString(writeResponse(res)));
-    }
+    // A progress answer to a request sent on the (unconnected) session.
     void progress(uint8_t stage, float ratio, const std::string& message = {}) {
         Response<kQueryProgress> res;
         res.status = static_cast<TaskStage>(stage);
         res.ratio = ratio;
         res.error.message = message;
-        answer(Request<kQueryProgress>{}, res);
+        backend.sendReq(Request<kQueryProgress>{});
+        backend.handleMsg(QString::fromStdString(writeResponse(res)));
     }
 };
 
