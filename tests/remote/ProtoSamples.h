@@ -11,7 +11,7 @@ namespace kxtest {
 
 struct RequestText {
     user_proto::UserRequest req;
-    const char* text;  // without blanks: the layout is pinned by the golden texts of the tests
+    const char* text;  // without blanks
 };
 
 // One request of each type with its JSON text written out by hand.

@@ -12,17 +12,7 @@ using namespace user_proto;
 
 namespace {
 
-struct Seen {
-    QString label;
-    int32_t percentage;
-    QString log;
-    bool operator==(const Seen& o) const {
-        return label == o.label && percentage == o.percentage && log == o.log;
-    }
-};
-void PrintTo(const Seen& s, std::ostream* os) {
-    *os << s.label.toStdString() << " " << s.percentage << " " << s.log.toStdString();
-}
+using Seen = std::tuple<QString, int32_t, QString>;  // label, percentage, log
 
 struct Session {
     SfmBackend backend;
@@ -33,17 +23,14 @@ struct Session {
                              seen.push_back({l, p, log});
                          });
     }
-    // An answer to a request sent on the (unconnected) session.
-    void answer(const UserRequest& req, const UserResponse& res) {
-        backend.sendReq(req);
-        backend.handleMsg(QString::fromStdString(writeResponse(res)));
-    }
+    // A progress answer to a request sent on the (unconnected) session.
     void progress(uint8_t stage, float ratio, const std::string& message = {}) {
         Response<kQueryProgress> res;
         res.status = static_cast<TaskStage>(stage);
         res.ratio = ratio;
         res.error.message = message;
-        answer(Request<kQueryProgress>{}, res);
+        backend.sendReq(Request<kQueryProgress>{});
+        backend.handleMsg(QString::fromStdString(writeResponse(res)));
     }
 };
 
@@ -52,12 +39,11 @@ TEST(Session, AnswersThatCannotBePairedAreOneLogLineAndNoThrow) {
     const struct {
         std::optional<UserRequest> pending;
         QString message;
-        QString log;
+        QString log;  // its start
     } rows[] = {
         {std::nullopt, login, "Protocol error: response of type 1 with no request pending"},
         {Request<kGetSfmResults>{}, login, "Protocol error: response of type 1 to a request of type 3"},
-        {Request<kLogin>{}, "{\"index\": 8, \"data\": {}}",
-         "Protocol error: unreadable response: Invalid 'index' selector when deserializing std::variant"},
+        {Request<kLogin>{}, "{\"index\": 8, \"data\": {}}", "Protocol error: unreadable response: "},
         {Request<kLogin>{}, QString(Backend::kMaxMessageBytes / 2 + 1, 'x'),
          "Protocol error: a message of 8388609 characters is over the limit"},
     };
@@ -67,7 +53,9 @@ TEST(Session, AnswersThatCannotBePairedAreOneLogLineAndNoThrow) {
             s.backend.sendReq(*row.pending);
         }
         s.backend.handleMsg(row.message);
-        EXPECT_EQ(s.seen, (std::vector<Seen>{{"Protocol error", 0, row.log}}));
+        ASSERT_EQ(s.seen.size(), 1u);
+        EXPECT_EQ(std::get<0>(s.seen[0]), "Protocol error");
+        EXPECT_TRUE(std::get<2>(s.seen[0]).startsWith(row.log)) << std::get<2>(s.seen[0]).toStdString();
         // The queue was emptied: the next answer is unexpected too.
         s.seen.clear();
         s.backend.handleMsg(login);
@@ -102,28 +90,8 @@ TEST(Session, StagesReportTheirLabelsOnceLoggedAndClampedPercentages) {
                                              {"Server: finished", 100, ""}}));
 }
 
-TEST(Session, ServiceErrorsShowTheirTexts) {
-    kxtest::DialogStub stub;
-    Session s;
-    Response<kLogin> login;
-    login.error = {7, "no such user"};
-    s.answer(Request<kLogin>{}, login);
-    Response<kLaunchMvsTask> mvs;
-    mvs.mvsErr = {3, "missing", {}};
-    s.answer(Request<kLaunchMvsTask>{}, mvs);
-    Response<kGetSfmResults> sfm;
-    sfm.sfmError = {4, "gone", {}};
-    s.answer(Request<kGetSfmResults>{}, sfm);
-    ASSERT_EQ(stub.messages.size(), 3u);
-    EXPECT_EQ(stub.messages[0].text, "Handshake failed!\ncode = 7\nmessage=no such user");
-    EXPECT_EQ(stub.messages[1].text, "MVS task cannot start:\ncode = 3\nmessage  = missing");
-    EXPECT_EQ(stub.messages[2].text, "Failed to get SFM results:\ncode = 4\nmessage = gone");
-}
-
 TEST(TransProgress, BatchPercentAndReusedReplyAddresses) {
-    EXPECT_EQ(batchPercent(0, 0), 100);
-    EXPECT_EQ(batchPercent(1, 3), 33);
-    EXPECT_EQ(batchPercent(0, 10), 0);
+    EXPECT_EQ(batchPercent(0, 0), 100);  // an empty batch is done, not a division by zero
     TransProgress progress;
     auto* reply = reinterpret_cast<QNetworkReply*>(0x1000);
     progress.addItem(TransferItem{"a", {}, 10, FileType::kJpg, {}, reply, 0});
@@ -140,16 +108,15 @@ TEST(TransProgress, BatchPercentAndReusedReplyAddresses) {
 }
 
 TEST(DownloadFile, ReplacesTheDestinationOnlyWithTheWholeFile) {
-    const FileKey abc(std::array<char, 32>{'9', '0', '0', '1', '5', '0', '9', '8', '3', 'c', 'd',
-                                           '2', '4', 'f', 'b', '0', 'd', '6', '9', '6', '3', 'f',
-                                           '7', 'd', '2', '8', 'e', '1', '7', 'f', '7', '2'});
+    kxtest::TempDir dir;
+    kxtest::writeFile(dir / "abc", "abc");
+    const FileKey abc(md5sumHex((dir / "abc").c_str()));
     const struct {
         std::vector<std::string> chunks;
         uint64_t size;
         bool good;
     } rows[] = {{{"a", "bc"}, 3, true}, {{"ab"}, 3, false}, {{"abd"}, 3, false}, {{"ab", "cd"}, 3, false}};
     for (const auto& row : rows) {
-        kxtest::TempDir dir;
         kxtest::writeFile(dir / "0.ksm", "earlier");
         DownloadFile file(dir / "0.ksm", row.size, abc, nullptr);
         ASSERT_TRUE(file.open());
@@ -164,54 +131,45 @@ TEST(DownloadFile, ReplacesTheDestinationOnlyWithTheWholeFile) {
     }
 }
 
+// Why a task's inputs are refused and the file named, empty when they are accepted.
+template <class Inputs>
+std::string refusal(Inputs&& inputs) {
+    try {
+        inputs();
+        return "";
+    } catch (const remote::TaskInputError& e) {
+        return std::string(e.what()) + ": " + e.file.filename().string();
+    }
+}
+
 TEST(TaskInputs, RefusesWhatCannotBeUploaded) {
     kxtest::TempDir dir;
     kxtest::writeFile(dir / "a.jpg", "jpeg");
     kxtest::writeFile(dir / "a.png", "png");
     const FileKey good(md5sumHex((dir / "a.jpg").c_str()));
-    const struct {
-        std::filesystem::path file;
-        FileKey key;
-        const char* error;
-    } rows[] = {{dir / "a.png", good, "unknown extension"},
-                {dir / "b.jpg", good, "missing image"},
-                {dir / "a.jpg", FileKey(std::array<char, 32>{'z'}), "invalid key"}};
-    for (const auto& row : rows) {
+    const vexkit::Md5Digest digest = vexkit::md5sum((dir / "a.jpg").c_str());
+    const auto sfm = [&](const std::filesystem::path& file, const FileKey& key) {
         SfmCfg cfg;
         cfg.images.resize(1);
-        cfg.images[0].name = row.file.u8string();
-        cfg.images[0].key = row.key;
-        try {
-            remote::sfmInputs(cfg);
-            ADD_FAILURE() << row.error;
-        } catch (const remote::TaskInputError& e) {
-            EXPECT_STREQ(e.what(), row.error);
-            EXPECT_EQ(e.file, row.file);
-        }
-    }
-    // A sparse model names only matching local images.
-    const vexkit::Md5Digest digest = vexkit::md5sum((dir / "a.jpg").c_str());
-    const struct {
-        std::filesystem::path file;
-        vexkit::Md5Digest digest;
-        const char* error;  // null: accepted
-    } captures[] = {{dir / "a.jpg", digest, nullptr},
-                    {dir / "a.png", digest, "unknown extension"},
-                    {dir / "m.ksm", digest, "not an image"},
-                    {dir / "b.jpg", digest, "missing image"},
-                    {dir / "a.jpg", vexkit::Md5Digest{1, 2, 3, 4}, "image does not match the model"}};
-    for (const auto& row : captures) {
+        cfg.images[0].name = file.u8string();
+        cfg.images[0].key = key;
+        return refusal([&] { remote::sfmInputs(cfg); });
+    };
+    const auto mvs = [&](const std::filesystem::path& file, const vexkit::Md5Digest& d) {
         ksm::Model<1u> model;
-        model.captures.push_back({0, 0, {}, row.file.u8string(), row.digest});
+        model.captures.push_back({0, 0, {}, file.u8string(), d});
         ksm::writeKsm(dir / "m.ksm", model);
-        try {
-            const auto inputs = remote::mvsInputs(dir / "m.ksm");
-            EXPECT_EQ(row.error, nullptr);
-            EXPECT_EQ(inputs.at(0).key, good);
-        } catch (const remote::TaskInputError& e) {
-            EXPECT_STREQ(e.what(), row.error);
-        }
-    }
+        return refusal([&] { EXPECT_EQ(remote::mvsInputs(dir / "m.ksm").at(0).key, good); });
+    };
+    EXPECT_EQ(sfm(dir / "a.png", good), "unknown extension: a.png");
+    EXPECT_EQ(sfm(dir / "b.jpg", good), "missing image: b.jpg");
+    EXPECT_EQ(sfm(dir / "a.jpg", FileKey(std::array<char, 32>{'z'})), "invalid key: a.jpg");
+    // A sparse model names only matching local images.
+    EXPECT_EQ(mvs(dir / "a.jpg", digest), "");
+    EXPECT_EQ(mvs(dir / "a.png", digest), "unknown extension: a.png");
+    EXPECT_EQ(mvs(dir / "m.ksm", digest), "not an image: m.ksm");
+    EXPECT_EQ(mvs(dir / "b.jpg", digest), "missing image: b.jpg");
+    EXPECT_EQ(mvs(dir / "a.jpg", {1, 2, 3, 4}), "image does not match the model: a.jpg");
     kxtest::writeFile(dir / "short.ksm", kxtest::readFile(dir / "m.ksm").substr(0, 20));
     EXPECT_THROW(remote::mvsInputs(dir / "short.ksm"), cereal::Exception);
     EXPECT_THROW(remote::mvsInputs(dir / "a.jpg"), std::bad_variant_access);

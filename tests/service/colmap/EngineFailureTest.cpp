@@ -31,8 +31,7 @@ Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = 
     kxtest::writeFile(dir / "photo", "not decoded by the stand-in");
     kxservice::SfmJob job;
     SfmCfg::Image image;
-    image.key = FileKey({'9', '0', '0', '1', '5', '0', '9', '8', '3', 'c', 'd', '2', '4', 'f', 'b', '0',
-                         'd', '6', '9', '6', '3', 'f', '7', 'd', '2', '8', 'e', '1', '7', 'f', '7', '2'});
+    image.key = FileKey(encodeHex({1, 2, 3, 4}));
     image.name = "/photos/a.jpg";
     job.cfg.cameras.push_back({1024, 768, 1000, 1000, 512, 384, 0, 0, 0, 0, 0});
     job.cfg.images = {image, image};

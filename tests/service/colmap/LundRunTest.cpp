@@ -2,8 +2,6 @@
 // two cores.
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 
 #include <GeographicLib/LocalCartesian.hpp>
@@ -132,15 +130,6 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
     EXPECT_LT(error, 2) << report;
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 1.0f);
-    // The figures, for whoever reads the test's output.
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find(" took ") != std::string::npos || line.find("aligned to") != std::string::npos ||
-            line.find("model: ") != std::string::npos) {
-            std::cout << line << '\n';
-        }
-    }
-    std::cout << report;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
+// The pieces of the colmap engine that need no colmap: its text export and camera parameter lists.
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
+#include "service/colmap/OpticModel.h"
 #include "service/colmap/TextModel.h"
 #include "tests/support/TestSupport.h"
 
@@ -91,47 +94,57 @@ TEST(TextModel, ConvertsPosesCamerasPointsAndMeasurements) {
     EXPECT_EQ(summary.unregistered, std::vector<std::string>{"/photos/four.jpg"});
 }
 
+// Indices that point nowhere and lines that do not read are refused, not followed.
 TEST(TextModel, RefusesInconsistentExports) {
-    const struct {
-        const char* cameras;
-        const char* images;
-        const char* points;
-        const char* error;
-    } rows[] = {
-        {kCameras, "1 1 0 0 0 0 0 0 3 99.jpg\n\n", "",
-         "images.txt line 1: image 99.jpg was not given to the mapper"},
-        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n1 2 5\n", "",
-         "images.txt line 2: image 01.jpg observes undefined point 5"},
-        {kCameras, "1 1 0 0 0 0 0 0 4 01.jpg\n\n", "",
-         "images.txt line 1: image 01.jpg uses undefined camera 4"},
-        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n\n2 1 0 0 0 0 0 0 3 01.jpg\n\n", "",
-         "images.txt line 3: image 01.jpg registered twice"},
-        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n1 2\n", "",
-         "images.txt line 2: malformed feature list of image 01.jpg"},
-        {kCameras, "", "1 0 0 0 300 0 0 1\n", "points3D.txt line 1: malformed point"},
-        {"1 PINHOLE 10 10 1 2 3\n", "", "",
-         "cameras.txt line 1: camera model PINHOLE needs 4 parameters, got 3"},
-        {"1 FISHEYE 10 10 1 2 3\n", "", "", "cameras.txt line 1: unsupported camera model: FISHEYE"},
+    const char* const rows[][3] = {
+        {kCameras, "1 1 0 0 0 0 0 0 3 99.jpg\n\n", ""},                              // image not given
+        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n1 2 5\n", ""},                         // undefined point
+        {kCameras, "1 1 0 0 0 0 0 0 4 01.jpg\n\n", ""},                              // undefined camera
+        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n\n2 1 0 0 0 0 0 0 3 01.jpg\n\n", ""},  // registered twice
+        {kCameras, "1 1 0 0 0 0 0 0 3 01.jpg\n1 2\n", ""},                           // half a feature
+        {kCameras, "", "1 0 0 0 300 0 0 1\n"},                                       // colour over 255
+        {"1 PINHOLE 10 10 1 2 3\n", "", ""},                                         // too few parameters
     };
     for (const auto& row : rows) {
         kxtest::TempDir dir;
-        writeModel(dir, row.cameras, row.images, row.points);
-        try {
-            kxcolmap::readTextModel(dir.path(), sources());
-            ADD_FAILURE() << row.error;
-        } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()), row.error);
-        }
+        writeModel(dir, row[0], row[1], row[2]);
+        EXPECT_THROW(kxcolmap::readTextModel(dir.path(), sources()), std::runtime_error) << row[1] << row[2];
     }
 }
 
-TEST(TextModel, DigestWordsFromHexKeys) {
-    EXPECT_EQ(kxcolmap::digestFromHex("900150983cd24fb0d6963f7d28e17f72"),
-              (vexkit::Md5Digest{0x90015098, 0x3cd24fb0, 0xd6963f7d, 0x28e17f72}));
-    for (const char* bad : {"900150983cd24fb0d6963f7d28e17f7", "900150983CD24FB0D6963F7D28E17F72",
-                            "900150983cd24fb0d6963f7d28e17f7g"}) {
-        EXPECT_THROW(kxcolmap::digestFromHex(bad), std::runtime_error) << bad;
+std::vector<double> parse(const std::string& list) {
+    std::vector<double> values;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+        values.push_back(std::stod(item));
     }
+    return values;
+}
+
+// The configured camera survives the trip through each model's parameter list in colmap's order, the
+// principal point unshifted, the parameters the model lacks at zero and one focal length as the mean of
+// fx and fy.
+TEST(OpticModel, ParameterListsKeepTheConfiguredCamera) {
+    SfmCfg::Camera cam{1024, 768, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0.01f};
+    const struct {
+        const char* model;
+        const char* params;
+        SfmCfg::Camera back;
+    } rows[] = {
+        {"SIMPLE_PINHOLE", "900,512,384", {0, 0, 900, 900, 512, 384, 0, 0, 0, 0, 0}},
+        {"PINHOLE", "900.5,899.5,512,384", {0, 0, 900.5f, 899.5f, 512, 384, 0, 0, 0, 0, 0}},
+        {"RADIAL", "900,512,384,0.125,-0.0625", {0, 0, 900, 900, 512, 384, 0.125f, -0.0625f, 0, 0, 0}},
+        {"OPENCV", nullptr, {0, 0, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0}},
+        {"FULL_OPENCV", nullptr, {0, 0, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0.01f}},
+    };
+    for (const auto& row : rows) {
+        const std::string params = kxcolmap::cameraParams(cam, row.model);
+        if (row.params) {
+            EXPECT_EQ(params, row.params) << row.model;
+        }
+        EXPECT_EQ(kxcolmap::cameraFromParams(row.model, parse(params)), row.back) << row.model;
+    }
+    EXPECT_EQ(parse(kxcolmap::cameraParams(cam, "FULL_OPENCV")).size(), 12u);
 }
 
 }  // namespace

@@ -1,0 +1,266 @@
+// The main window: its named slots, status line and log pane, project directory, task gate, error
+// boundary and which result opens; and the whole flow against the service's test engine: photographs
+// added as a group, Align Images through its menu action, the sparse model in the embedded viewer,
+// Densify Point Cloud and the dense cloud in a window of its own.
+#include <filesystem>
+#include <stdexcept>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMetaMethod>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/MainWindow.h"
+#include "app/ResultFiles.h"
+#include "gui/Gui.h"
+#include "model/KsmModel.h"
+#include "model/PlyData.h"
+#include "project/ImageDashWidget.h"
+#include "tests/project/DashFixtures.h"
+#include "tests/remote/ServicePeer.h"
+#include "tests/support/DialogStub.h"
+#include "viewer/ModelViewer.h"
+#include "vexkit/Paths.h"
+
+namespace {
+
+const char kNoDirectory[] = "Project directory is not set. Please set with File -> Set Project Directory.";
+
+// Each test starts without a project directory and leaves the process where it found it.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mSavedCwd = std::filesystem::current_path();
+        workDirOpt.reset();
+    }
+    void TearDown() override {
+        std::filesystem::current_path(mSavedCwd);
+        workDirOpt.reset();
+    }
+
+    template <typename T>
+    T* child(const char* name) {
+        T* found = window.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    // The texts of the message boxes shown, each of which must be titled "Error".
+    QStringList errors() const {
+        QStringList texts;
+        for (const auto& message : dialogs.messages) {
+            EXPECT_EQ(message.title, "Error") << message.text.toStdString();
+            texts << message.text;
+        }
+        return texts;
+    }
+    QString log() { return child<QPlainTextEdit>("logWidget")->toPlainText(); }
+    // The log pane's lines, without the "[hh:mm:ss.zzz] " time stamps of status and error lines.
+    QStringList logLines() {
+        QStringList lines = log().split('\n', Qt::SkipEmptyParts);
+        return lines.replaceInStrings(QRegularExpression(QStringLiteral(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] )")),
+                                      "");
+    }
+
+    kxtest::TempDir dir;
+    kxtest::DialogStub dialogs;
+    std::filesystem::path mSavedCwd;
+    MainWindow window;
+};
+
+TEST_F(Window, EveryNamedSlotHasItsSenderInTheForm) {
+    // A slot "on_<object>_<signal>(<arguments>)" whose object or signal is misspelt silently never runs.
+    const QMetaObject* meta = window.metaObject();
+    int nbBound = 0;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QByteArray slot = meta->method(i).methodSignature();
+        if (!slot.startsWith("on_")) {
+            continue;
+        }
+        const int split = slot.lastIndexOf('_', slot.indexOf('('));
+        QObject* sender = window.findChild<QObject*>(QString::fromLatin1(slot.mid(3, split - 3)));
+        ASSERT_NE(sender, nullptr) << slot.constData();
+        EXPECT_GE(sender->metaObject()->indexOfSignal(slot.mid(split + 1).constData()), 0)
+            << slot.constData();
+        ++nbBound;
+    }
+    EXPECT_GE(nbBound, 1);
+}
+
+TEST_F(Window, StatusLineAndTimestampedLogLine) {
+    window.updateUiStatus("Uploading images", 42, "Uploaded 3 of 7 %1");
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Uploading images");
+    EXPECT_EQ(child<QProgressBar>("progressBar")->value(), 42);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Uploaded 3 of 7 %1$)"))
+                    .match(log())
+                    .hasMatch())
+        << log().toStdString();
+    // An empty log changes the status line only.
+    window.updateUiStatus("Loading", 20, QString());
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Loading");
+    EXPECT_EQ(logLines().size(), 1);
+}
+
+TEST_F(Window, CheckWorkDirNeedsAnExistingProjectDirectory) {
+    EXPECT_FALSE(window.checkWorkDir());
+    const std::filesystem::path project = dir / "project";
+    std::filesystem::create_directory(project);
+    workDirOpt = project;
+    EXPECT_TRUE(window.checkWorkDir());
+    std::filesystem::remove(project);  // deleted behind the client's back
+    EXPECT_FALSE(window.checkWorkDir());
+    kxtest::writeFile(project, "x");  // a plain file in its place is no directory either
+    EXPECT_FALSE(window.checkWorkDir());
+    EXPECT_EQ(errors(), QStringList({kNoDirectory, kNoDirectory, kNoDirectory}));
+}
+
+TEST_F(Window, SetProjectDirectoryStoresItAndEntersIt) {
+    const std::filesystem::path project = dir / u8"\u9879\u76ee project";
+    std::filesystem::create_directory(project);
+
+    // Cancelled (an empty answer): nothing changes.
+    child<QAction>("actionSet_Project_Directory")->trigger();  // reaches the slot by its name
+    ASSERT_EQ(dialogs.fileRequests.size(), 1u);
+    EXPECT_EQ(dialogs.fileRequests[0].dir, QDir::homePath());  // no project yet
+    EXPECT_FALSE(workDirOpt.has_value());
+    EXPECT_EQ(std::filesystem::current_path(), mSavedCwd);
+
+    dialogs.directoryAnswer = toQStr(project);
+    child<QAction>("actionSet_Project_Directory")->trigger();
+    ASSERT_TRUE(workDirOpt.has_value());
+    EXPECT_EQ(*workDirOpt, project);
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    // The next dialog opens in the project directory; one that cannot be entered is reported, not kept.
+    dialogs.directoryAnswer = toQStr(dir / "vanished");
+    child<QAction>("actionSet_Project_Directory")->trigger();
+    ASSERT_EQ(dialogs.fileRequests.size(), 3u);
+    EXPECT_EQ(dialogs.fileRequests[2].dir, toQStr(project));
+    EXPECT_EQ(*workDirOpt, project);
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
+    const QStringList shown = errors();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains("vanished")) << shown[0].toStdString();
+    EXPECT_EQ(logLines(), QStringList{"Error: " + shown[0]});
+}
+
+TEST_F(Window, ThrowingCommandIsShownLoggedAndSurvived) {
+    window.runCommand([] { throw std::runtime_error("disk full"); });
+    bool ran = false;
+    window.runCommand([&ran] { ran = true; });
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(errors(), QStringList({"disk full"}));
+    EXPECT_EQ(logLines(), QStringList{"Error: disk full"});
+}
+
+TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
+    auto* sfm = child<QAction>("actionStart_SFM");
+    auto* mvs = child<QAction>("actionStart_MVS");
+    window.gateTaskCommands(std::chrono::milliseconds(20));
+    window.preventNewTaskFor(3600);
+    EXPECT_FALSE(sfm->isEnabled());
+    EXPECT_FALSE(mvs->isEnabled());
+    EXPECT_TRUE(child<QAction>("actionAdd_Images")->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sfm->isEnabled() && mvs->isEnabled(); }, 10000));
+
+    // A huge gate does not overflow into an immediate timer.
+    window.preventNewTaskFor(4000000000u);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(sfm->isEnabled());
+}
+
+TEST_F(Window, ModelsThatDoNotLoadShowAnErrorAndKeepTheState) {
+    const auto badMagic = dir / "bad.ksm", noColours = dir / "grey.ply";
+    kxtest::writeFile(badMagic, std::string(64, 'x'));
+    kxtest::writeFile(noColours,
+                      "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
+                      "property float y\nproperty float z\nend_header\n1 2 3\n");
+    window.openKSM(toQStr(badMagic));
+    window.openPlyInNewWindow(toQStr(noColours));
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(dialogs.messages[1].text.contains("red")) << dialogs.messages[1].text.toStdString();
+    EXPECT_TRUE(window.sparseModel().isEmpty());
+    EXPECT_EQ(window.plyViewer(), nullptr);
+    EXPECT_EQ(logLines().size(), 2);  // each failure is also a line of the log pane
+    // A file that does not exist changes nothing and shows nothing.
+    window.openKSM(toQStr(dir / "missing.ksm"));
+    window.openPlyInNewWindow(QString());
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+}
+
+TEST(ResultFiles, LargestMatchingFileWins) {
+    kxtest::TempDir dir;
+    const auto a = dir / "a.ksm", b = dir / "b.ksm", c = dir / "c.KSM", empty = dir / "e.ksm",
+               other = dir / "big.ply", gone = dir / "gone.ksm";
+    kxtest::writeFile(a, std::string(10, 'x'));
+    kxtest::writeFile(b, std::string(20, 'x'));
+    kxtest::writeFile(c, std::string(20, 'x'));  // as large as b but later: ties go to the first
+    kxtest::writeFile(empty, "");
+    kxtest::writeFile(other, std::string(100, 'x'));
+    std::vector<std::filesystem::path> skipped;
+    const auto skip = [&](const std::filesystem::path& file) { skipped.push_back(file); };
+    EXPECT_EQ(getMaxFileWithExt({empty, a, gone, b, c, other}, ".ksm", skip), b);
+    EXPECT_EQ(skipped, std::vector<std::filesystem::path>{gone});
+    EXPECT_EQ(getMaxFileWithExt({c, a}, ".ksm"), c);  // capitals match
+    EXPECT_EQ(getMaxFileWithExt({empty, gone, other}, ".ksm"), std::filesystem::path());
+    EXPECT_EQ(app::denseNameOf("/any/dir/site.north.ksm"), "site.north_dense");
+}
+
+TEST_F(Window, AlignThenDensifyShowBothModels) {
+    kxtest::ServicePeer service;
+    service.trust();
+    window.show();
+    // The project directory, and four generated photographs added as one group through the menus.
+    dialogs.directoryAnswer = toQStr(dir.path());
+    child<QAction>("actionSet_Project_Directory")->trigger();
+    kxtest::TempDir photos;
+    QStringList files;
+    for (int i = 0; i < 4; ++i) {
+        kxtest::ImageTags tags;
+        tags.setExif("Exif.Image.ImageDescription", "view " + std::to_string(i));
+        files << kxtest::photo(photos, "view" + std::to_string(i) + ".jpg", 96, 64, tags);
+    }
+    kxtest::addBatch(*child<ImageDashWidget>("listWidget"), dialogs, files, true);
+    ASSERT_EQ(child<ImageDashWidget>("listWidget")->getGroups().size(), 1u);
+
+    child<QAction>("actionStart_SFM")->trigger();
+    EXPECT_FALSE(child<QAction>("actionStart_MVS")->isEnabled());  // the 10-second gate
+    ASSERT_TRUE(kxtest::waitUntil([&] {
+        return !window.sparseModel().isEmpty() || !dialogs.messages.empty();
+    })) << log().toStdString();
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(toPath(window.sparseModel()), dir / "0.ksm");
+    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(dir / "0.ksm"));
+    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), model.captures.size());
+    EXPECT_EQ(model.captures.size(), 4u);
+    EXPECT_TRUE(log().contains("Starting SFM. Results will be saved into " + toQStr(dir.path())));
+
+    child<QAction>("actionStart_MVS")->setEnabled(true);  // not waiting out the gate
+    child<QAction>("actionStart_MVS")->trigger();
+    EXPECT_TRUE(log().contains("Starting MVS with " + window.sparseModel() + ". Results will be saved as " +
+                               toQStr(dir / "0_dense") + ".ply"));
+    ASSERT_TRUE(kxtest::waitUntil([&] { return window.plyViewer() || !dialogs.messages.empty(); }));
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+    ModelViewer* first = window.plyViewer();
+    EXPECT_EQ(first->size(), QSize(1024, 768));
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_GT(kxply::PLYData((dir / "0_dense.ply").string()).getVertexPositions().size(), 0u);
+
+    // Opening a cloud again replaces the window.
+    window.openPlyInNewWindow(toQStr(dir / "0_dense.ply"));
+    EXPECT_NE(window.plyViewer(), first);
+    int nbViewerWindows = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        nbViewerWindows += qobject_cast<ModelViewer*>(widget) != nullptr;
+    }
+    EXPECT_EQ(nbViewerWindows, 1);
+}
+
+}  // namespace
