@@ -227,8 +227,14 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
         tags.setExif("Exif.Image.ImageDescription", "view " + std::to_string(i));
         files << kxtest::photo(photos, "view" + std::to_string(i) + ".jpg", 96, 64, tags);
     }
-    kxtest::addBatch(*child<ImageDashWidget>("listWidget"), dialogs, files, true);
+    dialogs.openFilesAnswer = files;
+    dialogs.execAnswer = kxtest::confirmOptics("3000", true);
+    child<QAction>("actionAdd_Images")->trigger();
+    dialogs.execAnswer = nullptr;
     ASSERT_EQ(child<ImageDashWidget>("listWidget")->getGroups().size(), 1u);
+    // The dashboard's loading progress reaches the status line.
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Loading images");
+    EXPECT_EQ(child<QProgressBar>("progressBar")->value(), 100);
 
     child<QAction>("actionStart_SFM")->trigger();
     EXPECT_FALSE(child<QAction>("actionStart_MVS")->isEnabled());  // the 10-second gate

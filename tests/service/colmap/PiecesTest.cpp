@@ -1,11 +1,9 @@
-// The pieces of the colmap engine that need no colmap: its text export and camera parameter lists.
+// The piece of the colmap engine that needs no colmap: reading its text export.
 #include <cmath>
-#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
-#include "service/colmap/OpticModel.h"
 #include "service/colmap/TextModel.h"
 #include "tests/support/TestSupport.h"
 
@@ -110,41 +108,6 @@ TEST(TextModel, RefusesInconsistentExports) {
         writeModel(dir, row[0], row[1], row[2]);
         EXPECT_THROW(kxcolmap::readTextModel(dir.path(), sources()), std::runtime_error) << row[1] << row[2];
     }
-}
-
-std::vector<double> parse(const std::string& list) {
-    std::vector<double> values;
-    std::istringstream in(list);
-    for (std::string item; std::getline(in, item, ',');) {
-        values.push_back(std::stod(item));
-    }
-    return values;
-}
-
-// The configured camera survives the trip through each model's parameter list in colmap's order, the
-// principal point unshifted, the parameters the model lacks at zero and one focal length as the mean of
-// fx and fy.
-TEST(OpticModel, ParameterListsKeepTheConfiguredCamera) {
-    SfmCfg::Camera cam{1024, 768, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0.01f};
-    const struct {
-        const char* model;
-        const char* params;
-        SfmCfg::Camera back;
-    } rows[] = {
-        {"SIMPLE_PINHOLE", "900,512,384", {0, 0, 900, 900, 512, 384, 0, 0, 0, 0, 0}},
-        {"PINHOLE", "900.5,899.5,512,384", {0, 0, 900.5f, 899.5f, 512, 384, 0, 0, 0, 0, 0}},
-        {"RADIAL", "900,512,384,0.125,-0.0625", {0, 0, 900, 900, 512, 384, 0.125f, -0.0625f, 0, 0, 0}},
-        {"OPENCV", nullptr, {0, 0, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0}},
-        {"FULL_OPENCV", nullptr, {0, 0, 900.5f, 899.5f, 512, 384, 0.125f, -0.0625f, 0.001f, -0.002f, 0.01f}},
-    };
-    for (const auto& row : rows) {
-        const std::string params = kxcolmap::cameraParams(cam, row.model);
-        if (row.params) {
-            EXPECT_EQ(params, row.params) << row.model;
-        }
-        EXPECT_EQ(kxcolmap::cameraFromParams(row.model, parse(params)), row.back) << row.model;
-    }
-    EXPECT_EQ(parse(kxcolmap::cameraParams(cam, "FULL_OPENCV")).size(), 12u);
 }
 
 }  // namespace
