@@ -2,14 +2,9 @@
 #include <future>
 #include <stdexcept>
 
-#include <QCryptographicHash>
-
 #include <gtest/gtest.h>
 
 #include "project/LoadImages.h"
-#include "project/Thumbnail.h"
-#include "tests/support/ImageFixtures.h"
-#include "tests/support/TestSupport.h"
 #include "vexkit/Assert.h"
 #include "vexkit/ThreadPool.h"
 
@@ -25,11 +20,6 @@ std::unique_ptr<Image> recordOnly(const char* file) {
     auto image = std::make_unique<Image>();
     image->file = file;
     return image;
-}
-
-std::string md5Hex(const std::filesystem::path& file) {
-    const QByteArray bytes = QByteArray::fromStdString(kxtest::readFile(file));
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
 }
 
 }  // namespace
@@ -77,27 +67,4 @@ TEST(LoadImages, FirstFailureInFileOrderIsRethrown) {
     EXPECT_EQ(progress, (Progress{{0, 4}}));
     pool.stop();  // the tasks after the failure still ran, on a loader they own
     EXPECT_EQ(nbRun.load(), 4);
-}
-
-TEST(LoadImages, RealFilesGetMetadataDigestAndThumbnail) {
-    kxtest::TempDir dir;
-    const auto jpeg = dir / "landscape.jpg";
-    kxtest::writeJpeg(jpeg, 400, 300, kxtest::ImageTags().exifMake("DJI").exifGps(47.51, 8.5, 420.5));
-    const auto heic = dir / "photo.heic";
-    kxtest::writeHeif(heic, 128, 64, kxtest::ImageTags().focal35(24));
-
-    Progress progress;
-    const auto images = loadImages({jpeg.string(), heic.string()}, recordInto(progress));
-    ASSERT_EQ(images.size(), 2u);
-    EXPECT_EQ(progress, (Progress{{0, 2}, {1, 2}}));
-    const Image& a = *images[0];
-    EXPECT_EQ(a.file, jpeg.string());
-    EXPECT_EQ(a.meta.width, 400u);
-    EXPECT_TRUE(a.meta.hasBaro && a.meta.gps);
-    EXPECT_EQ(std::string(encodeHex(a.md5).data(), 32), md5Hex(jpeg));
-    EXPECT_EQ(a.icon.availableSizes(), QList<QSize>{QSize(192, 144)});
-    const Image& b = *images[1];
-    EXPECT_TRUE(b.meta.focal);
-    EXPECT_EQ(std::string(encodeHex(b.md5).data(), 32), md5Hex(heic));
-    EXPECT_EQ(b.icon.availableSizes(), QList<QSize>{QSize(192, 96)});
 }

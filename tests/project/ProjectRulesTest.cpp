@@ -72,20 +72,6 @@ TEST(SmallImages, IsStrictlyBelowTheAverageOf1024By768) {
     }
 }
 
-TEST(HighResGps, TakesTheFirstTaggedImageInGroupOrder) {
-    ImgGrps groups;
-    EXPECT_FALSE(hasHighResGps(groups));
-    groups.push_back(makeGroup(1, makeImage(10, 10)));
-    EXPECT_FALSE(hasHighResGps(groups));
-    groups.push_back(makeGroup(2, makeGpsImage(gpsAt(1, 1, 1, Source::kXMP))));
-    EXPECT_TRUE(hasHighResGps(groups));
-    // An EXIF position in an earlier group wins over XMP positions later on.
-    groups.insert(groups.begin() + 1,
-                  makeGroup(3, makeImage(10, 10), makeGpsImage(gpsAt(1, 1, 1, Source::kExif)),
-                            makeGpsImage(gpsAt(1, 1, 1, Source::kXMP))));
-    EXPECT_FALSE(hasHighResGps(groups));
-}
-
 TEST(DefaultSettings, FollowTheImages) {
     ImgGrps groups;
     EXPECT_EQ(defaultSettings(groups),
@@ -106,4 +92,9 @@ TEST(DefaultSettings, FollowTheImages) {
     groups.push_back(makeGroup(3));
     groups[0]->images.pop_back();
     EXPECT_FALSE(isDiscrete(groups)) << "an empty group is not a single image";
+
+    // GPS counts as precise only when the first located image, in group order, has an XMP position.
+    groups.insert(groups.begin(),
+                  makeGroup(4, makeImage(10, 10), makeGpsImage(gpsAt(1, 1, 1, Source::kExif))));
+    EXPECT_EQ(defaultSettings(groups).useGps, false);
 }
