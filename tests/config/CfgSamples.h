@@ -36,7 +36,8 @@ inline SfmCfg fullCfg() {
     const float inf = std::numeric_limits<float>::infinity();
     SfmCfg cfg;
     cfg.origin = SfmCfg::GpsCoords{47.3977419, 8.5455938, 488.25};
-    cfg.cameras = {{5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f}};
+    cfg.cameras = {
+        {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f}};
     const SfmCfg::Location prior{{12.5, -3.75, 0.001},
                                  std::array<std::array<float, 3>, 3>{{{9, 0, 0}, {0, 9, 0}, {0, 0, 0.25f}}},
                                  inf};

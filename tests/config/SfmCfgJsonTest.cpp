@@ -101,9 +101,11 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
         {R"({"cameras": [], "images": [], "settings": {"fixedOptics": 1}})", assertion + "IsBool()"},
         {edited(R"("idxCam": 0)", R"("idxCam": 0, "idxPose": "1")"), uintFlag},
         // A short fixed array inside another.
-        {withTiePoints(R"({"nullopt": false, "data": {"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1]]}})"),
+        {withTiePoints(
+             R"({"nullopt": false, "data": {"cartesian": [1, 2, 3], "covariance": [[1, 0, 0], [0, 1]]}})"),
          "JSONInputArchive internal error: null or empty iterator to object or array!"},
-        {R"({"cameras": [1 2]})", "JSON parse error at offset 15: missing a comma or ']' after an array element"},
+        {R"({"cameras": [1 2]})",
+         "JSON parse error at offset 15: missing a comma or ']' after an array element"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(archiveErrorOf(row.text), row.error) << row.text;

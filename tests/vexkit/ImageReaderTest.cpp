@@ -106,12 +106,14 @@ TEST(ImageReader, ScaledJpegDecodeIsTheSmallestReductionCoveringTheMinimum) {
     kxtest::writeJpeg(path, 1024, 768);
     const vexkit::Image8UC3 full = readerOf(path)->decodeTo8UC3();
     // 1/8 is the smallest reduction; 3/8 of 1024 is 384, too narrow for 400; 3/8 of 768 covers 200.
-    const std::pair<uint32_t, uint32_t> rows[][2] = {{{0, 0}, {128, 96}}, {{400, 1}, {512, 384}},
-                                                     {{100, 200}, {384, 288}}};
+    const std::pair<uint32_t, uint32_t> rows[][2] = {
+        {{0, 0}, {128, 96}}, {{400, 1}, {512, 384}}, {{100, 200}, {384, 288}}};
     for (const auto& [minimum, expected] : rows) {
-        const vexkit::Image8UC3 scaled = vexkit::decodeJpegAtLeast(path.c_str(), minimum.first, minimum.second);
+        const vexkit::Image8UC3 scaled =
+            vexkit::decodeJpegAtLeast(path.c_str(), minimum.first, minimum.second);
         ASSERT_EQ(std::make_pair(scaled.width(), scaled.height()), expected) << minimum.first;
-        EXPECT_GT(kxtest::psnr(scaled, kxtest::shrinkByAveraging(full, expected.first, expected.second)), 35.0);
+        EXPECT_GT(kxtest::psnr(scaled, kxtest::shrinkByAveraging(full, expected.first, expected.second)),
+                  35.0);
     }
     // No reduction large enough: the full decode, pixel for pixel.
     EXPECT_EQ(kxtest::psnr(vexkit::decodeJpegAtLeast(path.c_str(), 1025, 1), full),
