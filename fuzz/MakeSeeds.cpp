@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif", "service"}) {
-        for (const std::string sub : {std::string(target), std::string(target) + "-new"}) {
+        for (const std::string& sub : {std::string(target), std::string(target) + "-new"}) {
             fs::remove_all(root / sub);
             fs::create_directories(root / sub);
         }
