@@ -7,15 +7,9 @@
 #include <string>
 
 #include "config/JsonIo.h"
-#include "config/SfmCfgJson.h"
+#include "tests/config/CfgSamples.h"
 
-namespace {
-std::string textOf(const SfmCfg& cfg) {
-    std::ostringstream os;
-    writeSfmCfg(os, cfg);
-    return os.str();
-}
-}  // namespace
+using kxtest::textOf;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));

@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small sparse models, PLY clouds of every layout, the
-// tests' configurations and messages, JPEG, HEIC and AVIF files, and EXIF/XMP blocks with every key read.
-// The service's request texts are checked in under regressions/service.
+// tests' configurations and messages (the requests also for the service), JPEG, HEIC and AVIF files, and
+// EXIF/XMP blocks with every key read.
 // Usage: kx_fuzz_seeds <dir>; makes <dir>/<target> (and an empty <dir>/<target>-new for new finds).
 #include <cstdio>
 #include <filesystem>
@@ -63,10 +63,11 @@ void cfgSeeds(const fs::path& dir) {
     save(dir / "minimal.json", kxtest::kMinimalCfgText);
 }
 
-void protoSeeds(const fs::path& dir) {
+void protoSeeds(const fs::path& dir, const fs::path& serviceDir) {
     int n = 0;
     for (const kxtest::RequestText& r : kxtest::requestTexts()) {
-        save(dir / ("request" + std::to_string(n++) + ".json"), r.text);
+        save(dir / ("request" + std::to_string(n) + ".json"), r.text);
+        save(serviceDir / ("request" + std::to_string(n++) + ".json"), r.text);
     }
     n = 0;
     for (const kxtest::ResponseText& r : kxtest::responseTexts()) {
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif", "service"}) {
-        for (const std::string sub : {std::string(target), std::string(target) + "-new"}) {
+        for (const std::string& sub : {std::string(target), std::string(target) + "-new"}) {
             fs::remove_all(root / sub);
             fs::create_directories(root / sub);
         }
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
     ksmSeeds(root / "ksm");
     plySeeds(root / "ply");
     cfgSeeds(root / "cfg");
-    protoSeeds(root / "proto");
+    protoSeeds(root / "proto", root / "service");
     imageSeeds(root);
     std::printf("seeds written to %s\n", root.string().c_str());
     return 0;

@@ -37,8 +37,7 @@ inline SfmCfg fullCfg() {
     SfmCfg cfg;
     cfg.origin = SfmCfg::GpsCoords{47.3977419, 8.5455938, 488.25};
     cfg.cameras = {
-        {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f},
-        {4294967295u, 1, 1e6f, 1e6f, 0, 0, 0, 0, 0, 0, 0}};
+        {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f}};
     const SfmCfg::Location prior{{12.5, -3.75, 0.001},
                                  std::array<std::array<float, 3>, 3>{{{9, 0, 0}, {0, 9, 0}, {0, 0, 0.25f}}},
                                  inf};
@@ -50,9 +49,7 @@ inline SfmCfg fullCfg() {
                    "inputs/DJI_0001.JPG",
                    "/data/Flug \xC3\x9C"
                    "ber/DJI_0001.JPG",
-                   Measurements{{1, 100.5f, 200.25f}, {0, 0.0f, 4095.75f}}},
-                  {keyOf("d41d8cd98f00b204e9800998ecf8427e"), 2, 1, std::nullopt, std::nullopt, std::nullopt,
-                   "/data/IMG_0002.heic", Measurements{}}};
+                   Measurements{{1, 100.5f, 200.25f}}}};
     cfg.settings = SfmCfg::Settings{"F1C2D5", true, "Rolling1DLoc", 30000u, false, true, false};
     return cfg;
 }
@@ -76,19 +73,6 @@ inline const char* const kFullCfgText = R"({
             "p1": 0.0009765625,
             "p2": -0.5,
             "k3": 0.125
-        },
-        {
-            "width": 4294967295,
-            "height": 1,
-            "fx": 1000000.0,
-            "fy": 1000000.0,
-            "cx": 0.0,
-            "cy": 0.0,
-            "k1": 0.0,
-            "k2": 0.0,
-            "p1": 0.0,
-            "p2": 0.0,
-            "k3": 0.0
         }
     ],
     "poses": [
@@ -160,20 +144,8 @@ inline const char* const kFullCfgText = R"({
                     "idxTiePt": 1,
                     "x": 100.5,
                     "y": 200.25
-                },
-                {
-                    "idxTiePt": 0,
-                    "x": 0.0,
-                    "y": 4095.75
                 }
             ]
-        },
-        {
-            "key": "d41d8cd98f00b204e9800998ecf8427e",
-            "format": 2,
-            "idxCam": 1,
-            "name": "/data/IMG_0002.heic",
-            "tiePointMeasurements": []
         }
     ],
     "settings": {

@@ -13,15 +13,12 @@
 #include "config/SfmCfgJson.h"
 
 namespace {
-std::atomic<bool> gWatching{false};
 std::atomic<std::size_t> gLargest{0};
 }  // namespace
 
 void* operator new(std::size_t size) {
-    if (gWatching.load(std::memory_order_relaxed)) {
-        std::size_t seen = gLargest.load(std::memory_order_relaxed);
-        while (size > seen && !gLargest.compare_exchange_weak(seen, size)) {
-        }
+    std::size_t seen = gLargest.load(std::memory_order_relaxed);
+    while (size > seen && !gLargest.compare_exchange_weak(seen, size)) {
     }
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
         return p;
@@ -41,11 +38,9 @@ namespace {
 
 // The largest single allocation while reading text, which must fail.
 std::size_t largestAllocationReading(const std::string& text) {
-    gLargest = 0;
-    gWatching = true;
     std::istringstream is(text);
+    gLargest = 0;
     EXPECT_THROW(readSfmCfg(is), cereal::Exception);
-    gWatching = false;
     return gLargest;
 }
 

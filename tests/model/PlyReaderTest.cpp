@@ -30,15 +30,9 @@ std::string errorOf(F&& read) {
 }
 
 TEST(PlyReader, EveryFormatAndElementOrderReadsTheSameCloud) {
-    // The layouts vary the coordinate type, the colour type's alias, extra properties of every type and
-    // alias, and faces before or after the vertices with list types of every width.
-    const CloudLayout layouts[] = {
-        {PlyOut::kAscii, "float", "uchar"},
-        {PlyOut::kAscii, "float64", "uchar", false, 40, true},
-        {PlyOut::kAscii, "double", "uchar", true, 40, false, "int16", "uint16"},
-        {PlyOut::kAscii, "float32", "uint8", true, 40, true, "uint32", "int8"},
-    };
-    kxtest::TempDir dir;
+    // Plain, and doubles among extra properties of every width with faces first.
+    const CloudLayout layouts[] = {{PlyOut::kAscii, "float32", "uint8"},
+                                   {PlyOut::kAscii, "double", "uchar", true, 40, true}};
     for (const kxtest::Cloud& cloud : {kxtest::makeCloud(300, 1), kxtest::Cloud{}}) {
         for (PlyOut format : {PlyOut::kAscii, PlyOut::kBinaryLittleEndian, PlyOut::kBinaryBigEndian}) {
             for (CloudLayout l : layouts) {
@@ -58,11 +52,10 @@ TEST(PlyReader, EveryFormatAndElementOrderReadsTheSameCloud) {
     const std::string bytes = kxtest::cloudBytes(cloud, l);
     kxtest::PipeStream pipe(bytes, 1000);
     expectCloud(kxply::PLYData(pipe), cloud);
+    kxtest::TempDir dir;
     kxtest::writeFile(dir / "cloud.ply", bytes);
     expectCloud(kxply::PLYData((dir / "cloud.ply").string(), false), cloud);
-    const std::string missing = errorOf([&] { kxply::PLYData((dir / "missing.ply").string()); });
-    EXPECT_EQ(missing.rfind("PLY parser: Could not open file", 0), 0u) << missing;
-    EXPECT_THROW(kxply::PLYData(dir.path().string()), std::runtime_error);
+    EXPECT_THROW(kxply::PLYData((dir / "missing.ply").string()), std::runtime_error);
 }
 
 TEST(PlyReader, HeaderOddities) {
@@ -89,54 +82,20 @@ struct ErrorCase {
     const char* name;
     std::string bytes;
     Stage stage;
-    std::string message;  // the whole message, or its start when it ends with "*"
-    bool pipe = false;    // read through a pipe, whose length is unknown
+    std::string message;
 };
 
-std::string binaryVertices(uint64_t declared, size_t present) {
-    std::string s = "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(declared) +
-                    "\n" + kXyz + kRgb + "end_header\n";
-    return s + std::string(15 * present, '\x01');
-}
-
+// The texts of the accessors are the documented ones; an ASCII error names its line.
 const ErrorCase kErrors[] = {
-    {"empty", "", Stage::kParse,
-     "PLY parser: File does not appear to be ply file. First line should be 'ply'"},
-    {"not ply", "plx\nformat ascii 1.0\n", Stage::kParse,
-     "PLY parser: File does not appear to be ply file. First line should be 'ply'"},
-    {"version", "ply\nformat ascii 1.1\nend_header\n", Stage::kParse,
-     "PLY parser: encountered file with version != 1.0. Don't know how to parse that"},
-    {"format", "ply\nformat binary_middle_endian 1.0\nend_header\n", Stage::kParse,
-     "PLY parser: unknown format*"},
-    {"no format", "ply\nelement vertex 0\nend_header\n", Stage::kParse, "PLY parser: no format line*"},
-    {"no end", "ply\nformat ascii 1.0\nelement vertex 0\n", Stage::kParse, "PLY parser: no end_header*"},
-    {"type", asciiFile("property float16 x\n", ""), Stage::kParse,
-     "PLY parser: unknown property type: float16"},
-    {"orphan property", "ply\nformat ascii 1.0\nproperty float x\nend_header\n", Stage::kParse,
-     "PLY parser: property before any element*"},
-    {"float list length", asciiFile("property list float int x\n", ""), Stage::kParse,
-     "PLY parser: list length type must be an integer type*"},
-    {"bad count", "ply\nformat ascii 1.0\nelement vertex -3\nend_header\n", Stage::kParse,
-     "PLY parser: bad element count*"},
-    {"no vertex positions", "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int v\nend_header\n",
+    {"no vertex", "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int v\nend_header\n",
      Stage::kPositions, "PLY parser: no element with name: vertex"},
-    {"no vertex colors", "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int v\nend_header\n",
-     Stage::kColors, "PLY parser: no element with name: vertex"},
     {"no z", asciiFile("property float x\nproperty float y\n", "1 2\n"), Stage::kPositions,
      "PLY parser: element vertex does not have property z"},
     {"no colours", asciiFile(kXyz, "1 2 3\n"), Stage::kColors,
      "PLY parser: element vertex does not have property red"},
-    {"diffuse colours",
-     asciiFile(
-         kXyz + "property uchar diffuse_red\nproperty uchar diffuse_green\nproperty uchar diffuse_blue\n",
-         "1 2 3 4 5 6\n"),
-     Stage::kColors, "PLY parser: element vertex does not have property red"},
     {"float colours",
      asciiFile(kXyz + "property float red\nproperty float green\nproperty float blue\n", "1 2 3 1 1 1\n"),
      Stage::kColors, "PLY parser: property red cannot be coerced to requested type uchar. Has type float"},
-    {"char blue",
-     asciiFile(kXyz + "property uchar red\nproperty uchar green\nproperty char blue\n", "1 2 3 4 5 6\n"),
-     Stage::kColors, "PLY parser: property blue cannot be coerced to requested type uchar. Has type char"},
     {"int x", asciiFile("property int x\nproperty float y\nproperty float z\n", "1 2 3\n"), Stage::kPositions,
      "PLY parser: property x cannot be coerced to requested type double. Has type int"},
     {"list y", asciiFile("property float x\nproperty list uchar float y\nproperty float z\n", "1 1 2 3\n"),
@@ -160,19 +119,9 @@ const ErrorCase kErrors[] = {
      "ply\nformat ascii 1.0\nelement vertex 2\n" + kXyz +
          "element face 1\nproperty list uchar int v\nend_header\n1 2 3\n4 5 6\n3 0 1 2.5\n",
      Stage::kParse, "PLY parser: cannot read '2.5' as int in line 12 (element face, property v)"},
-    {"binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
-     "PLY parser: element vertex declares 1000000000000 entries, more than the remaining 30 bytes can hold"},
-    {"binary one short", binaryVertices(3, 2) + std::string(14, '\0'), Stage::kParse,
-     "PLY parser: element vertex declares 3 entries, more than the remaining 44 bytes can hold"},
     {"binary negative list",
      "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list char int v\nend_header\n\xff",
      Stage::kParse, "PLY parser: negative list length in element face"},
-    {"binary list past the end",
-     "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list uint int v\nend_header\n\x10\0\0\0" +
-         std::string(8, '\0'),
-     Stage::kParse, "PLY parser: unexpected end of file in element face"},
-    {"piped binary huge count", binaryVertices(1000000000000ull, 2), Stage::kParse,
-     "PLY parser: unexpected end of file in element vertex", true},
 };
 
 std::string errorAt(Stage stage, std::istream& in) {
@@ -188,12 +137,21 @@ std::string errorAt(Stage stage, std::istream& in) {
 
 TEST(PlyReader, ErrorsNameTheProblem) {
     for (const ErrorCase& c : kErrors) {
-        SCOPED_TRACE(c.name);
-        std::istringstream whole(c.bytes);
-        kxtest::PipeStream piped(c.bytes);
-        const std::string got = errorAt(c.stage, c.pipe ? static_cast<std::istream&>(piped) : whole);
-        const size_t star = c.message.back() == '*' ? c.message.size() - 1 : std::string::npos;
-        EXPECT_EQ(got.substr(0, star), c.message.substr(0, star));
+        std::istringstream in(c.bytes);
+        EXPECT_EQ(errorAt(c.stage, in), c.message) << c.name;
+    }
+    // Headers it cannot understand.
+    for (const std::string& header :
+         {std::string(), std::string("plx\nformat ascii 1.0\n"),
+          std::string("ply\nformat ascii 1.1\nend_header\n"),
+          std::string("ply\nformat binary_middle_endian 1.0\nend_header\n"),
+          std::string("ply\nelement vertex 0\nend_header\n"),
+          std::string("ply\nformat ascii 1.0\nelement vertex 0\n"), asciiFile("property float16 x\n", ""),
+          std::string("ply\nformat ascii 1.0\nproperty float x\nend_header\n"),
+          asciiFile("property list float int x\n", ""),
+          std::string("ply\nformat ascii 1.0\nelement vertex -3\nend_header\n")}) {
+        std::istringstream in(header);
+        EXPECT_EQ(errorAt(Stage::kParse, in).rfind("PLY parser: ", 0), 0u) << header;
     }
 }
 

@@ -24,10 +24,8 @@ struct CloudLayout {
     std::string colorType = "uchar";  // "" writes no colours
     // Interleaves other properties of every width (and a list) among x, y, z and the colours.
     bool extras = false;
-    size_t nbFaces = 0;
+    size_t nbFaces = 0;  // each a list of 0 to 4 vertex indices and a float
     bool facesFirst = false;
-    std::string faceCountType = "uchar";
-    std::string faceIndexType = "int";
 };
 
 void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout);

@@ -73,26 +73,6 @@ TEST(PlySamples, EachFileReadsItsVerticesOrRefusesItsColours) {
         }
         EXPECT_EQ(colorError, s.colorError);
     }
-}
-
-TEST(PlySamples, TheSameCloudInEveryFormatReadsTheSame) {
-    KX_REQUIRE_SHARED_TESTDATA(data);
-    const kxply::PLYData ascii(sample(data, "derived/kermit_ascii_float_rgb.ply"));
-    const kxply::PLYData binle(sample(data, "derived/kermit_binle_float_rgb.ply"));
-    const kxply::PLYData binbe(sample(data, "derived/kermit_binbe_double_rgb.ply"));
-    const kxply::PLYData source(sample(data, "pmvs_kermit_option-0000_ascii_diffuse-rgb.ply"));
-    EXPECT_EQ(ascii.getVertexPositions(), binle.getVertexPositions());
-    EXPECT_EQ(ascii.getVertexPositions(), source.getVertexPositions());
-    EXPECT_EQ(ascii.getVertexColors(), binle.getVertexColors());
-    EXPECT_EQ(ascii.getVertexColors(), binbe.getVertexColors());
-
-    // First and last points as documented with the files.
-    const auto& p = binbe.getVertexPositions();
-    const auto& c = binbe.getVertexColors();
-    ASSERT_EQ(p.size(), 9597u);
-    EXPECT_NEAR(p.front()[0], -0.492929, 1e-9);
-    EXPECT_NEAR(p.back()[1], -0.781713, 1e-9);
-    EXPECT_EQ(c.back(), (std::array<unsigned char, 3>{223, 206, 52}));
     // Doubles are read at full precision.
     const kxply::PLYData pdal(sample(data, "pdal_issue_2421_float64_int32.ply"));
     EXPECT_DOUBLE_EQ(pdal.getVertexPositions().at(0)[2], 1234567890.12345);

@@ -36,20 +36,6 @@ bool isReady(const std::future<T>& f) {
 }
 }  // namespace
 
-TEST(ThreadPool, WorkersTakeQueuedTasksInArrivalOrder) {
-    std::promise<void> gate;
-    ThreadPool pool(1);
-    occupyWorkers(pool, 1, gate);
-    std::vector<int> order;  // touched by the single worker only
-    for (int i = 0; i < 200; ++i) {
-        pool.enqueueStd([&order, i] { order.push_back(i); });
-    }
-    gate.set_value();
-    pool.stop();  // runs every queued task
-    ASSERT_EQ(order.size(), 200u);
-    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
-}
-
 TEST(ThreadPool, StopRunsEveryQueuedTaskThenRefusesNewOnes) {
     std::promise<void> gate;
     ThreadPool pool(2);

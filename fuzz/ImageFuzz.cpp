@@ -1,11 +1,14 @@
-// Image reader on arbitrary bytes in a ".heic" file: opening, measuring, both metadata blocks and the
-// decode. Only std::exception may escape; a decode must give the measured size.
+// Image reader on arbitrary bytes in a file of the extension KX_FUZZ_EXTENSION: opening, measuring,
+// both metadata blocks, the decode and, for JPEG, the scaled decode. Only std::exception may escape; a
+// decode must give the measured size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "fuzz/FuzzSupport.h"
 #include "vexkit/ImageReader.h"
+#include "vexkit/JpegScaledDecode.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kxfuzz::quietLibraries();
@@ -13,17 +16,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = kxfuzz::scratchFile(".heic");
+    static const std::string path = kxfuzz::scratchFile(KX_FUZZ_EXTENSION);
     kxfuzz::writeScratch(path, data, size);
     const auto reader = vexkit::createImageReader();
     if (!kxfuzz::attempt([&] { reader->setFile(path.c_str()); })) {
         return 0;
     }
-    const uint32_t width = reader->getWidth();  // from the file's own size property, checked at opening
-    const uint32_t height = reader->getHeight();
+    uint32_t width = 0, height = 0;
+    const bool measured = kxfuzz::attempt([&] {
+        width = reader->getWidth();
+        height = reader->getHeight();
+    });
     kxfuzz::attempt([&] { reader->getExifData(); });
     kxfuzz::attempt([&] { reader->getXmpData(); });
-    if (uint64_t{width} * height > kxfuzz::kDecodeBudgetPixels) {
+    if (!measured || uint64_t{width} * height > kxfuzz::kDecodeBudgetPixels) {
         return 0;
     }
     kxfuzz::attempt([&] {
@@ -32,5 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
     });
+    if (std::strcmp(KX_FUZZ_EXTENSION, ".jpg") == 0) {
+        kxfuzz::attempt([&] { vexkit::decodeJpegAtLeast(path.c_str(), 16, 16); });
+    }
     return 0;
 }
