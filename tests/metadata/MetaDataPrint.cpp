@@ -4,39 +4,30 @@
 
 namespace {
 
-// Declared first: the record operators below print their optional members through it, and it prints them.
-template <typename T>
-void put(std::ostream& os, const char* name, const std::optional<T>& value);
-
 template <size_t n>
 std::ostream& operator<<(std::ostream& os, const std::array<float, n>& values) {
-    os << '(';
-    for (size_t i = 0; i < n; ++i) {
-        os << (i ? ", " : "") << values[i];
+    for (float value : values) {
+        os << value << ' ';
     }
-    return os << ')';
-}
-
-std::ostream& operator<<(std::ostream& os, const ImgMetaData::Attitude& a) {
-    return os << "(roll " << a.roll << ", pitch " << a.pitch << ", yaw " << a.yaw << ')';
-}
-
-std::ostream& operator<<(std::ostream& os, const ImgMetaData::GPS& g) {
-    os << (g.source == ImgMetaData::GPS::Source::kXMP ? "XMP " : "EXIF ") << g.latitude << ", " << g.longitude
-       << ", " << g.altitude;
-    put(os, "rtkFlag", g.rtkFlag);
-    put(os, "rtkStd", g.rtkStd);
     return os;
 }
 
+std::ostream& operator<<(std::ostream& os, const ImgMetaData::Attitude& a) {
+    return os << a.roll << ' ' << a.pitch << ' ' << a.yaw;
+}
+
+// Declared first: a position prints its optional members through it, and it prints positions.
 template <typename T>
-void put(std::ostream& os, const char* name, const std::optional<T>& value) {
-    os << ' ' << name << '=';
-    if (value) {
-        os << *value;
-    } else {
-        os << '-';
-    }
+std::ostream& operator<<(std::ostream& os, const std::optional<T>& value);
+
+std::ostream& operator<<(std::ostream& os, const ImgMetaData::GPS& g) {
+    return os << int(g.source) << ' ' << g.latitude << ' ' << g.longitude << ' ' << g.altitude << " rtk "
+              << g.rtkFlag << ' ' << g.rtkStd;
+}
+
+template <typename T>
+std::ostream& operator<<(std::ostream& os, const std::optional<T>& value) {
+    return value ? os << '(' << *value << ')' : os << '-';
 }
 
 }  // namespace
@@ -44,16 +35,10 @@ void put(std::ostream& os, const char* name, const std::optional<T>& value) {
 std::string describe(const ImgMetaData& m) {
     std::ostringstream os;
     os.precision(9);
-    os << m.width << 'x' << m.height;
-    put(os, "focal", m.focal);
-    put(os, "center", m.center);
-    put(os, "distortion", m.distortion);
-    put(os, "gps", m.gps);
-    put(os, "relativeAltitude", m.relativeAltitude);
-    put(os, "flight", m.flightAttitude);
-    put(os, "gimbal", m.gimbalAttitude);
-    put(os, "speed", m.flightSpeed);
-    os << " hasBaro=" << m.hasBaro;
+    os << m.width << 'x' << m.height << " focal " << m.focal << " center " << m.center << " distortion "
+       << m.distortion << " gps " << m.gps << " relativeAltitude " << m.relativeAltitude << " flight "
+       << m.flightAttitude << " gimbal " << m.gimbalAttitude << " speed " << m.flightSpeed << " hasBaro "
+       << m.hasBaro;
     return os.str();
 }
 

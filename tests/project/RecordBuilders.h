@@ -1,7 +1,6 @@
 #pragma once
-// Image and group records built directly, for the rules that need no image file, and readable settings.
+// Image and group records built directly, for the rules that need no image file.
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include "project/Image.h"
@@ -22,8 +21,8 @@ inline ImgMetaData::GPS gpsAt(double latitude, double longitude, double altitude
     return {source, latitude, longitude, altitude, std::nullopt, std::nullopt};
 }
 
-inline std::unique_ptr<Image> makeGpsImage(const ImgMetaData::GPS& gps, std::string file = "photo.jpg") {
-    auto image = makeImage(4000, 3000, std::move(file));
+inline std::unique_ptr<Image> makeGpsImage(const ImgMetaData::GPS& gps) {
+    auto image = makeImage(4000, 3000);
     image->meta.gps = gps;
     return image;
 }
@@ -43,13 +42,3 @@ std::unique_ptr<ImgGrp> makeGroup(float fx, Imgs... images) {
 }
 
 }  // namespace kxtest
-
-inline void PrintTo(const SfmCfg::Settings& s, std::ostream* os) {
-    const auto field = [os](const char* name, const auto& value) {
-        *os << name << '=';
-        value ? *os << *value << ' ' : *os << "- ";
-    };
-    field("opticModel", s.opticModel), field("fixedOptics", s.fixedOptics);
-    field("shutterType", s.shutterType), field("nbKPoints", s.nbKPoints);
-    field("siftUpsample", s.siftUpsample), field("useGps", s.useGps), field("unordered", s.unordered);
-}

@@ -7,7 +7,6 @@
 #include "project/ProjectRules.h"
 #include "project/SfmCfgBuild.h"
 #include "tests/project/RecordBuilders.h"
-#include "vexkit/Assert.h"
 
 using namespace kxtest;
 using Source = ImgMetaData::GPS::Source;
@@ -41,43 +40,31 @@ double meridianMetres(double latitudeDeg, double stepDeg) {
 
 }  // namespace
 
-TEST(SfmCfgBuild, SettingsAsSetAndTheDefaultsOnlyForTheService) {
+TEST(SfmCfgBuild, CamerasFormatsAndSettings) {
     Project p;
-    p.groups.push_back(makeGroup(1, makeImage(4000, 3000)));
-    EXPECT_FALSE(p.build(false)->settings);
+    p.groups.push_back(makeGroup(100));
+    p.groups.push_back(makeGroup(200, makeImage(4000, 3000, "/data/b\xc3\xa9la.JPEG"),
+                                 makeImage(4000, 3000, "/data/2.heic")));
+    p.groups.push_back(makeGroup(300, makeImage(4000, 3000, "/data/3.avif")));
+    const auto cfg = p.build(false);
+    ASSERT_EQ(cfg->cameras.size(), 2u);
+    EXPECT_EQ(cfg->cameras[1].fx, 300.f);
+    // Settings: the defaults only for the service; as set for both, absent fields staying absent.
+    EXPECT_FALSE(cfg->settings);
     EXPECT_EQ(p.build(true)->settings, defaultSettings(p.groups));
     p.settings.emplace();
     p.settings->nbKPoints = 2000;
-    for (bool forService : {false, true}) {
-        EXPECT_EQ(p.build(forService)->settings, p.settings)
-            << "absent fields stay absent, also for the service";
-    }
-}
-
-TEST(SfmCfgBuild, EmptyGroupsGetNoCameraAndIndicesCountTheOthers) {
-    Project p;
-    p.groups.push_back(makeGroup(100));
-    auto first = makeImage(4000, 3000, "/data/b\xc3\xa9la.JPEG");
-    first->md5 = {0x01234567u, 0x89abcdefu, 0xfedcba98u, 0x76543210u};
-    p.groups.push_back(makeGroup(200, std::move(first), makeImage(4000, 3000, "/data/2.heic")));
-    p.groups.push_back(makeGroup(300));
-    p.groups.push_back(makeGroup(400, makeImage(4000, 3000, "/data/3.avif")));
-    const auto cfg = p.build(false);
-    ASSERT_EQ(cfg->cameras.size(), 2u);
-    EXPECT_EQ(cfg->cameras[0].fx, 200.f);
-    EXPECT_EQ(cfg->cameras[1].fx, 400.f);
+    EXPECT_EQ(p.build(false)->settings, p.settings);
+    EXPECT_EQ(p.build(true)->settings, p.settings);
     using Entry = std::tuple<uint32_t, int32_t, std::string>;  // camera index, format, name
     std::vector<Entry> entries;
     for (const auto& image : cfg->images) {
         entries.emplace_back(image.idxCam, image.format, image.name);
-        // Nothing imported, nothing to carry.
-        EXPECT_FALSE(image.idxPose || image.url || image.path || image.tiePointMeasurements);
     }
     EXPECT_EQ(entries,
               (std::vector<Entry>{
                   {0, 0, "/data/b\xc3\xa9la.JPEG"}, {0, 2, "/data/2.heic"}, {1, 1, "/data/3.avif"}}));
-    EXPECT_EQ(cfg->images[0].key.str(), "0123456789abcdeffedcba9876543210");
-    p.groups[3]->images[0]->file = "/data/photo.png";
+    p.groups[2]->images[0]->file = "/data/photo.png";
     EXPECT_THAT([&] { p.build(false); },
                 testing::ThrowsMessage<std::runtime_error>(testing::StrEq("unknown extension")));
 }
@@ -91,13 +78,6 @@ TEST(SfmCfgBuild, LocationPriorsInTheLocalNorthEastDownFrame) {
 
     EXPECT_FALSE(p.build(false)->poses) << "a saved file carries no priors";
     EXPECT_FALSE(p.origin) << "building for a file leaves the origin alone";
-    // Without a located image the service gets no priors.
-    Project none;
-    none.groups.push_back(makeGroup(1, makeImage(4000, 3000)));
-    none.useSettings(true, "Global");
-    none.origin = SfmCfg::GpsCoords{1, 2, 3};
-    EXPECT_FALSE(none.build(true)->poses);
-    EXPECT_EQ(none.origin->latitude, 1.0);
 
     const auto cfg = p.build(true);
     ASSERT_TRUE(p.origin);
@@ -159,8 +139,6 @@ TEST(SfmCfgBuild, RollingShutterGivesEveryImageAMotionPrior) {
     p.groups.push_back(makeGroup(1, makeImage(4000, 3000), std::move(down)));
     p.groups.push_back(makeGroup(2, std::move(level), makeGpsImage(gpsAt(1, 1, 1))));
     p.useSettings(false, "Rolling1DLoc");
-
-    EXPECT_FALSE(p.build(false)->poses);
     const auto cfg = p.build(true);
     ASSERT_TRUE(cfg->poses);
     ASSERT_EQ(cfg->poses->size(), 4u);
