@@ -91,7 +91,6 @@ TEST(SfmCfgBuild, LocationPriorsInTheLocalNorthEastDownFrame) {
 
     // The origin is the mean, so the images lie 0.001 degree south and north of it.
     const double step = meridianMetres(lat + 0.0005, 0.001);
-    EXPECT_NEAR(step, 111.2, 0.2);
     for (int i : {0, 1}) {
         const SfmCfg::Pose& pose = (*cfg->poses)[i];
         ASSERT_TRUE(pose.location);

