@@ -22,7 +22,6 @@ TEST(CommandLine, ModesAndUsageErrors) {
         std::optional<Mode> mode;  // empty: a usage error
     } rows[] = {
         {{}, Mode::kWindow},
-        {{"--service", "h:1"}, Mode::kWindow},
         {{"--align", relative, "--project-dir", d, "--timeout", "2.5"}, Mode::kAlign},
         {{"--densify", json, "--project-dir", d}, Mode::kDensify},
         {{"--bogus"}, std::nullopt},
@@ -30,7 +29,6 @@ TEST(CommandLine, ModesAndUsageErrors) {
         {{"--align", json, "--densify", json, "--project-dir", d}, std::nullopt},
         {{"--project-dir", d}, std::nullopt},
         {{"--align", json}, std::nullopt},
-        {{"--align", json + ".missing", "--project-dir", d}, std::nullopt},
         {{"--align", json, "--project-dir", json}, std::nullopt},
         {{"--align", json, "--project-dir", d, "--timeout", "0"}, std::nullopt},
         {{"--align", json, "--project-dir", d, "--service", "a", "--service", "b"}, std::nullopt},

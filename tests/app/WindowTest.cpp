@@ -1,7 +1,7 @@
-// The main window: its named slots, status line and log pane, project directory, task gate, error
-// boundary and which result opens; and the whole flow against the service's test engine: photographs
-// added as a group, Align Images through its menu action, the sparse model in the embedded viewer,
-// Densify Point Cloud and the dense cloud in a window of its own.
+// The main window: its status line and log pane, project directory, task gate and error boundary; and
+// the whole flow against the service's test engine: photographs added as a group, Align Images through
+// its menu action, the sparse model in the embedded viewer, Densify Point Cloud and the dense cloud in a
+// window of its own.
 #include <filesystem>
 #include <stdexcept>
 
@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QMetaMethod>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -17,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "app/MainWindow.h"
-#include "app/ResultFiles.h"
 #include "gui/Gui.h"
 #include "model/KsmModel.h"
 #include "model/PlyData.h"
@@ -73,39 +71,8 @@ protected:
     MainWindow window;
 };
 
-TEST_F(Window, EveryNamedSlotHasItsSenderInTheForm) {
-    // A slot "on_<object>_<signal>(<arguments>)" whose object or signal is misspelt silently never runs.
-    const QMetaObject* meta = window.metaObject();
-    int nbBound = 0;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
-        const QByteArray slot = meta->method(i).methodSignature();
-        if (!slot.startsWith("on_")) {
-            continue;
-        }
-        const int split = slot.lastIndexOf('_', slot.indexOf('('));
-        QObject* sender = window.findChild<QObject*>(QString::fromLatin1(slot.mid(3, split - 3)));
-        ASSERT_NE(sender, nullptr) << slot.constData();
-        EXPECT_GE(sender->metaObject()->indexOfSignal(slot.mid(split + 1).constData()), 0)
-            << slot.constData();
-        ++nbBound;
-    }
-    EXPECT_GE(nbBound, 1);
-}
-
-TEST_F(Window, CheckWorkDirNeedsAnExistingProjectDirectory) {
-    EXPECT_FALSE(window.checkWorkDir());
-    const std::filesystem::path project = dir / "project";
-    std::filesystem::create_directory(project);
-    workDirOpt = project;
-    EXPECT_TRUE(window.checkWorkDir());
-    std::filesystem::remove(project);  // deleted behind the client's back
-    EXPECT_FALSE(window.checkWorkDir());
-    kxtest::writeFile(project, "x");  // a plain file in its place is no directory either
-    EXPECT_FALSE(window.checkWorkDir());
-    EXPECT_EQ(errors(), QStringList({kNoDirectory, kNoDirectory, kNoDirectory}));
-}
-
-TEST_F(Window, SetProjectDirectoryStoresItAndEntersIt) {
+TEST_F(Window, ProjectDirectoryIsStoredEnteredAndChecked) {
+    EXPECT_FALSE(window.checkWorkDir());  // none yet
     const std::filesystem::path project = dir / u8"\u9879\u76ee project";
     std::filesystem::create_directory(project);
 
@@ -121,7 +88,7 @@ TEST_F(Window, SetProjectDirectoryStoresItAndEntersIt) {
     ASSERT_TRUE(workDirOpt.has_value());
     EXPECT_EQ(*workDirOpt, project);
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
-    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(window.checkWorkDir());
 
     // The next dialog opens in the project directory; one that cannot be entered is reported, not kept.
     dialogs.directoryAnswer = toQStr(dir / "vanished");
@@ -130,10 +97,14 @@ TEST_F(Window, SetProjectDirectoryStoresItAndEntersIt) {
     EXPECT_EQ(dialogs.fileRequests[2].dir, toQStr(project));
     EXPECT_EQ(*workDirOpt, project);
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
+    EXPECT_EQ(logLines(), QStringList{"Error: " + errors().value(1)});
+    std::filesystem::remove(project);  // deleted behind the client's back
+    EXPECT_FALSE(window.checkWorkDir());
     const QStringList shown = errors();
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown[0].contains("vanished")) << shown[0].toStdString();
-    EXPECT_EQ(logLines(), QStringList{"Error: " + shown[0]});
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_TRUE(shown[1].contains("vanished")) << shown[1].toStdString();
+    EXPECT_EQ(shown[0], kNoDirectory);
+    EXPECT_EQ(shown[2], kNoDirectory);
 }
 
 TEST_F(Window, ThrowingCommandIsShownLoggedAndSurvived) {
@@ -160,43 +131,6 @@ TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
     EXPECT_FALSE(sfm->isEnabled());
-}
-
-TEST_F(Window, ModelsThatDoNotLoadShowAnErrorAndKeepTheState) {
-    const auto badMagic = dir / "bad.ksm", noColours = dir / "grey.ply";
-    kxtest::writeFile(badMagic, std::string(64, 'x'));
-    kxtest::writeFile(noColours,
-                      "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
-                      "property float y\nproperty float z\nend_header\n1 2 3\n");
-    window.openKSM(toQStr(badMagic));
-    window.openPlyInNewWindow(toQStr(noColours));
-    ASSERT_EQ(dialogs.messages.size(), 2u);
-    EXPECT_TRUE(dialogs.messages[1].text.contains("red")) << dialogs.messages[1].text.toStdString();
-    EXPECT_TRUE(window.sparseModel().isEmpty());
-    EXPECT_EQ(window.plyViewer(), nullptr);
-    EXPECT_EQ(logLines().size(), 2);  // each failure is also a line of the log pane
-    // A file that does not exist changes nothing and shows nothing.
-    window.openKSM(toQStr(dir / "missing.ksm"));
-    window.openPlyInNewWindow(QString());
-    EXPECT_EQ(dialogs.messages.size(), 2u);
-}
-
-TEST(ResultFiles, LargestMatchingFileWins) {
-    kxtest::TempDir dir;
-    const auto a = dir / "a.ksm", b = dir / "b.ksm", c = dir / "c.KSM", empty = dir / "e.ksm",
-               other = dir / "big.ply", gone = dir / "gone.ksm";
-    kxtest::writeFile(a, std::string(10, 'x'));
-    kxtest::writeFile(b, std::string(20, 'x'));
-    kxtest::writeFile(c, std::string(20, 'x'));  // as large as b but later: ties go to the first
-    kxtest::writeFile(empty, "");
-    kxtest::writeFile(other, std::string(100, 'x'));
-    std::vector<std::filesystem::path> skipped;
-    const auto skip = [&](const std::filesystem::path& file) { skipped.push_back(file); };
-    EXPECT_EQ(getMaxFileWithExt({empty, a, gone, b, c, other}, ".ksm", skip), b);
-    EXPECT_EQ(skipped, std::vector<std::filesystem::path>{gone});
-    EXPECT_EQ(getMaxFileWithExt({c, a}, ".ksm"), c);  // capitals match
-    EXPECT_EQ(getMaxFileWithExt({empty, gone, other}, ".ksm"), std::filesystem::path());
-    EXPECT_EQ(app::denseNameOf("/any/dir/site.north.ksm"), "site.north_dense");
 }
 
 TEST_F(Window, AlignThenDensifyShowBothModels) {

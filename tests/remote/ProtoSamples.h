@@ -75,13 +75,9 @@ inline std::vector<ResponseText> responseTexts() {
              {},
              {{0, FileType::kKsm, a, 0, "u0"},
               {4294967295u, static_cast<FileType>(-1), keyOf("abc"), 18446744073709551615ull, ""}}}},
-        {ok(3, R"("sfmError": {"code": 1, "message": "m", "missingFiles": ["abc"]}, "items": [])"),
-         Response<kGetSfmResults>{3, {}, {1, "m", {keyOf("abc")}}, {}}},
         {ok(4, R"("sfmErr": )" + kNoTaskError + R"(, "hTask": 18446744073709551615)"),
          Response<kLaunchSfmTask>{4, {}, {}, 18446744073709551615ull}},
         {ok(5, R"("status": 2, "ratio": 1)"), Response<kQueryProgress>{5, {}, TaskStage::kRunning, 1.0f}},
-        {ok(5, R"("status": 255, "ratio": 0.25)"),
-         Response<kQueryProgress>{5, {}, static_cast<TaskStage>(255), 0.25f}},
         {ok(6, R"("mvsErr": )" + kNoTaskError + R"(, "items": [{"type": 6, )" + keyA +
                    R"(, "size": 7, "url": "d"}])"),
          Response<kGetMvsResults>{6, {}, {}, {{FileType::kPly, a, 7, "d"}}}},

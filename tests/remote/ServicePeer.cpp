@@ -29,8 +29,9 @@ ServicePeer::ServicePeer(const std::vector<QString>& args) {
 }
 
 ServicePeer::~ServicePeer() {
-    mProcess.terminate();
+    mProcess.terminate();  // SIGTERM: an orderly stop that exits with status 0
     EXPECT_TRUE(mProcess.waitForFinished(10000));
+    EXPECT_TRUE(mProcess.exitStatus() == QProcess::NormalExit && mProcess.exitCode() == 0);
 }
 
 void ServicePeer::trust() const {
@@ -39,8 +40,8 @@ void ServicePeer::trust() const {
 
 Observer::Observer(Backend& backend) {
     QObject::connect(&backend, &Backend::reportProgress, &backend,
-                     [this](const QString& label, int32_t percentage, const QString& log) {
-                         reports.push_back({label, percentage, log});
+                     [this](const QString& label, int32_t, const QString& log) {
+                         reports.push_back({label, log});
                      });
     QObject::connect(&backend, &Backend::downloadedResults, &backend,
                      [this](const ResultPaths& paths) { results.push_back(paths); });

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <QProcess>
@@ -44,7 +43,6 @@ public:
 
 struct Report {
     QString label;
-    int32_t percentage;
     QString log;
 };
 struct Observer {

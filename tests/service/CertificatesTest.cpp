@@ -13,7 +13,6 @@ TEST(Certificates, AreReusedAndRenewedForOtherNamesUnderTheSameCa) {
     const std::string cert = readFile(first.cert);
     EXPECT_EQ(std::filesystem::status(first.key).permissions() & std::filesystem::perms::group_all,
               std::filesystem::perms::none);
-    EXPECT_EQ(kxservice::serverNames("::0001"), (std::vector<std::string>{"localhost", "127.0.0.1", "::1"}));
 
     const auto again = kxservice::ensureCertificates(dir.path(), kxservice::serverNames("127.0.0.1"));
     EXPECT_EQ(readFile(again.cert), cert);

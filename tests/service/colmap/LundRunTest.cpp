@@ -1,7 +1,9 @@
 // One real run of colmap on eight photographs, at a small image size so that it takes a few minutes on
 // two cores.
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sys/resource.h>
 
 #include <GeographicLib/LocalCartesian.hpp>
@@ -65,6 +67,7 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
     job.cfg.cameras.push_back({1024, 768, 1035.4f, 1035.4f, 512, 384, 0, 0, 0, 0, 0});
     job.cfg.poses.emplace();
     std::unordered_map<FileKey, std::filesystem::path> inputs;
+    std::map<std::string, std::array<double, 3>> priors;  // by file name: north, east, down
     std::optional<GeographicLib::LocalCartesian> frame;
     for (int i = 1; i <= 8; ++i) {
         const auto path = lund / ("0" + std::to_string(i) + ".jpg");
@@ -79,6 +82,7 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
         frame->Forward(gps[0], gps[1], gps[2], east, north, up);
         SfmCfg::Location location;
         location.cartesian = {north, east, -up};
+        priors[path.filename().string()] = {north, east, -up};
         location.covariance = std::array<std::array<float, 3>, 3>{{{25, 0, 0}, {0, 25, 0}, {0, 0, 100}}};
         image.idxPose = uint32_t(job.cfg.poses->size());
         job.cfg.poses->push_back({location, {}, {}});
@@ -117,6 +121,10 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
         EXPECT_EQ(capture.imagePath, "/home/user/lund/" + name.string());
         EXPECT_EQ(capture.imageDigest, vexkit::md5sum((lund / name).c_str())) << name;
         ASSERT_LT(capture.poseIdx, model.poses.size());
+        // Aligned to the location priors: each centre of projection lies near its photograph's position.
+        const auto& centre = model.poses[capture.poseIdx].centre;
+        const auto& prior = priors.at(name.string());
+        EXPECT_LT(std::hypot(centre.x - prior[0], centre.y - prior[1], centre.z - prior[2]), 20) << name;
         for (const ksm::Measurement& m : capture.measurements) {
             ASSERT_LT(m.pointIdx, model.points.size());
         }
