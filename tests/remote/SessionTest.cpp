@@ -1,4 +1,6 @@
 // The session's reactions to answers, fed straight to handleMsg, and the transfer bookkeeping.
+#include <cmath>
+
 #include "model/KsmWriter.h"
 #include "remote/DownloadFile.h"
 #include "remote/SfmBackend.h"
@@ -47,6 +49,22 @@ TEST(Session, AnswersThatCannotBePairedAreOneLogLineAndNoThrow) {
         s.backend.handleMsg(login);
         EXPECT_EQ(s.seen.size(), 1u);
     }
+}
+
+// Ratios that are not finite or outside [0, 1] are clamped; an unknown stage ends the session.
+TEST(Session, ProgressRatiosAreClampedAndUnknownStagesAreProtocolErrors) {
+    Session s;
+    for (const auto& [stage, ratio] : {std::pair{2, NAN}, {2, 2.0f}, {2, -1.0f}, {9, 0.0f}}) {
+        Response<kQueryProgress> res;
+        res.status = static_cast<TaskStage>(stage);
+        res.ratio = ratio;
+        s.backend.sendReq(Request<kQueryProgress>{});
+        s.backend.handleMsg(QString::fromStdString(writeResponse(res)));
+    }
+    EXPECT_EQ(s.seen, (std::vector<Seen>{{"Worker: running", 0, "Running the requested task on the worker."},
+                                         {"Worker: running", 100, ""},
+                                         {"Worker: running", 0, ""},
+                                         {"Protocol error", 0, "unhandled stage value"}}));
 }
 
 TEST(TransProgress, BatchPercentAndReusedReplyAddresses) {
