@@ -21,13 +21,7 @@ std::string app1(const std::string& signature, const char* payload, size_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kxfuzz::quietLibraries();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = kxfuzz::scratchFile(".jpg");
     static const std::string base = kxtest::encodeJpeg(kxtest::makePattern(16, 16));
     constexpr size_t kMaxPayload = 65000;  // what one segment holds, with room for the signatures
     if (size < 2) {
@@ -44,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         jpeg += app1(std::string("http://ns.adobe.com/xap/1.0/\0", 29), bytes + 2 + exifSize, xmpSize);
     }
     jpeg += base.substr(2);
-    kxfuzz::writeScratch(path, jpeg.data(), jpeg.size());
+    const std::string path = kxfuzz::writeScratch(".jpg", jpeg.data(), jpeg.size());
     kxfuzz::attempt([&] { parseExif(path.c_str()); });
     return 0;
 }

@@ -19,27 +19,19 @@ namespace kxfuzz {
 // near the reader's own limit is legitimate but takes seconds, which would stall the search.
 constexpr uint64_t kDecodeBudgetPixels = uint64_t(1) << 22;
 
-// A file in the temporary directory, one per process and extension, reused for every input.
-inline std::string scratchFile(const char* extension) {
-    return (std::filesystem::temp_directory_path() / ("kx-fuzz-" + std::to_string(::getpid()) + extension))
-        .string();
-}
-
-inline void writeScratch(const std::string& path, const void* data, size_t size) {
+// Writes the bytes to a file in the temporary directory, one per process and extension, reused for every
+// input; returns its path.
+inline std::string writeScratch(const char* extension, const void* data, size_t size) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("kx-fuzz-" + std::to_string(::getpid()) + extension))
+            .string();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!out) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::abort();
     }
-}
-
-// Assertion texts go to standard output and exiv2 warns on standard error for nearly every input.
-inline void quietLibraries() {
-    if (!std::freopen("/dev/null", "w", stdout)) {
-        std::abort();
-    }
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    return path;
 }
 
 // Runs `f`; a std::exception is an accepted outcome.
@@ -54,3 +46,13 @@ bool attempt(F&& f) {
 }
 
 }  // namespace kxfuzz
+
+// Assertion texts go to standard output and exiv2 warns on standard error for nearly every input: the
+// targets that include this run quiet.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (!std::freopen("/dev/null", "w", stdout)) {
+        std::abort();
+    }
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    return 0;
+}

@@ -10,14 +10,8 @@
 #include "vexkit/ImageReader.h"
 #include "vexkit/JpegScaledDecode.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kxfuzz::quietLibraries();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = kxfuzz::scratchFile(KX_FUZZ_EXTENSION);
-    kxfuzz::writeScratch(path, data, size);
+    const std::string path = kxfuzz::writeScratch(KX_FUZZ_EXTENSION, data, size);
     const auto reader = vexkit::createImageReader();
     if (!kxfuzz::attempt([&] { reader->setFile(path.c_str()); })) {
         return 0;

@@ -33,8 +33,7 @@ void ksmSeeds(const fs::path& dir) {
     for (const kxtest::KsmShape& shape : shapes) {
         const ksm::Model<1u> model = kxtest::makeKsmModel(shape, 100 + n);
         for (bool little : {true, false}) {
-            save(dir / ("model" + std::to_string(n++) + ".ksm"),
-                 kxtest::ksmBytes(model, {ksm::kMagic, ksm::kVersion, little}));
+            save(dir / ("model" + std::to_string(n++) + ".ksm"), kxtest::ksmBytes(model, little));
         }
     }
 }
@@ -57,13 +56,10 @@ void plySeeds(const fs::path& dir) {
     }
 }
 
-void cfgSeeds(const fs::path& dir) {
-    save(dir / "full.json", kxtest::textOf(kxtest::fullCfg()));
-    save(dir / "full-by-hand.json", kxtest::kFullCfgText);
-    save(dir / "minimal.json", kxtest::kMinimalCfgText);
-}
-
-void protoSeeds(const fs::path& dir, const fs::path& serviceDir) {
+// The protocol messages and the configurations share the JSON target.
+void jsonSeeds(const fs::path& dir, const fs::path& serviceDir) {
+    save(dir / "cfg-full.json", kxtest::kFullCfgText);
+    save(dir / "cfg-minimal.json", kxtest::kMinimalCfgText);
     int n = 0;
     for (const kxtest::RequestText& r : kxtest::requestTexts()) {
         save(dir / ("request" + std::to_string(n) + ".json"), r.text);
@@ -120,14 +116,9 @@ void imageSeeds(const fs::path& root) {
     kxtest::writeHeif(root / "heif" / "rotated.heic", 64, 64, {}, {6});
     kxtest::writeHeif(root / "heif" / "tagged.avif", 64, 64, tags);
     // The EXIF target's input: a 16-bit big-endian length, the EXIF block, then the XMP packet.
-    const auto exifSeed = [](const kxtest::ImageTags& t) {
-        const std::string exif = kxtest::encodeExifTiff(t);
-        return std::string{char(exif.size() >> 8), char(exif.size() & 0xFF)} + exif +
-               kxtest::encodeXmpPacket(t);
-    };
-    save(root / "exif" / "every-key.bin", exifSeed(tags));
-    save(root / "exif" / "exif-only.bin",
-         exifSeed(kxtest::ImageTags().exifMake("Other").focal35(35).exifGps(-33.9, 151.2, -3)));
+    const std::string exif = kxtest::encodeExifTiff(tags);
+    save(root / "exif" / "every-key.bin", std::string{char(exif.size() >> 8), char(exif.size() & 0xFF)} +
+                                              exif + kxtest::encodeXmpPacket(tags));
 }
 
 }  // namespace
@@ -138,16 +129,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"ksm", "ply", "cfg", "proto", "jpeg", "heif", "exif", "service"}) {
+    for (const char* target : {"model", "proto", "jpeg", "heif", "exif", "service"}) {
         for (const std::string& sub : {std::string(target), std::string(target) + "-new"}) {
             fs::remove_all(root / sub);
             fs::create_directories(root / sub);
         }
     }
-    ksmSeeds(root / "ksm");
-    plySeeds(root / "ply");
-    cfgSeeds(root / "cfg");
-    protoSeeds(root / "proto", root / "service");
+    ksmSeeds(root / "model");
+    plySeeds(root / "model");
+    jsonSeeds(root / "proto", root / "service");
     imageSeeds(root);
     std::printf("seeds written to %s\n", root.string().c_str());
     return 0;

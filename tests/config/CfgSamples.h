@@ -159,31 +159,16 @@ inline const char* const kFullCfgText = R"({
     }
 })";
 
-// What the client builds for a save: only cameras and images, each image without its optional members.
+// An image without its optional members; the camera's members are all in the full sample.
 inline SfmCfg minimalCfg() {
     SfmCfg cfg;
-    cfg.cameras = {{4000, 3000, 2900.0f, 2900.0f, 2000.0f, 1500.0f, 0, 0, 0, 0, 0}};
     cfg.images = {{keyOf("e2fc714c4727ee9395f324cd2e7f331f"), 1, 0, std::nullopt, std::nullopt, std::nullopt,
                    "C:/photos/IMG_0001.avif", std::nullopt}};
     return cfg;
 }
 
 inline const char* const kMinimalCfgText = R"({
-    "cameras": [
-        {
-            "width": 4000,
-            "height": 3000,
-            "fx": 2900.0,
-            "fy": 2900.0,
-            "cx": 2000.0,
-            "cy": 1500.0,
-            "k1": 0.0,
-            "k2": 0.0,
-            "p1": 0.0,
-            "p2": 0.0,
-            "k3": 0.0
-        }
-    ],
+    "cameras": [],
     "images": [
         {
             "key": "e2fc714c4727ee9395f324cd2e7f331f",

@@ -3,7 +3,6 @@
 // nesting that the parser must refuse or survive.
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -32,7 +31,6 @@ TEST(SfmCfgWrite, GoldenTextsReadBackEqualAndWriteAgainTheSame) {
         std::string text;
     } rows[] = {
         {fullCfg(), kFullCfgText},
-        // Only cameras and images: what the client builds for a save.
         {minimalCfg(), kMinimalCfgText},
         // The required lists stay when empty; settings with no field is an empty object.
         {SfmCfg{}, "{\n    \"cameras\": [],\n    \"images\": []\n}"},
@@ -47,14 +45,13 @@ TEST(SfmCfgWrite, GoldenTextsReadBackEqualAndWriteAgainTheSame) {
 }
 
 TEST(SfmCfgWrite, NonFiniteAndExtremeNumbersSurviveTheTrip) {
-    // Full precision: any float or double, also the tiny and huge ones written in exponent form.
+    // Full precision: any float or double, also the tiny and huge ones written in exponent form (the
+    // fuzz target's round trip covers the others).
     SfmCfg cfg;
     const double inf = std::numeric_limits<double>::infinity();
-    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{
-        SfmCfg::Location{{std::nan(""), -inf, 1e300}, std::nullopt, std::numeric_limits<float>::denorm_min()},
-        SfmCfg::Location{{0.1, 1.0 / 3.0, -6.02214076e23}, std::nullopt, std::nullopt}};
-    cfg.cameras = {{1, 1, std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
-                    std::nextafter(1.0f, 2.0f), -0.0f, 1e-7f, 123456.789f, 3.14159265f, -2.5e-38f, 7.0f}};
+    cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{SfmCfg::Location{
+        {std::nan(""), -inf, 1e300}, std::nullopt, std::numeric_limits<float>::denorm_min()}};
+    cfg.cameras = {{1, 1, std::numeric_limits<float>::max(), 0, 0, -0.0f, 0, 0, 0, 0, 0}};
     const std::string text = textOf(cfg);
     EXPECT_NE(
         text.find("[\n                    NaN,\n                    -Infinity,\n                    1e300\n"),
@@ -91,10 +88,9 @@ TEST(SfmCfgRead, EveryFailureReportsItsExactText) {
     } rows[] = {
         {edited(",\n            \"name\": \"C:/photos/IMG_0001.avif\"", ""),
          "JSON Parsing failed - provided NVP (name) not found"},
-        {edited(R"("width": 4000)", R"("width": -1)"), uintFlag},
-        {edited(R"("width": 4000)", R"("width": 4294967296)"), uintFlag},
+        {R"({"cameras": [{"width": -1}], "images": []})", uintFlag},
         {edited(R"("format": 1)", R"("format": 2147483648)"), assertion + "data_.f.flags & kIntFlag"},
-        {edited(R"("fx": 2900.0)", R"("fx": "2900")"), assertion + "IsNumber()"},
+        {R"({"cameras": [{"width": 1, "height": 1, "fx": "2900"}], "images": []})", assertion + "IsNumber()"},
         {edited(kKey, R"("key": 5)"), assertion + "IsString()"},
         {R"({"cameras": {}, "images": []})", assertion + "IsArray()"},
         {"5", assertion + "IsObject()"},
@@ -126,12 +122,9 @@ TEST(SfmCfgRead, OptionalMembersCountOnlyAtTheirPosition) {
 }
 
 TEST(SfmCfgRead, KeysAndTiePointElementsUseTheirOwnForms) {
-    // A key takes its first 32 characters; a short one keeps its zero characters through another trip.
+    // A key takes its first 32 characters (a short one's trip is in the protocol's golden texts).
     const SfmCfg longKey = parse(edited(kKey, R"("key": "0123456789abcdef0123456789abcdef01234567")"));
     EXPECT_EQ(longKey.images.at(0).key.str(), "0123456789abcdef0123456789abcdef");
-    const SfmCfg shortKey = parse(edited(kKey, R"("key": "abc")"));
-    EXPECT_EQ(shortKey.images.at(0).key.str(), std::string("abc") + std::string(29, '\0'));
-    EXPECT_EQ(parse(textOf(shortKey)), shortKey);
     // "data" of an empty tie point is not read.
     const SfmCfg cfg = parse(withTiePoints(
         R"({"nullopt": true, "data": 5}, {"nullopt": false, "data": {"cartesian": [1, 2, 3], "delta": Infinity}})"));
@@ -139,12 +132,6 @@ TEST(SfmCfgRead, KeysAndTiePointElementsUseTheirOwnForms) {
               (std::vector<std::optional<SfmCfg::Location>>{
                   std::nullopt,
                   SfmCfg::Location{{1, 2, 3}, std::nullopt, std::numeric_limits<float>::infinity()}}));
-}
-
-TEST(SfmCfgRead, ReadsFromTheStreamPosition) {
-    std::istringstream is(std::string("ignored") + kMinimalCfgText);
-    is.seekg(7);
-    EXPECT_EQ(readSfmCfg(is), minimalCfg());
 }
 
 TEST(SfmCfgRead, NumbersTheParserMisreadsAreRefusedButWrittenOnesRead) {

@@ -1,12 +1,16 @@
-// Declared counts far beyond the data must fail before any large allocation. This test program
-// replaces the global allocation functions to record the largest single request.
+// Declared counts far beyond the data must fail before any large allocation, in the model readers and in
+// the configuration reader. This test program replaces the global allocation functions to record the
+// largest single request.
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
 
+#include "config/JsonIo.h"
+#include "config/SfmCfgJson.h"
 #include "model/KsmModel.h"
 #include "model/PlyData.h"
 #include "tests/model/KsmSamples.h"
@@ -97,6 +101,31 @@ TEST(Allocation, HugePlyCountsAllocateLittle) {
                       kBound)
                 << element;
         }
+    }
+}
+
+// A few megabytes of "[0,0,0,..." must not make the configuration reader allocate a record per element
+// up front.
+TEST(Allocation, AnnouncedConfigurationCountsDoNotAllocateAhead) {
+    const size_t n = 1 << 20;
+    std::string zeros = "0";
+    for (size_t i = 1; i < n; ++i) {
+        zeros += ",0";
+    }
+    const struct {
+        std::string text;
+        size_t elementSize;
+    } rows[] = {
+        {"{\"cameras\": [], \"images\": [" + zeros + "]}", sizeof(SfmCfg::Image)},
+        {"{\"cameras\": [], \"tiePoints\": [" + zeros + "], \"images\": []}",
+         sizeof(std::optional<SfmCfg::Location>)},
+    };
+    for (const auto& row : rows) {
+        // Buffering the text itself may take up to twice its size; reading ahead would ask for
+        // n * elementSize (20 to 100 times the text) at once.
+        const auto read = [](std::istream& in) { EXPECT_THROW(readSfmCfg(in), cereal::Exception); };
+        EXPECT_LE(largestAllocation(row.text, read, false), 2 * row.text.size());
+        EXPECT_GT(n * row.elementSize, 8 * row.text.size());
     }
 }
 

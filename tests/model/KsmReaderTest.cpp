@@ -42,7 +42,8 @@ ksm::Model<1u> modelOf(const KestrixSparseModel& result) {
     return std::get<ksm::Model<1u>>(result);
 }
 
-TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromFileStreamAndPipe) {
+// Reading from a file is the headless run's and the viewer's way.
+TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromStreamAndPipe) {
     const struct {
         const char* name;
         kxtest::KsmShape shape;
@@ -54,19 +55,16 @@ TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromFileStreamAndPipe) {
         // Over a megabyte of measurements: the pipe path grows the lists in several steps.
         {"large lists", {1, 1, 70000, 2, 60000}},
     };
-    kxtest::TempDir dir;
     for (const auto& c : shapes) {
         SCOPED_TRACE(c.name);
         const ksm::Model<1u> model = kxtest::makeKsmModel(c.shape, 42);
         for (bool little : {true, false}) {
             SCOPED_TRACE(little ? "little-endian" : "big-endian");
-            const std::string bytes = kxtest::ksmBytes(model, {ksm::kMagic, 1, little});
+            const std::string bytes = kxtest::ksmBytes(model, little);
             std::istringstream in(bytes + std::string(100, '\xee'));  // bytes after the model are not read
             EXPECT_EQ(modelOf(ksm::loadKsm(in)), model);
             kxtest::PipeStream pipe(bytes);
             EXPECT_EQ(modelOf(ksm::loadKsm(pipe)), model);
-            kxtest::writeFile(dir / "m.ksm", bytes);
-            EXPECT_EQ(modelOf(ksm::loadKsm(dir / "m.ksm")), model);
         }
     }
 }
@@ -75,18 +73,18 @@ TEST(KsmReader, UnknownHeadersGiveTheEmptyAlternative) {
     const ksm::Model<1u> model = kxtest::makeKsmModel({1, 1, 3, 1, 1}, 3);
     const std::string good = kxtest::ksmBytes(model);
     EXPECT_EQ(good.substr(0, 12), std::string("\xdb\xdf\xe6\x86\xfe\x0a\x4c\x97\x01\x00\x00\x00", 12));
-    std::string flipped = good;
-    flipped[5] ^= 0x01;
+    // The good bytes with the header's bytes from `at` replaced.
+    const auto patched = [&](size_t at, const std::string& bytes) {
+        return good.substr(0, at) + bytes + good.substr(at + bytes.size());
+    };
     const struct {
         const char* name;
         std::string bytes;
     } cases[] = {
-        {"empty", ""},
         {"eleven bytes", good.substr(0, 11)},
-        {"other magic", flipped},
-        {"version 2", kxtest::ksmBytes(model, {ksm::kMagic, 2, true})},
-        {"version 1 big-endian", kxtest::ksmBytes(model, {ksm::kMagic, 0x01000000u, true})},
-        {"magic big-endian", kxtest::ksmBytes(model, {__builtin_bswap64(ksm::kMagic), 1, true})},
+        {"other magic", patched(5, "\x0b")},
+        {"version 2", patched(8, "\x02")},
+        {"magic big-endian", patched(0, "\x97\x4c\x0a\xfe\x86\xe6\xdf\xdb")},
     };
     for (const auto& c : cases) {
         std::istringstream in(c.bytes);
@@ -102,7 +100,7 @@ TEST(KsmReader, UnknownHeadersGiveTheEmptyAlternative) {
 TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
     const ksm::Model<1u> model = kxtest::makeKsmModel({2, 2, 5, 3, 3, "Flüge/"}, 11);
     for (bool little : {true, false}) {
-        const std::string bytes = kxtest::ksmBytes(model, {ksm::kMagic, 1, little});
+        const std::string bytes = kxtest::ksmBytes(model, little);
         EXPECT_EQ(ourError(bytes.substr(0, 12), false), "Failed to read 1 bytes from input stream! Read 0");
         for (size_t cut = 12; cut < bytes.size(); ++cut) {
             const std::string part = bytes.substr(0, cut);

@@ -49,17 +49,10 @@ ksm::Model<1u> makeKsmModel(const KsmShape& shape, uint32_t seed) {
     return m;
 }
 
-std::string ksmBytes(const ksm::Model<1u>& model, const KsmHeader& header) {
+std::string ksmBytes(const ksm::Model<1u>& model, bool littleEndian) {
     std::ostringstream os;
-    ksm::writeKsm(os, model, header.littleEndian ? ksm::ByteOrder::kLittle : ksm::ByteOrder::kBig);
-    std::string bytes = os.str();
-    for (int i = 0; i < 8; ++i) {
-        bytes[i] = static_cast<char>(header.magic >> (8 * i));
-    }
-    for (int i = 0; i < 4; ++i) {
-        bytes[8 + i] = static_cast<char>(header.version >> (8 * i));
-    }
-    return bytes;
+    ksm::writeKsm(os, model, littleEndian ? ksm::ByteOrder::kLittle : ksm::ByteOrder::kBig);
+    return os.str();
 }
 
 }  // namespace kxtest

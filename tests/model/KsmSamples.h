@@ -21,13 +21,7 @@ struct KsmShape {
 // shows; image paths are the prefix plus the capture's number and ".jpg".
 ksm::Model<1u> makeKsmModel(const KsmShape& shape, uint32_t seed);
 
-// The file bytes of a model as ksm::writeKsm makes them, with the header's magic and version
-// overwritten as given (for files the reader must refuse).
-struct KsmHeader {
-    uint64_t magic = ksm::kMagic;
-    uint32_t version = ksm::kVersion;
-    bool littleEndian = true;
-};
-std::string ksmBytes(const ksm::Model<1u>& model, const KsmHeader& header = {});
+// The file bytes of a model as ksm::writeKsm makes them.
+std::string ksmBytes(const ksm::Model<1u>& model, bool littleEndian = true);
 
 }  // namespace kxtest

@@ -25,17 +25,12 @@ const Sample kSamples[] = {
     {"bundler_kermit_points009_face-before-vertex.ply", 649, kNoRed},
     {"platonic_shelf_ascii_double_face-first.ply", 50, kNoRed},
     {"platonic_shelf_binbe_double_faces.ply", 50, kNoRed},
-    {"platonic_shelf_binle_double_face-first.ply", 50, kNoRed},
     {"pdal_issue_2421_float64_int32.ply", 1, kNoRed},
-    {"pdal_simple_binary_cloudcompare_xyz-only.ply", 3, kNoRed},
     {"pdal_text_extradim_char-blue_alpha.ply", 1,
      "PLY parser: property blue cannot be coerced to requested type uchar. Has type char"},
-    {"pmvs_kermit_option-0000_ascii_diffuse-rgb.ply", 9597, kNoRed},
     {"pond.0_binle_diffuse-rgb_psz.ply", 70051, kNoRed},
     {"trimesh_empty_binle_zero-vertices.ply", 0, kNoRed},
     {"trimesh_reference_binle_rgba_faces.ply", 845, ""},
-    {"derived/kermit_ascii_float_rgb.ply", 9597, ""},
-    {"derived/kermit_binle_float_rgb.ply", 9597, ""},
     {"derived/kermit_binbe_double_rgb.ply", 9597, ""},
 };
 

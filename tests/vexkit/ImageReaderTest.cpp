@@ -1,6 +1,4 @@
 #include <limits>
-#include <stdexcept>
-#include <thread>
 #include <type_traits>
 
 #include <gtest/gtest.h>
@@ -62,47 +60,28 @@ std::unique_ptr<vexkit::IImageReader> readerOf(const Path& path) {
 const ImageTags kTags =
     ImageTags().exifMake("DJI").focal35(24).exifGps(47.51, -8.25, 12.5).droneGps(47.1, 8.2, 400.5);
 
-TEST(ImageReader, ChoosesTheFormatByExtensionInAnyCase) {
-    kxtest::TempDir dir;
-    kxtest::writeJpeg(dir / "a.Jpeg", 96, 64);
-    kxtest::writeHeif(dir / "c.HEIC", 96, 64);
-    kxtest::writeHeif(dir / "d.Avif", 96, 64);
-    auto reader = vexkit::createImageReader();
-    for (const char* name : {"a.Jpeg", "c.HEIC", "d.Avif"}) {
-        SCOPED_TRACE(name);
-        reader->setFile((dir / name).c_str());
-        EXPECT_EQ(reader->getWidth(), 96u);
-        EXPECT_EQ(reader->getHeight(), 64u);
-        EXPECT_EQ(vexkit::getImageSize((dir / name).c_str()), std::make_pair(96u, 64u));
-        EXPECT_GT(kxtest::psnr(reader->decodeTo8UC3(), kxtest::makePattern(96, 64)), 30.0);
-    }
-    std::filesystem::copy_file(dir / "a.Jpeg", dir / "f.png");
-    EXPECT_EQ(messageOf([&] { reader->setFile((dir / "f.png").c_str()); }), "unknown image file type");
-    EXPECT_EQ(messageOf([&] { vexkit::getImageSize((dir / "f.png").c_str()); }), "unknown image file type");
-}
-
 TEST(ImageReader, MetadataOfEveryFormatAndASecondFileForgettingThem) {
     HeifOptions prefixed;
     prefixed.exifHeaderPrefix = true;
     kxtest::TempDir dir;
-    kxtest::writeJpeg(dir / "tagged.jpg", 128, 96, kTags);
-    kxtest::writeHeif(dir / "plain.heic", 128, 96, kTags);
+    // The format is chosen by the extension in any case.
+    kxtest::writeJpeg(dir / "tagged.Jpeg", 128, 96, kTags);
+    kxtest::writeHeif(dir / "plain.HEIC", 128, 96, kTags);
     kxtest::writeHeif(dir / "prefixed.heic", 128, 96, kTags, prefixed);
-    kxtest::writeHeif(dir / "plain.avif", 128, 96, kTags);
-    for (const char* name : {"tagged.jpg", "plain.heic", "prefixed.heic", "plain.avif"}) {
+    kxtest::writeHeif(dir / "plain.Avif", 128, 96, kTags);
+    for (const char* name : {"tagged.Jpeg", "plain.HEIC", "prefixed.heic", "plain.Avif"}) {
         SCOPED_TRACE(name);
         auto reader = readerOf(dir / name);
         const Exiv2::XmpData xmp = reader->getXmpData();
         const Exiv2::ExifData exif = reader->getExifData();
         EXPECT_EQ(value(xmp, "Xmp.drone-dji.GpsLatitude"), "+47.100000000");
-        EXPECT_EQ(value(xmp, "Xmp.drone-dji.AbsoluteAltitude"), "+400.500000000");
         EXPECT_NE(xmp.xmpPacket().find("GpsLatitude"), std::string::npos) << "the raw packet is kept";
         EXPECT_EQ(value(exif, "Exif.Image.Make"), "DJI");
-        EXPECT_EQ(value(exif, "Exif.Photo.FocalLengthIn35mmFilm"), "24");
         EXPECT_EQ(value(exif, "Exif.GPSInfo.GPSLatitude"), "47/1 30/1 360000/10000");
-        EXPECT_EQ(std::make_pair(reader->getWidth(), reader->getHeight()), std::make_pair(128u, 96u));
+        EXPECT_EQ(vexkit::getImageSize((dir / name).c_str()), std::make_pair(128u, 96u));
+        EXPECT_GT(kxtest::psnr(reader->decodeTo8UC3(), kxtest::makePattern(128, 96)), 30.0);
     }
-    auto reader = readerOf(dir / "tagged.jpg");
+    auto reader = readerOf(dir / "tagged.Jpeg");
     reader->getExifData();
     kxtest::writeJpeg(dir / "bare.jpg", 64, 80);
     reader->setFile((dir / "bare.jpg").c_str());
@@ -132,20 +111,18 @@ TEST(ImageReader, ScaledJpegDecodeIsTheSmallestReductionCoveringTheMinimum) {
               std::numeric_limits<double>::infinity());
 }
 
-TEST(ImageReader, JpegErrorsFailLoudlyWithoutTakingTheProcessDown) {
+TEST(ImageReader, UnknownMissingAndCutFilesFailLoudly) {
     kxtest::TempDir dir;
     EXPECT_THROW(vexkit::decodeJpegAtLeast((dir / "missing.jpg").c_str(), 10, 10), ::AssertionFailure);
-    kxtest::writeFile(dir / "text.jpg", "plain text, no markers");
-    auto reader = readerOf(dir / "text.jpg");
-    EXPECT_ANY_THROW(reader->getHeight());
-    expectAssertion([&] { reader->decodeTo8UC3(); });
     // A truncated file measures, then fails its decode.
     const std::string whole = kxtest::encodeJpeg(kxtest::makePattern(256, 256));
     kxtest::writeFile(dir / "cut.jpg", whole.substr(0, whole.size() / 2));
-    reader->setFile((dir / "cut.jpg").c_str());
+    auto reader = readerOf(dir / "cut.jpg");
     EXPECT_EQ(reader->getWidth(), 256u);
     expectAssertion([&] { reader->decodeTo8UC3(); });
-    expectAssertion([&] { vexkit::decodeJpegAtLeast((dir / "text.jpg").c_str(), 10, 10); });
+    kxtest::writeFile(dir / "f.png", whole);
+    EXPECT_EQ(messageOf([&] { reader->setFile((dir / "f.png").c_str()); }), "unknown image file type");
+    EXPECT_EQ(messageOf([&] { vexkit::getImageSize((dir / "f.png").c_str()); }), "unknown image file type");
 }
 
 TEST(ImageReader, HugeClaimedJpegSizeIsRefusedBeforeAnyDecode) {
@@ -164,37 +141,20 @@ TEST(ImageReader, HugeClaimedJpegSizeIsRefusedBeforeAnyDecode) {
     EXPECT_EQ(messageOf([&] { vexkit::getImageSize(path.c_str()); }), refused);
 }
 
-TEST(ImageReader, HeifStructuresTheReaderRefuses) {
+TEST(ImageReader, HeifWithTwoImagesIsRefusedAndForgetsTheFileBefore) {
     kxtest::TempDir dir;
-    const auto write = [&](const char* name, const ImageTags& tags, const HeifOptions& options) {
-        kxtest::writeHeif(dir / name, 64, 64, tags, options);
-        return (dir / name).string();
-    };
     HeifOptions options;
     options.nbTopLevelImages = 2;
-    const std::string twoImages = write("two-images.heic", {}, options);
+    kxtest::writeHeif(dir / "two-images.heic", 64, 64, {}, options);
+    kxtest::writeHeif(dir / "good.heic", 64, 64);
     auto reader = vexkit::createImageReader();
-    expectAssertion([&] { reader->setFile(twoImages.c_str()); });
     // Without metadata blocks the containers are empty; nothing of an earlier file answers for one that
     // failed.
-    reader->setFile(write("good.heic", {}, {}).c_str());
+    reader->setFile((dir / "good.heic").c_str());
     EXPECT_TRUE(reader->getExifData().empty());
     EXPECT_TRUE(reader->getXmpData().empty());
-    EXPECT_THROW(reader->setFile(twoImages.c_str()), vexkit::AssertionFailure);
+    EXPECT_THROW(reader->setFile((dir / "two-images.heic").c_str()), vexkit::AssertionFailure);
     EXPECT_THROW(reader->getWidth(), vexkit::AssertionFailure);
-
-    options = {};
-    options.nbExifBlocks = 2;
-    reader->setFile(write("two-exif.heic", ImageTags().exifMake("X"), options).c_str());
-    expectAssertion([&] { reader->getExifData(); });
-    options = {};
-    options.nbXmpBlocks = 2;
-    reader->setFile(write("two-xmp.heic", ImageTags().xmpMake("X"), options).c_str());
-    expectAssertion([&] { reader->getXmpData(); });
-    ImageTags badXmp;
-    badXmp.rawXmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF";
-    reader->setFile(write("bad-xmp.avif", badXmp, {}).c_str());
-    expectAssertion([&] { reader->getXmpData(); });
 }
 
 TEST(ImageReader, HeifWithWipedDataFailsItsDecodeWithTheLibrarysError) {
@@ -215,18 +175,6 @@ TEST(ImageReader, HeifWithWipedDataFailsItsDecodeWithTheLibrarysError) {
     } catch (const vexkit::HeifError& e) {
         EXPECT_NE(e.get_code(), heif_error_Ok);
     }
-}
-
-TEST(ImageReader, XmpSetUpRunsOnceAcrossThreads) {
-    std::vector<std::thread> threads(8);
-    for (std::thread& t : threads) {
-        t = std::thread([] { vexkit::initXmpParserOnce(); });
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    EXPECT_NO_THROW(Exiv2::XmpKey("Xmp.drone-dji.RelativeAltitude"));
-    EXPECT_FALSE(Exiv2::XmpProperties::ns("drone-dji").empty());
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-#include <algorithm>
 #include <random>
 #include <string>
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <boost/algorithm/hex.hpp>
 #include <gtest/gtest.h>
 
 #include "tests/support/TestSupport.h"
@@ -15,12 +13,6 @@ namespace {
 template <size_t N>
 std::string str(const std::array<char, N>& a) {
     return std::string(a.data(), a.size());
-}
-
-std::array<char, 32> toKeyText(const std::string& text) {
-    std::array<char, 32> key{};
-    std::copy_n(text.begin(), std::min<size_t>(32, text.size()), key.begin());
-    return key;
 }
 
 // Base64 of the bytes that `hex` spells, by an independent encoder.
@@ -85,17 +77,4 @@ TEST(Md5, FilesAroundThePieceSizeHashLikeTheWholeContent) {
                                .toHex()
                                .toStdString());
     }
-}
-
-TEST(Md5, Hex2Base64CoversTheAlphabetAcceptsUpperCaseAndRejectsNonHex) {
-    // Digests made of chosen bytes reach the first and last letters and both symbols.
-    for (const char* hex : {"00000000000000000000000000000000", "ffffffffffffffffffffffffffffffff",
-                            "fbefbefbefbefbefbefbefbefbefbefb"}) {
-        EXPECT_EQ(str(hex2base64(toKeyText(hex))), base64OfHex(hex)) << hex;
-    }
-    EXPECT_EQ(str(hex2base64(toKeyText("9E107D9D372BB6826BD81D3542A419D6"))),
-              base64OfHex("9e107d9d372bb6826bd81d3542a419d6"));
-    EXPECT_THROW(hex2base64(toKeyText("9e107d9d372bb6826bd81d3542a419dg")), boost::algorithm::non_hex_input);
-    // A key read short leaves zero characters, which are not digits.
-    EXPECT_THROW(FileKey(toKeyText("9e107d9d")).base64(), boost::algorithm::non_hex_input);
 }

@@ -9,10 +9,8 @@
 TEST(Paths, QtStringsSurviveTheRoundTripAndNameTheSameFileOnDisk) {
     kxtest::TempDir dir;
     for (const char* name : {
-             u8"\u5199\u771f \u753b\u50cf.heic",       // CJK with a space
-             u8"\U0001F4F7 camera.jpg",                // outside the BMP (a surrogate pair in Qt)
-             u8"cafe\u0301.jpg",                       // decomposed accent stays decomposed
-             u8"\u05e2\u05d1\u05e8\u05d9\u05ea.json",  // right-to-left
+             u8"\u5199\u771f \u753b\u50cf.heic",  // CJK with a space
+             u8"\U0001F4F7 camera.jpg",           // outside the BMP (a surrogate pair in Qt)
          }) {
         const QString text = QString::fromUtf8(name);
         EXPECT_EQ(toQStr(toPath(text)), text) << name;

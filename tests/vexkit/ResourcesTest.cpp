@@ -3,10 +3,8 @@
 #include <string>
 #include <system_error>
 
-#include <QImage>
 #include <gtest/gtest.h>
 
-#include "tests/support/TestSupport.h"
 #include "vexkit/Resources.h"
 
 namespace {
@@ -22,28 +20,7 @@ void expectFilesystemError(F call, const char* path, std::errc code) {
 }
 }  // namespace
 
-TEST(Resources, CameraIconIsAPngOfTheCheckedInBytes) {
-    const vexkit::ResourceEntry& icon = vexkit::openResource("resources/camera.png");
-    ASSERT_NE(icon.data, nullptr);
-    EXPECT_EQ(icon.data[icon.size], 0);  // the terminator after the bytes
-    EXPECT_FALSE(QImage::fromData(icon.data, static_cast<int>(icon.size), "PNG").isNull());
-    EXPECT_EQ(icon.bytes(), kxtest::readFile(kxtest::sourceDir() / "viewer/resources/camera.png"));
-}
-
-TEST(Resources, TableHoldsTheViewersShadersAsInTheSourceTree) {
-    for (const char* program : {"Points", "Lines", "Image", "Axis"}) {
-        for (const char* stage : {"Vertex", "Fragment"}) {
-            const std::string name = std::string("draw") + program + stage + ".glsl";
-            SCOPED_TRACE(name);
-            const vexkit::ResourceEntry* file = vexkit::findResource("shaders/" + name);
-            ASSERT_NE(file, nullptr);
-            EXPECT_EQ(file->bytes(), kxtest::readFile(kxtest::sourceDir() / "viewer/shaders" / name));
-            // Shader sources are passed on as C strings.
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(file->data)).size(), file->size);
-        }
-    }
-}
-
+// The icon and the shaders are read by the viewer tests; what they never ask for is checked here.
 TEST(Resources, OnlyFilesOpenAndUnknownPathsFailAsMissingNamingThePath) {
     const auto pictures = vexkit::listResources("resources");
     EXPECT_NE(std::find(pictures.begin(), pictures.end(), "resources/camera.png"), pictures.end());
