@@ -38,7 +38,7 @@ function(kx_add_test folder name)
   else()
     set(platform offscreen)
   endif()
-  set(env "QT_QPA_PLATFORM=${platform}" "KX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  set(env "QT_QPA_PLATFORM=${platform}")
   # Sanitizer settings travel with the test, so a plain `ctest` in a sanitizer build uses them.
   # Slow unwinding gives the full allocation stacks that the suppressions of system libraries match.
   if(KX_SANITIZE AND ARG_GL)

@@ -150,9 +150,6 @@ std::string encodeExifTiff(const ImageTags& tags) {
 }
 
 std::string encodeXmpPacket(const ImageTags& tags) {
-    if (tags.rawXmp) {
-        return *tags.rawXmp;
-    }
     vexkit::initXmpParserOnce();
     Exiv2::XmpData xmp;
     fill(xmp, tags.xmp);
@@ -163,25 +160,17 @@ std::string encodeXmpPacket(const ImageTags& tags) {
     return packet;
 }
 
-void addTags(const std::filesystem::path& path, const ImageTags& tags) {
+void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags) {
+    writeFile(path, encodeJpeg(makePattern(width, height)));
+    if (tags.empty()) {
+        return;
+    }
     vexkit::initXmpParserOnce();
     auto image = Exiv2::ImageFactory::open(path.string());
     image->readMetadata();
     fill(image->exifData(), tags.exif);
-    if (tags.rawXmp) {
-        image->setXmpPacket(*tags.rawXmp);
-        image->writeXmpFromPacket(true);
-    } else {
-        fill(image->xmpData(), tags.xmp);
-    }
+    fill(image->xmpData(), tags.xmp);
     image->writeMetadata();
-}
-
-void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags) {
-    writeFile(path, encodeJpeg(makePattern(width, height)));
-    if (!tags.empty()) {
-        addTags(path, tags);
-    }
 }
 
 void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t height, const ImageTags& tags,
@@ -213,15 +202,11 @@ void writeHeif(const std::filesystem::path& path, uint32_t width, uint32_t heigh
             if (options.exifHeaderPrefix) {
                 block.insert(0, std::string("Exif\0\0", 6));
             }
-            for (int i = 0; i < options.nbExifBlocks; ++i) {
-                ctx.add_exif_metadata(primary, block.data(), int(block.size()));
-            }
+            ctx.add_exif_metadata(primary, block.data(), int(block.size()));
         }
-        if (!tags.xmp.empty() || tags.rawXmp) {
+        if (!tags.xmp.empty()) {
             const std::string packet = encodeXmpPacket(tags);
-            for (int i = 0; i < options.nbXmpBlocks; ++i) {
-                ctx.add_XMP_metadata(primary, packet.data(), int(packet.size()));
-            }
+            ctx.add_XMP_metadata(primary, packet.data(), int(packet.size()));
         }
         ctx.write_to_file(path.string());
     } catch (const heif::Error& e) {

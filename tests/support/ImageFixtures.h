@@ -17,8 +17,6 @@ namespace kxtest {
 struct ImageTags {
     std::vector<std::pair<std::string, std::string>> exif;
     std::vector<std::pair<std::string, std::string>> xmp;
-    // When set, written as the XMP packet byte for byte instead of `xmp` (for malformed packets).
-    std::optional<std::string> rawXmp;
 
     ImageTags& setExif(const std::string& key, const std::string& value);
     ImageTags& setXmp(const std::string& key, const std::string& value);
@@ -32,7 +30,7 @@ struct ImageTags {
     ImageTags& exifGps(double latitude, double longitude, std::optional<double> altitude);
     // Drone XMP position: Xmp.drone-dji.GpsLatitude, GpsLongitude and AbsoluteAltitude with explicit signs.
     ImageTags& droneGps(double latitude, double longitude, double absoluteAltitude);
-    bool empty() const { return exif.empty() && xmp.empty() && !rawXmp; }
+    bool empty() const { return exif.empty() && xmp.empty(); }
 };
 
 // A smooth pattern with gradients and soft stripes, so that lossy codecs keep it close.
@@ -43,14 +41,9 @@ std::string encodeJpeg(const vexkit::Image8UC3& image, int quality = 92);
 // Writes a JPEG of the pattern, then adds `tags` through exiv2 when there are any.
 void writeJpeg(const std::filesystem::path& path, uint32_t width, uint32_t height,
                const ImageTags& tags = {});
-// Adds `tags` to an existing JPEG through exiv2, keeping what it already holds.
-void addTags(const std::filesystem::path& path, const ImageTags& tags);
 
 struct HeifOptions {
     int nbTopLevelImages = 1;
-    // Copies of the Exif and XMP blocks attached to the primary image (when `tags` has such data).
-    int nbExifBlocks = 1;
-    int nbXmpBlocks = 1;
     // Stores "Exif\0\0" before the TIFF header, as phones do.
     bool exifHeaderPrefix = false;
 };

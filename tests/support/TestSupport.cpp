@@ -39,13 +39,6 @@ std::string readFile(const std::filesystem::path& path) {
     return ss.str();
 }
 
-std::filesystem::path sourceDir() {
-    if (const char* env = std::getenv("KX_SOURCE_DIR"); env && *env) {
-        return env;
-    }
-    return KX_SOURCE_DIR;
-}
-
 std::filesystem::path sharedTestData() {
     if (const char* env = std::getenv("KX_TESTDATA"); env && *env) {
         return std::filesystem::is_directory(env) ? std::filesystem::path(env) : std::filesystem::path();

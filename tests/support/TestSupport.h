@@ -30,9 +30,6 @@ private:
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 
-// The checkout's root directory (the KX_SOURCE_DIR environment variable when set).
-std::filesystem::path sourceDir();
-
 // The folder of real sample files beside the checkout ("<checkout>/../shared/testdata"), or
 // KX_TESTDATA when set; empty when neither exists.
 std::filesystem::path sharedTestData();
