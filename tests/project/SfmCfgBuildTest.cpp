@@ -120,7 +120,8 @@ TEST(SfmCfgBuild, CovarianceBySourceOfThePosition) {
         p.groups.push_back(makeGroup(1, std::move(image)));
         p.useSettings(true, "Global");
         // The diagonal in north, east, down order; everything else zero.
-        const auto& cov = *(*p.build(true)->poses)[0].location->covariance;
+        const auto cfg = p.build(true);
+        const auto& cov = *(*cfg->poses)[0].location->covariance;
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
                 EXPECT_FLOAT_EQ(cov[i][j], i == j ? diagonal[i] : 0.f) << what << " " << i << j;
