@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev openssl
   # the local service's real structure-from-motion engine (CPU only)
   colmap
+  # dense stereo on the CPU: rectification and semi-global matching
+  libopencv-dev
   # headless display and software OpenGL for the client and its GL tests
   xvfb xauth libgl1-mesa-dri
   # command-line views used to cross-check metadata by hand

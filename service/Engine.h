@@ -66,6 +66,7 @@ public:
 struct EngineOptions {
     std::filesystem::path dataDir;  // the service's data directory (an engine may keep a cache below it)
     unsigned taskTimeout = 0;       // --task-timeout SECONDS for a whole task; 0: the engine's default
+    unsigned denseImageSize = 0;    // --dense-image-size PIXELS; 0: the engine's default
 };
 
 using EngineFactory = std::function<std::unique_ptr<Engine>(const EngineOptions&)>;

@@ -53,7 +53,7 @@ std::string usageText() {
     return "usage: kestrix-service [--listen HOST:PORT] [--data-dir DIR] [--engine NAME] [--fault NAME]...\n"
            "                       [--cert FILE --key FILE [--ca FILE]] [--max-tasks N] [--max-body BYTES]\n"
            "                       [--max-store BYTES] [--keep-results DAYS] [--allow-remote]\n"
-           "                       [--task-timeout SECONDS]\n"
+           "                       [--task-timeout SECONDS] [--dense-image-size PIXELS]\n"
            "engines: " +
            engines + "\n";
 }
@@ -105,6 +105,11 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.keepResultsDays = static_cast<uint32_t>(parseNumber(a, value(), 36500));
         } else if (a == "--task-timeout") {
             o.taskTimeout = static_cast<uint32_t>(parseNumber(a, value(), 30 * 24 * 3600));
+        } else if (a == "--dense-image-size") {
+            o.denseImageSize = static_cast<uint32_t>(parseNumber(a, value(), 16384));
+            if (o.denseImageSize < 64) {
+                throw UsageError("--dense-image-size needs at least 64 pixels");
+            }
         } else if (a == "--allow-remote") {
             o.allowRemote = true;
         } else {

@@ -16,6 +16,8 @@ struct Options {
     // Seconds for one task, 0 for the engine's default. The command line's engine is "colmap" by default
     // when colmapFound().
     uint32_t taskTimeout = 0;
+    // Longest side of the images dense stereo works on, 0 for the engine's default.
+    uint32_t denseImageSize = 0;
     std::vector<std::string> faults;  // names, each firing once per occurrence
     std::filesystem::path certFile, keyFile, caFile;
     uint32_t maxTasks = 1;

@@ -504,7 +504,7 @@ Endpoint Service::start() {
     if (!isLoopbackHost(o.host) && !o.allowRemote) {
         throw StartError("listening on " + o.host + " needs --allow-remote");
     }
-    std::unique_ptr<Engine> engine = makeEngine(o.engine, {d.dataDir, o.taskTimeout});
+    std::unique_ptr<Engine> engine = makeEngine(o.engine, {d.dataDir, o.taskTimeout, o.denseImageSize});
     if (!engine) {
         throw StartError("unknown engine " + o.engine);
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "service/Engine.h"
+#include "service/colmap/ColmapMvs.h"
 #include "service/colmap/ColmapSfm.h"
 
 namespace kxservice {
@@ -33,24 +34,31 @@ std::string probeBuild(const std::string& program) {
 
 class ColmapEngine final : public Engine {
 public:
-    ColmapEngine(const EngineOptions& options, std::string build) {
+    ColmapEngine(const EngineOptions& options, const std::string& build) {
         mRun.nbThreads = std::max(1u, std::thread::hardware_concurrency());
         mRun.taskTimeout = options.taskTimeout;
-        if (build.find("without CUDA") != std::string::npos) {
-            mMvsRefusal = "the installed colmap is built without CUDA, which its dense stereo needs";
-        } else {
-            mMvsRefusal = "dense reconstruction with colmap is not available in this service yet";
+        if (options.denseImageSize > 0) {
+            mRun.denseImageSize = int(options.denseImageSize);
+        }
+        // A CUDA build runs its own dense stereo; any build densifies with our CPU stereo as long as it
+        // has the undistorter and the fusion.
+        mRun.cudaStereo = build.find("with CUDA") != std::string::npos;
+        for (const char* command : {"image_undistorter", "stereo_fusion"}) {
+            if (build.find(command) == std::string::npos) {
+                mMvsRefusal += std::string(mMvsRefusal.empty() ? "" : "; ") + "the installed colmap has no " +
+                               command + ", which densifying needs";
+            }
         }
     }
 
-    bool canDensify() const override { return false; }
+    bool canDensify() const override { return mMvsRefusal.empty(); }
     std::string refusalOfMvs() const override { return mMvsRefusal; }
 
     std::vector<ResultFile> runSfm(const SfmJob& job, TaskContext& context) override {
         return kxcolmap::runSfm(job, context, mRun);
     }
-    std::vector<ResultFile> runMvs(const MvsJob&, TaskContext&) override {
-        throw std::runtime_error(mMvsRefusal);
+    std::vector<ResultFile> runMvs(const MvsJob& job, TaskContext& context) override {
+        return kxcolmap::runMvs(job, context, mRun);
     }
 
 private:

@@ -11,7 +11,7 @@
 #include "service/colmap/Alignment.h"
 #include "service/colmap/InputImages.h"
 #include "service/colmap/OpticModel.h"
-#include "service/colmap/ProgressWatch.h"
+#include "service/colmap/Runner.h"
 #include "service/colmap/SubModels.h"
 #include "service/colmap/TextModel.h"
 
@@ -20,84 +20,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string seconds(double s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", s);
-    return text;
-}
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    if (!out.flush()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
 std::string readFrom(const std::filesystem::path& path, std::uintmax_t offset) {
     std::ifstream in(path, std::ios::binary);
     in.seekg(std::streamoff(offset));
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// One task's run of subprocesses under a common deadline, with the time they took.
-class Runner {
-public:
-    Runner(kxservice::TaskContext& context, const RunOptions& options, unsigned taskSeconds)
-        : mContext(context),
-          mOptions(options),
-          mSeconds(taskSeconds),
-          mDeadline(Clock::now() + std::chrono::seconds(taskSeconds)) {}
-
-    // Runs one subcommand with the stage's progress between lo and hi. A mapper that ends with an error
-    // has found no model, which the caller decides about; any other error fails the task.
-    kxservice::SubprocessResult run(const Args& args, double lo, double hi, size_t nbImages,
-                                    bool errorExitAllowed = false) {
-        if (mContext.cancelled()) {
-            throw std::runtime_error("cancelled");
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(mDeadline - Clock::now());
-        if (left.count() <= 0) {
-            throw std::runtime_error(timeoutReason(args[0]));
-        }
-        Args argv{mOptions.program};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const auto start = Clock::now();
-        kxservice::SubprocessResult result;
-        {
-            ProgressWatch watch(mContext.logFile(), nbImages, lo, hi,
-                                [this](float ratio) { mContext.progress(ratio); });
-            result = mContext.run(argv, left);
-        }
-        const double took = std::chrono::duration<double>(Clock::now() - start).count();
-        mSubprocessSeconds += took;
-        mContext.log("subprocess " + args[0] + " took " + seconds(took));
-        using End = kxservice::SubprocessResult::End;
-        if (result.end == End::kTimedOut) {
-            throw std::runtime_error(timeoutReason(args[0]));
-        }
-        if (result.end == End::kCancelled) {
-            throw std::runtime_error("cancelled");
-        }
-        if (!result.ok() && !(errorExitAllowed && result.end == End::kExited)) {
-            throw std::runtime_error("colmap " + args[0] + " " + result.describe() + " (see the task log)");
-        }
-        return result;
-    }
-
-    double subprocessSeconds() const { return mSubprocessSeconds; }
-
-private:
-    std::string timeoutReason(const std::string& what) const {
-        return "colmap " + what + " timed out: the task's limit is " + std::to_string(mSeconds) + " s";
-    }
-
-    kxservice::TaskContext& mContext;
-    const RunOptions& mOptions;
-    unsigned mSeconds;
-    Clock::time_point mDeadline;
-    double mSubprocessSeconds = 0;
-};
 
 struct Prepared {
     std::vector<ImageSource> sources;                // sources[i] is cfg.images[i]

@@ -101,4 +101,42 @@ Args converterArgs(const std::filesystem::path& input, const std::filesystem::pa
             output.string(),   "--output_type", "TXT"};
 }
 
+Args undistorterArgs(const DenseLayout& layout, const RunOptions& options) {
+    return {"image_undistorter",
+            "--image_path",
+            layout.images().string(),
+            "--input_path",
+            layout.sparse().string(),
+            "--output_path",
+            layout.workspace().string(),
+            "--output_type",
+            "COLMAP",
+            "--max_image_size",
+            std::to_string(options.denseImageSize)};
+}
+
+Args patchMatchArgs(const DenseLayout& layout) {
+    return {"patch_match_stereo",
+            "--workspace_path",
+            layout.workspace().string(),
+            "--workspace_format",
+            "COLMAP",
+            "--PatchMatchStereo.geom_consistency",
+            "true"};
+}
+
+Args fusionArgs(const DenseLayout& layout, int minNumPixels, const RunOptions& options) {
+    // clang-format off
+    return {"stereo_fusion",
+            "--workspace_path", layout.workspace().string(),
+            "--workspace_format", "COLMAP",
+            "--input_type", "geometric",
+            "--output_type", "PLY",
+            "--output_path", layout.cloud().string(),
+            "--StereoFusion.num_threads", std::to_string(options.nbThreads),
+            "--StereoFusion.min_num_pixels", std::to_string(minNumPixels),
+            "--StereoFusion.max_normal_error", "20"};
+    // clang-format on
+}
+
 }  // namespace kxcolmap

@@ -16,7 +16,9 @@ struct RunOptions {
     std::string program = "colmap";  // looked up in PATH unless it is a path
     unsigned nbThreads = 1;          // the cores the subprocesses may use
     int maxImageSize = 2000;         // longest side the features are extracted at
-    unsigned taskTimeout = 0;        // seconds for the whole task; 0: 60 plus 30 per image
+    unsigned taskTimeout = 0;        // seconds for the whole task; 0: the task kind's own default
+    int denseImageSize = 1600;       // longest side of the images that dense stereo works on
+    bool cudaStereo = false;         // colmap's own dense stereo runs (a CUDA build)
 };
 
 // Where one task keeps its files, all inside the task's directory.
@@ -51,5 +53,31 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
 Args alignerArgs(const std::filesystem::path& input, const TaskLayout& layout, double maxError);
 
 Args converterArgs(const std::filesystem::path& input, const std::filesystem::path& output);
+
+// Where one dense task keeps its files, all inside the task's directory.
+struct DenseLayout {
+    std::filesystem::path dir;
+    std::filesystem::path images() const { return dir / "images"; }
+    std::filesystem::path sparse() const { return dir / "sparse-in"; }
+    std::filesystem::path workspace() const { return dir / "dense"; }
+    std::filesystem::path undistorted() const { return dir / "dense-text"; }
+    std::filesystem::path depthMap(const std::string& image) const {
+        return workspace() / "stereo" / "depth_maps" / (image + ".geometric.bin");
+    }
+    std::filesystem::path normalMap(const std::string& image) const {
+        return workspace() / "stereo" / "normal_maps" / (image + ".geometric.bin");
+    }
+    std::filesystem::path cloud() const { return dir / "dense.ply"; }
+};
+
+// The undistorted images, their pinhole model and the stereo folders, at most maxImageSize wide or high.
+Args undistorterArgs(const DenseLayout& layout, const RunOptions& options);
+
+// colmap's own dense stereo (CUDA builds only), with the geometric consistency pass that fusion reads.
+Args patchMatchArgs(const DenseLayout& layout);
+
+// Fusion of the geometric depth and normal maps into a coloured cloud. A fused point needs
+// minNumPixels views, which must not exceed the views a point can have.
+Args fusionArgs(const DenseLayout& layout, int minNumPixels, const RunOptions& options);
 
 }  // namespace kxcolmap

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "service/TaskContext.h"
+#include "service/colmap/ColmapMvs.h"
 #include "service/colmap/ColmapSfm.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
+
+const FileKey kPhoto(encodeHex({1, 2, 3, 4}));
 
 // A stand-in for colmap: `case` branches on the subcommand, every other subcommand succeeds.
 std::filesystem::path standIn(const kxtest::TempDir& dir, const std::string& cases) {
@@ -25,23 +28,17 @@ struct Outcome {
     double seconds = 0;
 };
 
-Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = -1) {
+// Runs one task of the engine against the stand-in; task(context, options) is the engine's call.
+template <typename Task>
+Outcome runWith(const std::string& cases, kxcolmap::RunOptions options, int cancelAfterMs, Task task) {
     kxtest::TempDir dir;
     std::filesystem::create_directories(dir / "task");
     kxtest::writeFile(dir / "photo", "not decoded by the stand-in");
-    kxservice::SfmJob job;
-    SfmCfg::Image image;
-    image.key = FileKey(encodeHex({1, 2, 3, 4}));
-    image.name = "/photos/a.jpg";
-    job.cfg.cameras.push_back({1024, 768, 1000, 1000, 512, 384, 0, 0, 0, 0, 0});
-    job.cfg.images = {image, image};
     std::atomic<bool> cancel{false};
     Outcome out;
     kxservice::TaskContext context(
-        dir / "task", {{image.key, dir / "photo"}}, [&](float r) { out.progress.push_back(r); }, cancel);
-    kxcolmap::RunOptions options;
+        dir / "task", {{kPhoto, dir / "photo"}}, [&](float r) { out.progress.push_back(r); }, cancel);
     options.program = standIn(dir, cases).string();
-    options.taskTimeout = timeout;
     std::thread canceller;
     if (cancelAfterMs >= 0) {
         canceller = std::thread([&] {
@@ -51,7 +48,7 @@ Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = 
     }
     const auto start = std::chrono::steady_clock::now();
     try {
-        kxcolmap::runSfm(job, context, options);
+        task(context, options);
         out.reason = "succeeded";
     } catch (const std::runtime_error& e) {
         out.reason = e.what();
@@ -62,6 +59,41 @@ Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = 
     }
     out.log = kxtest::readFile(context.logFile());
     return out;
+}
+
+Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = -1) {
+    kxservice::SfmJob job;
+    SfmCfg::Image image;
+    image.key = kPhoto;
+    image.name = "/photos/a.jpg";
+    job.cfg.cameras.push_back({1024, 768, 1000, 1000, 512, 384, 0, 0, 0, 0, 0});
+    job.cfg.images = {image, image};
+    kxcolmap::RunOptions options;
+    options.taskTimeout = timeout;
+    return runWith(cases, options, cancelAfterMs,
+                   [&](kxservice::TaskContext& context, const kxcolmap::RunOptions& o) {
+                       kxcolmap::runSfm(job, context, o);
+                   });
+}
+
+// A dense task on a model of nbCaptures captures of the same photograph, with colmap's own stereo.
+Outcome runDense(const std::string& cases, size_t nbCaptures, int cancelAfterMs = -1) {
+    kxservice::MvsJob job;
+    job.model.cameras = {{{1000, 1000}, {512, 384}, {}}};
+    job.model.cameraImageSizes = {{1024, 768}};
+    job.model.poses = {{}};
+    for (size_t i = 0; i < nbCaptures; ++i) {
+        job.model.captures.push_back({0, 0, {}, "/photos/a.jpg", {1, 2, 3, 4}});
+        job.images.push_back(kPhoto);
+    }
+    kxcolmap::RunOptions options;
+    options.cudaStereo = true;
+    return runWith(cases, options, cancelAfterMs,
+                   [&](kxservice::TaskContext& context, const kxcolmap::RunOptions& o) {
+                       const auto results = kxcolmap::runMvs(job, context, o);
+                       EXPECT_EQ(results.size(), 1u);
+                       EXPECT_EQ(results.at(0).type, FileType::kPly);
+                   });
 }
 
 // Every way a subprocess can fail ends the task with a reason that names it (what reaches the client in
@@ -87,6 +119,38 @@ TEST(ColmapEngine, FailingSubprocessesFailTheTaskWithTheirReason) {
     };
     for (const auto& row : rows) {
         const Outcome out = runTask(row.cases, row.timeout, row.cancelAfterMs);
+        EXPECT_EQ(out.reason, row.reason);
+        EXPECT_NE(out.log.find(row.logged), std::string::npos) << out.log;
+        EXPECT_LT(out.seconds, 8) << row.reason;
+        EXPECT_TRUE(std::is_sorted(out.progress.begin(), out.progress.end())) << row.reason;
+    }
+}
+
+// The dense task: colmap's stereo gets the workspace, and fusion is judged by the points it wrote, since
+// it exits with 0 whatever it kept.
+TEST(ColmapEngine, DenseStepsEndWithTheirReason) {
+    const std::string fusionWrites =
+        "stereo_fusion) while [ $# -gt 0 ]; do [ \"$1\" = --output_path ] && out=$2; shift; done;"
+        "printf 'ply\\nformat ascii 1.0\\nelement vertex 1\\nproperty float x\\nproperty float y\\n"
+        "property float z\\nend_header\\n1 2 3\\n' > \"$out\";;";
+    const struct {
+        std::string cases;
+        size_t nbCaptures;
+        int cancelAfterMs;
+        const char* reason;
+        const char* logged;
+    } rows[] = {
+        {"patch_match_stereo) echo \"$@\";;\n" + fusionWrites, 2, -1, "succeeded",
+         "--workspace_format COLMAP --PatchMatchStereo.geom_consistency true"},
+        {"stereo_fusion) echo 'Fusing image [1/2]';;", 2, -1,
+         "fusion kept no point: no depth was confirmed by 2 images (see the task log)", "Fusing image"},
+        {"image_undistorter) echo 'no model' >&2; exit 2;;", 3, -1,
+         "colmap image_undistorter exited with status 2 (see the task log)", "no model"},
+        {"patch_match_stereo) echo 'matching'; sleep 30;;", 2, 300, "cancelled", "matching"},
+        {"", 1, -1, "dense stereo needs at least two registered images; the sparse model has 1", ""},
+    };
+    for (const auto& row : rows) {
+        const Outcome out = runDense(row.cases, row.nbCaptures, row.cancelAfterMs);
         EXPECT_EQ(out.reason, row.reason);
         EXPECT_NE(out.log.find(row.logged), std::string::npos) << out.log;
         EXPECT_LT(out.seconds, 8) << row.reason;
