@@ -7,6 +7,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include "model/PlyData.h"
+#include "service/colmap/CloudCheck.h"
 #include "service/colmap/DenseScene.h"
 #include "service/colmap/InputImages.h"
 #include "service/colmap/Runner.h"
@@ -42,14 +43,33 @@ std::vector<ImageSource> placeImages(const kxservice::MvsJob& job, kxservice::Ta
     return sources;
 }
 
-// Vertices of the fused cloud; 0 when the file is missing or unreadable (fusion reports success even
+// The fused cloud's points; none when the file is missing or unreadable (fusion reports success even
 // when it wrote nothing).
-size_t vertexCount(const std::filesystem::path& path) {
+std::vector<Eigen::Vector3d> cloudPoints(const std::filesystem::path& path) {
+    std::vector<Eigen::Vector3d> points;
     try {
-        return kxply::PLYData(path.string()).getVertexPositions().size();
+        for (const auto& p : kxply::PLYData(path.string()).getVertexPositions()) {
+            points.emplace_back(p[0], p[1], p[2]);
+        }
     } catch (const std::runtime_error&) {
-        return 0;
+        points.clear();
     }
+    return points;
+}
+
+// How the cloud lies on the surface the sparse points sample, for the task log.
+std::string agreement(const ksm::Model<1u>& model, const std::vector<Eigen::Vector3d>& dense) {
+    std::vector<Eigen::Vector3d> sparse;
+    for (const auto& p : model.points) {
+        sparse.emplace_back(p.x, p.y, p.z);
+    }
+    const CloudCheck check = checkCloud(sparse, dense, sparse);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "distance to the sparse surface %.2f spacings (median), %.2f (80th percentile); "
+                  "%.1f %% of the sparse points have a dense point within 1.5 spacings",
+                  check.medianPlaneDistance, check.p80PlaneDistance, 100 * check.coverage);
+    return text;
 }
 
 }  // namespace
@@ -114,14 +134,16 @@ std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservic
     // checks nothing itself, so its maps need the fusion's own agreement of three.
     const int minPixels = options.cudaStereo ? int(std::min<size_t>(3, nbImages)) : 1;
     runner.run(fusionArgs(layout, minPixels, options), 0.85, 1, nbImages);
-    const size_t nbPoints = vertexCount(layout.cloud());
+    const std::vector<Eigen::Vector3d> cloud = cloudPoints(layout.cloud());
+    const size_t nbPoints = cloud.size();
     if (nbPoints == 0) {
         throw std::runtime_error("fusion kept no point: no depth was confirmed by " +
                                  std::to_string(minPixels) + " images (see the task log)");
     }
+    context.log("dense cloud: " + std::to_string(nbPoints) + " points; " + agreement(job.model, cloud));
     context.progress(1);
-    context.log("dense cloud: " + std::to_string(nbPoints) + " points; engine wall time " +
-                seconds(since(start)) + ", subprocesses " + seconds(runner.subprocessSeconds()));
+    context.log("engine wall time " + seconds(since(start)) + ", subprocesses " +
+                seconds(runner.subprocessSeconds()));
     return {{layout.cloud(), FileType::kPly, 0}};
 }
 
