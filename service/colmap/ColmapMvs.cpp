@@ -48,7 +48,8 @@ std::vector<ImageSource> placeImages(const kxservice::MvsJob& job, kxservice::Ta
 std::vector<Eigen::Vector3d> cloudPoints(const std::filesystem::path& path) {
     std::vector<Eigen::Vector3d> points;
     try {
-        for (const auto& p : kxply::PLYData(path.string()).getVertexPositions()) {
+        const kxply::PLYData ply(path.string());
+        for (const auto& p : ply.getVertexPositions()) {
             points.emplace_back(p[0], p[1], p[2]);
         }
     } catch (const std::runtime_error&) {

@@ -90,10 +90,33 @@ cv::Mat refined(const cv::Mat& fixedPoint, short invalid, const cv::Mat& left, c
     return out;
 }
 
+// The source turned half a turn about its optical axis: the same camera, its image upside down.
+View upsideDown(const View& view) {
+    View turned = view;
+    const Eigen::Matrix3d half = Eigen::Vector3d(-1, -1, 1).asDiagonal();
+    turned.R = half * view.R;
+    turned.t = half * view.t;
+    turned.K(0, 2) = view.width - 1 - view.K(0, 2);
+    turned.K(1, 2) = view.height - 1 - view.K(1, 2);
+    return turned;
+}
+
 }  // namespace
 
-cv::Mat rectifiedDepths(const View& ref, const cv::Mat& refGrey, const View& src, const cv::Mat& srcGrey,
-                        std::pair<double, double> range, const DepthOptions& options) {
+cv::Mat rectifiedDepths(const View& ref, const cv::Mat& refGrey, const View& source,
+                        const cv::Mat& sourceGrey, std::pair<double, double> range,
+                        const DepthOptions& options) {
+    // Rectification splits the pair's rotation between the two images; a source turned more than a
+    // quarter turn against the reference (the next strip of a survey, flown the other way) would leave
+    // both images turned so far that much of them falls outside. Matching it upside down avoids that.
+    const Eigen::Matrix3d relative = source.R * ref.R.transpose();
+    const bool turn = std::abs(std::atan2(relative(1, 0), relative(0, 0))) > M_PI / 2;
+    cv::Mat turnedGrey;
+    if (turn) {
+        cv::rotate(sourceGrey, turnedGrey, cv::ROTATE_180);
+    }
+    const View src = turn ? upsideDown(source) : source;
+    const cv::Mat& srcGrey = turn ? turnedGrey : sourceGrey;
     const int w = refGrey.cols, h = refGrey.rows;
     const Eigen::Matrix3d Rrs = src.R * ref.R.transpose();
     const Eigen::Vector3d trs = src.t - Rrs * ref.t;
@@ -146,8 +169,14 @@ cv::Mat rectifiedDepths(const View& ref, const cv::Mat& refGrey, const View& src
     const int block = 5;
     auto sgbm = cv::StereoSGBM::create(minDisparity, nbDisparities, block, 8 * block * block,
                                        32 * block * block, 1, 31, 10, 100, 2, cv::StereoSGBM::MODE_SGBM_3WAY);
-    cv::Mat raw;
-    sgbm->compute(left, right, raw);  // fixed point, 4 fractional bits; disp12MaxDiff 1 is the check
+    // Matching leaves the first minDisparity + nbDisparities columns without a disparity; padding both
+    // images on the left by as much keeps the whole image.
+    const int pad = std::max(0, minDisparity + nbDisparities);
+    cv::Mat paddedLeft, paddedRight, raw;
+    cv::copyMakeBorder(left, paddedLeft, 0, 0, pad, 0, cv::BORDER_CONSTANT, cv::Scalar(0));
+    cv::copyMakeBorder(right, paddedRight, 0, 0, pad, 0, cv::BORDER_CONSTANT, cv::Scalar(0));
+    sgbm->compute(paddedLeft, paddedRight, raw);  // fixed point, 4 fractional bits; disp12MaxDiff 1 checks
+    raw = raw.colRange(pad, raw.cols).clone();
     const short invalid = short((minDisparity - 1) * 16);
     cv::Mat disparity = refined(raw, invalid, left, right, options.window);
     if (vertical) {

@@ -5,12 +5,15 @@
 #include "app/CommandLine.h"
 #include "model/KsmModel.h"
 #include "project/SfmCfgFile.h"
+#include "tests/app/ClientRun.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Paths.h"
 
 namespace {
 
 using Mode = app::ClientOptions::Mode;
+using kxtest::ClientRun;
+using kxtest::runClient;
 
 TEST(CommandLine, ModesAndUsageErrors) {
     kxtest::TempDir dir;
@@ -46,23 +49,6 @@ TEST(CommandLine, ModesAndUsageErrors) {
             EXPECT_EQ(options.projectDir, dir.path());
         }
     }
-}
-
-struct ClientRun {
-    int status;
-    QString out, err;
-};
-ClientRun runClient(const QStringList& args) {
-    QProcess client;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", "/nonexistent");  // no default CA file of a local service
-    env.remove("KX_SERVICE");
-    env.remove("KX_SERVICE_CA");
-    client.setProcessEnvironment(env);
-    client.start(QStringLiteral(KX_CLIENT_BINARY), args);
-    EXPECT_TRUE(client.waitForFinished(60000));
-    return {client.exitCode(), QString::fromLocal8Bit(client.readAllStandardOutput()),
-            QString::fromLocal8Bit(client.readAllStandardError())};
 }
 
 class Headless : public ::testing::Test {

@@ -9,9 +9,9 @@
 
 namespace kxtest {
 
-ServicePeer::ServicePeer(const std::vector<QString>& args) {
+ServicePeer::ServicePeer(const std::vector<QString>& args, const QString& engine) {
     QStringList arguments{"--listen", "127.0.0.1:0", "--data-dir", toQStr(mDataDir.path()),
-                          "--engine", "test"};
+                          "--engine", engine};
     for (const QString& arg : args) {
         arguments << "--fault" << arg;
     }

@@ -17,8 +17,8 @@ namespace kxtest {
 
 class ServicePeer {
 public:
-    // Starts the service with the test engine and `args` (faults); fails the test when it does not start.
-    explicit ServicePeer(const std::vector<QString>& args = {});
+    // Starts the service with the engine and `args` (faults); fails the test when it does not start.
+    explicit ServicePeer(const std::vector<QString>& args = {}, const QString& engine = "test");
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;

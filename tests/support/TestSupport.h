@@ -43,6 +43,15 @@ std::filesystem::path sharedTestData();
         GTEST_SKIP() << "shared sample data not found (../shared/testdata beside the checkout)"; \
     }
 
+// Missing prerequisites of a real run skip the test on a developer's machine and fail it in CI.
+#define KX_REQUIRE(condition, what)                                 \
+    if (!(condition)) {                                             \
+        if (std::getenv("CI")) {                                    \
+            FAIL() << what;                                         \
+        }                                                           \
+        GTEST_SKIP() << what << " (set CI to make this a failure)"; \
+    }
+
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';

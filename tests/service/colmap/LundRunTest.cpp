@@ -1,5 +1,5 @@
-// One real run of colmap on eight photographs, aligned at a small image size and then densified, so that
-// it takes a few minutes on two cores.
+// One real run of colmap on eight photographs, at a small image size so that it takes a few minutes on
+// two cores.
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -11,25 +11,12 @@
 #include <gtest/gtest.h>
 
 #include "model/KsmModel.h"
-#include "model/KsmWriter.h"
-#include "model/PlyData.h"
 #include "service/Engine.h"
 #include "service/TaskContext.h"
-#include "service/colmap/CloudCheck.h"
-#include "service/colmap/ColmapMvs.h"
 #include "service/colmap/ColmapSfm.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
-
-// Missing prerequisites skip the test on a developer's machine and fail it in CI.
-#define KX_REQUIRE(condition, what)                                 \
-    if (!(condition)) {                                             \
-        if (std::getenv("CI")) {                                    \
-            FAIL() << what;                                         \
-        }                                                           \
-        GTEST_SKIP() << what << " (set CI to make this a failure)"; \
-    }
 
 // Latitude, longitude (north and east, as every lund photograph records) and altitude from EXIF; the
 // altitude has no reference tag, so the client's own reader leaves these photographs without GPS.
@@ -56,7 +43,7 @@ double jsonNumber(const std::string& json, const std::string& key) {
     return at == std::string::npos ? -1 : std::stod(json.substr(at + key.size() + 4));
 }
 
-TEST(ColmapEngine, AlignsAndDensifiesEightLundPhotographs) {
+TEST(ColmapEngine, AlignsEightLundPhotographs) {
     const auto data = kxtest::sharedTestData();
     const auto lund = data / "sfm-set" / "lund";
     KX_REQUIRE(!data.empty() && std::filesystem::exists(lund / "08.jpg"),
@@ -140,53 +127,6 @@ TEST(ColmapEngine, AlignsAndDensifiesEightLundPhotographs) {
     const double error = jsonNumber(report, "meanReprojectionError");
     EXPECT_GT(error, 0) << report;
     EXPECT_LT(error, 2) << report;
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_EQ(progress.back(), 1.0f);
-
-    // The dense cloud is judged against the sparse points, also those held back from the model it was
-    // made from, so that only real stereo can meet the rules.
-    const kxcolmap::WithheldModel reduced = kxcolmap::withholdPoints(model, 10);
-    const auto ksmPath = dir / "reduced.ksm";
-    ksm::writeKsm(ksmPath, KestrixSparseModel(reduced.model));
-    kxservice::MvsJob job2;
-    job2.ksmKey = FileKey(md5sumHex(ksmPath.c_str()));
-    job2.model = reduced.model;
-    inputs[job2.ksmKey] = ksmPath;
-    for (const ksm::Capture& capture : reduced.model.captures) {
-        job2.images.push_back(FileKey(encodeHex(capture.imageDigest)));
-    }
-    std::filesystem::create_directories(dir / "dense");
-    progress.clear();
-    kxservice::TaskContext denseContext(
-        dir / "dense", inputs, [&](float r) { progress.push_back(r); }, cancel);
-    try {
-        results = kxcolmap::runMvs(job2, denseContext, options);
-    } catch (const std::exception& e) {
-        FAIL() << e.what() << "\n" << kxtest::readFile(denseContext.logFile());
-    }
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].type, FileType::kPly);
-    const kxply::PLYData cloud(results[0].path.string());
-    std::vector<Eigen::Vector3d> sparse, dense, withheld;
-    for (const auto& p : model.points) {
-        sparse.emplace_back(p.x, p.y, p.z);
-    }
-    for (const auto& p : reduced.withheld) {
-        withheld.emplace_back(p.x, p.y, p.z);
-    }
-    for (const auto& p : cloud.getVertexPositions()) {
-        dense.emplace_back(p[0], p[1], p[2]);
-    }
-    const auto& colours = cloud.getVertexColors();
-    EXPECT_NE(std::adjacent_find(colours.begin(), colours.end(), std::not_equal_to<>()), colours.end());
-    const std::string denseLog = kxtest::readFile(denseContext.logFile());
-    EXPECT_GE(dense.size(), std::max<size_t>(100000, 20 * sparse.size())) << denseLog;
-    const kxcolmap::CloudCheck all = kxcolmap::checkCloud(sparse, dense, sparse);
-    EXPECT_LE(all.medianPlaneDistance, 0.5);
-    EXPECT_LE(all.p80PlaneDistance, 1.5);
-    EXPECT_GE(all.coverage, 0.6);
-    EXPECT_GE(all.insideBox, 0.95);
-    EXPECT_GE(kxcolmap::checkCloud(sparse, dense, withheld).coverage, 0.6);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 1.0f);
 }
