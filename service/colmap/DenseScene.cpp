@@ -7,6 +7,8 @@
 
 #include <Eigen/Geometry>
 
+#include "service/colmap/SparseExport.h"
+
 namespace kxcolmap::dense {
 namespace {
 
@@ -48,11 +50,7 @@ Scene sceneOf(const ksm::Model<1u>& model, const std::vector<std::string>& names
     }
     for (size_t i = 0; i < model.captures.size(); ++i) {
         const ksm::Capture& capture = model.captures[i];
-        if (capture.cameraIdx >= model.cameras.size() || capture.cameraIdx >= model.cameraImageSizes.size() ||
-            capture.poseIdx >= model.poses.size()) {
-            throw std::runtime_error("capture " + std::to_string(i) +
-                                     " names a camera or pose the model lacks");
-        }
+        checkCapture(model, i);
         const kxsfm::RealCamera& camera = model.cameras[capture.cameraIdx];
         for (float e : camera.extra) {
             if (e != 0) {

@@ -35,6 +35,14 @@ SfmCfg::Camera configured(const kxsfm::RealCamera& c) {
 
 }  // namespace
 
+void checkCapture(const ksm::Model<1u>& model, size_t i) {
+    const ksm::Capture& capture = model.captures.at(i);
+    if (capture.cameraIdx >= model.cameras.size() || capture.cameraIdx >= model.cameraImageSizes.size() ||
+        capture.poseIdx >= model.poses.size()) {
+        throw std::runtime_error("capture " + std::to_string(i) + " names a camera or pose the model lacks");
+    }
+}
+
 std::string cameraModelOf(const kxsfm::RealCamera& c) {
     const SfmCfg::Camera camera = configured(c);
     if (!hasDistortion(camera)) {
@@ -67,11 +75,7 @@ void writeTextModel(const ksm::Model<1u>& model, const std::vector<std::string>&
     File images = create(imagesPath);
     for (size_t i = 0; i < model.captures.size(); ++i) {
         const ksm::Capture& capture = model.captures[i];
-        if (capture.cameraIdx >= model.cameras.size() || capture.cameraIdx >= model.cameraImageSizes.size() ||
-            capture.poseIdx >= model.poses.size()) {
-            throw std::runtime_error("capture " + std::to_string(i) +
-                                     " names a camera or pose the model lacks");
-        }
+        checkCapture(model, i);
         const kxsfm::Pose& pose = model.poses[capture.poseIdx];
         const kxsfm::Rotation& q = pose.rotation;
         const double n =

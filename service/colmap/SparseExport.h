@@ -13,6 +13,9 @@ namespace kxcolmap {
 // k3 is 0, FULL_OPENCV (k4 to k6 at 0) otherwise. The extras are k1, k2, p1, p2, k3.
 std::string cameraModelOf(const kxsfm::RealCamera& camera);
 
+// Throws std::runtime_error naming capture i when its camera or pose is not in the model.
+void checkCapture(const ksm::Model<1u>& model, size_t i);
+
 // Writes cameras.txt, images.txt and points3D.txt into dir (which must exist): camera i gets id i + 1,
 // capture i is image i + 1 named names[i], point k has id k + 1 with the track of every measurement of
 // it. Throws std::runtime_error on an index the model lacks, a name count that differs from the
