@@ -120,7 +120,7 @@ std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservic
         cv::setNumThreads(int(options.nbThreads));
         const size_t nbDepths =
             dense::writeDepthMaps(scene, layout.workspace(), dense::DepthOptions{}, [&](size_t i) {
-                runner.checkpoint("depth maps");
+                runner.checkpoint("the depth maps");
                 context.progress(float(0.1 + 0.75 * double(i) / double(nbImages)));
             });
         context.log("depth maps of " + std::to_string(nbImages) + " images (" + std::to_string(nbDepths) +
@@ -131,15 +131,16 @@ std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservic
                 "parallax");
         }
     }
-    // Our depths already agree across three views (the reference and two sources); colmap's stereo
-    // checks nothing itself, so its maps need the fusion's own agreement of three.
+    // Our depths already agree across three views (the reference and two sources), so each one makes a
+    // point; colmap's own maps are confirmed by the fusion's agreement of three views.
     const int minPixels = options.cudaStereo ? int(std::min<size_t>(3, nbImages)) : 1;
     runner.run(fusionArgs(layout, minPixels, options), 0.85, 1, nbImages);
     const std::vector<Eigen::Vector3d> cloud = cloudPoints(layout.cloud());
     const size_t nbPoints = cloud.size();
     if (nbPoints == 0) {
-        throw std::runtime_error("fusion kept no point: no depth was confirmed by " +
-                                 std::to_string(minPixels) + " images (see the task log)");
+        throw std::runtime_error(minPixels > 1 ? "fusion kept no point: no depth was confirmed by " +
+                                                     std::to_string(minPixels) + " images (see the task log)"
+                                               : std::string("fusion kept no point (see the task log)"));
     }
     context.log("dense cloud: " + std::to_string(nbPoints) + " points; " + agreement(job.model, cloud));
     context.progress(1);

@@ -39,7 +39,7 @@ void Runner::checkpoint(const std::string& what) const {
 
 kxservice::SubprocessResult Runner::run(const Args& args, double lo, double hi, size_t nbImages,
                                         bool errorExitAllowed) {
-    checkpoint(args[0]);
+    checkpoint("colmap " + args[0]);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(mDeadline - Clock::now());
     Args argv{mOptions.program};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -55,7 +55,7 @@ kxservice::SubprocessResult Runner::run(const Args& args, double lo, double hi, 
     mContext.log("subprocess " + args[0] + " took " + seconds(took));
     using End = kxservice::SubprocessResult::End;
     if (result.end == End::kTimedOut) {
-        throw std::runtime_error(timeoutReason(args[0]));
+        throw std::runtime_error(timeoutReason("colmap " + args[0]));
     }
     if (result.end == End::kCancelled) {
         throw std::runtime_error("cancelled");
@@ -67,7 +67,7 @@ kxservice::SubprocessResult Runner::run(const Args& args, double lo, double hi, 
 }
 
 std::string Runner::timeoutReason(const std::string& what) const {
-    return "colmap " + what + " timed out: the task's limit is " + std::to_string(mSeconds) + " s";
+    return what + " timed out: the task's limit is " + std::to_string(mSeconds) + " s";
 }
 
 }  // namespace kxcolmap

@@ -27,8 +27,8 @@ public:
     kxservice::SubprocessResult run(const Args& args, double lo, double hi, size_t nbImages,
                                     bool errorExitAllowed = false);
 
-    // Throws "cancelled" when the task must stop, or the timeout reason for what when the deadline passed:
-    // work the engine does itself checks between its steps.
+    // Throws "cancelled" when the task must stop, or "WHAT timed out: ..." when the deadline passed: work
+    // the engine does itself checks between its steps.
     void checkpoint(const std::string& what) const;
 
     double subprocessSeconds() const { return mSubprocessSeconds; }

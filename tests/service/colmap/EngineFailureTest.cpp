@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -77,13 +78,14 @@ Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = 
 }
 
 // A dense task on a model of nbCaptures captures of the same photograph, with colmap's own stereo.
-Outcome runDense(const std::string& cases, size_t nbCaptures, int cancelAfterMs = -1) {
+Outcome runDense(const std::string& cases, size_t nbCaptures, int cancelAfterMs = -1,
+                 const std::string& photo = "/photos/a.jpg") {
     kxservice::MvsJob job;
     job.model.cameras = {{{1000, 1000}, {512, 384}, {}}};
     job.model.cameraImageSizes = {{1024, 768}};
     job.model.poses = {{}};
     for (size_t i = 0; i < nbCaptures; ++i) {
-        job.model.captures.push_back({0, 0, {}, "/photos/a.jpg", {1, 2, 3, 4}});
+        job.model.captures.push_back({0, 0, {}, photo, {1, 2, 3, 4}});
         job.images.push_back(kPhoto);
     }
     kxcolmap::RunOptions options;
@@ -137,8 +139,9 @@ TEST(ColmapEngine, DenseStepsEndWithTheirReason) {
         std::string cases;
         size_t nbCaptures;
         int cancelAfterMs;
-        const char* reason;
+        const char* reason;  // or its beginning
         const char* logged;
+        std::string photo = "/photos/a.jpg";
     } rows[] = {
         {"patch_match_stereo) echo \"$@\";;\n" + fusionWrites, 2, -1, "succeeded",
          "--workspace_format COLMAP --PatchMatchStereo.geom_consistency true"},
@@ -148,10 +151,11 @@ TEST(ColmapEngine, DenseStepsEndWithTheirReason) {
          "colmap image_undistorter exited with status 2 (see the task log)", "no model"},
         {"patch_match_stereo) echo 'matching'; sleep 30;;", 2, 300, "cancelled", "matching"},
         {"", 1, -1, "dense stereo needs at least two registered images; the sparse model has 1", ""},
+        {"", 2, -1, "image /photos/a.heic cannot be read: ", "", "/photos/a.heic"},
     };
     for (const auto& row : rows) {
-        const Outcome out = runDense(row.cases, row.nbCaptures, row.cancelAfterMs);
-        EXPECT_EQ(out.reason, row.reason);
+        const Outcome out = runDense(row.cases, row.nbCaptures, row.cancelAfterMs, row.photo);
+        EXPECT_EQ(out.reason.substr(0, std::strlen(row.reason)), row.reason) << out.reason;
         EXPECT_NE(out.log.find(row.logged), std::string::npos) << out.log;
         EXPECT_LT(out.seconds, 8) << row.reason;
         EXPECT_TRUE(std::is_sorted(out.progress.begin(), out.progress.end())) << row.reason;
