@@ -1,15 +1,17 @@
 #pragma once
 // Depth and normal maps for the dense workspace, computed on the CPU.
 //
-// Method. For each reference image, up to three source images are picked among those that share the
+// Method. For each reference image, up to four source images are picked among those that share the
 // most sparse points with it at a triangulation angle of about 5 to 40 degrees. Each source gives a
 // depth per reference pixel: where the epipoles lie outside both images, the pair is rectified and
-// matched by semi-global matching with its left-right check, and the disparities are turned into depths
-// along the reference pixels' rays; otherwise (mostly forward motion) fronto-parallel planes are swept
-// through the depth range and each pixel keeps the plane of best normalised cross-correlation, refined
-// to a fraction of a plane. The depth range is that of the sparse points the reference sees, widened.
-// A depth is kept only where at least two sources agree within a relative tolerance; normals come from
-// the smoothed depth map, facing the camera. The maps are written in the dense workspace's binary
+// matched by semi-global matching with its left-right check, each disparity refined by a parabola
+// through the normalised cross-correlation, and turned into a depth along the reference pixel's ray;
+// otherwise (mostly forward motion) fronto-parallel planes are swept through the depth range and each
+// pixel keeps the plane of best normalised cross-correlation, refined to a fraction of a plane, unless a
+// half-pixel mismatch would move its depth by more than 1 %. The depth range is that of the sparse points
+// the reference sees, widened. A depth is kept only where at least two sources agree within a relative
+// tolerance; a plane fitted to the inverse depth around each pixel gives its normal (facing the camera)
+// and replaces the depth where the two agree. The maps are written in the dense workspace's binary
 // format and fused by the fusion program.
 #include <cstdint>
 #include <filesystem>
@@ -51,7 +53,7 @@ struct Scene {
 Scene sceneOf(const ksm::Model<1u>& model, const std::vector<std::string>& names);
 
 struct DepthOptions {
-    size_t maxSources = 3;
+    size_t maxSources = 4;
     double minAngleDeg = 5, maxAngleDeg = 40;  // preferred triangulation angles of a source
     double agreement = 0.015;                  // relative depth difference of agreeing sources
     int window = 11;                           // side of the correlation window, pixels
