@@ -54,8 +54,7 @@ cv::Mat render(const View& view, const Plane& plane, const cv::Mat& texture) {
 TEST(DenseStereo, DepthsOfARenderedPlaneMatchItsGeometry) {
     std::mt19937 random(7);
     cv::Mat texture(2000, 2000, CV_8U);
-    std::uniform_int_distribution<int> grey(0, 255);
-    texture.forEach<uint8_t>([&](uint8_t& p, const int*) { p = uint8_t(grey(random)); });
+    cv::RNG(7).fill(texture, cv::RNG::UNIFORM, 0, 256);
     cv::GaussianBlur(texture, texture, cv::Size(0, 0), 1.2);
     cv::normalize(texture, texture, 0, 255, cv::NORM_MINMAX);
 
