@@ -55,7 +55,7 @@ Scene sceneOf(const ksm::Model<1u>& model, const std::vector<std::string>& names
 struct DepthOptions {
     size_t maxSources = 4;
     double minAngleDeg = 5, maxAngleDeg = 40;  // preferred triangulation angles of a source
-    double agreement = 0.015;                  // relative depth difference of agreeing sources
+    double agreement = 0.01;                   // relative depth difference of agreeing sources
     int window = 11;                           // side of the correlation window, pixels
     float minScore = 0.5f;                     // least normalised cross-correlation kept
     double maxDepthError = 0.01;               // largest relative depth error a half-pixel mismatch may cause
