@@ -1,5 +1,5 @@
 // The depth maps of a whole workspace, one reference image at a time so that memory stays bounded.
-#include <map>
+#include <cmath>
 #include <stdexcept>
 
 #include <opencv2/core/utility.hpp>
@@ -37,7 +37,9 @@ cv::Mat readGrey(const std::filesystem::path& path, const View& view) {
 cv::Mat depthsOf(const Scene& scene, size_t ref, const std::vector<cv::Mat>& greys,
                  const std::vector<size_t>& sources, const DepthOptions& options) {
     const auto range = depthRange(scene, ref);
-    if (!range || sources.size() < 2) {
+    // A range that reaches the camera or infinity has no planes to sweep or disparities to bound.
+    if (!range || sources.size() < 2 || !(range->first > 0) || !std::isfinite(1 / range->first) ||
+        !std::isfinite(range->second) || !(range->second > range->first)) {
         return {};
     }
     const View& r = scene.views[ref];

@@ -151,11 +151,11 @@ cv::Mat rectifiedDepths(const View& ref, const cv::Mat& refGrey, const View& sou
             hi = std::max(hi, d);
         }
     }
-    const int minDisparity = int(std::floor(lo)) - 2;
-    const int nbDisparities = (int(std::ceil(hi)) + 2 - minDisparity + 15) / 16 * 16;
-    if (!std::isfinite(lo) || !std::isfinite(hi) || nbDisparities > kMaxDisparities || nbDisparities <= 0) {
+    if (!(std::abs(lo) < 1e6 && std::abs(hi) < 1e6 && hi - lo < kMaxDisparities - 20)) {
         return sweptDepths(ref, refGrey, src, srcGrey, range, options);
     }
+    const int minDisparity = int(std::floor(lo)) - 2;
+    const int nbDisparities = (int(std::ceil(hi)) + 2 - minDisparity + 15) / 16 * 16;
 
     cv::Mat map1x, map1y, map2x, map2y, left, right;
     cv::initUndistortRectifyMap(toCv(ref.K), cv::noArray(), R1, P1, size, CV_32FC1, map1x, map1y);
