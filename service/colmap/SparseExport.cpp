@@ -1,10 +1,11 @@
 #include "service/colmap/SparseExport.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+#include <Eigen/Geometry>
 
 #include "service/colmap/OpticModel.h"
 
@@ -77,25 +78,15 @@ void writeTextModel(const ksm::Model<1u>& model, const std::vector<std::string>&
         const ksm::Capture& capture = model.captures[i];
         checkCapture(model, i);
         const kxsfm::Pose& pose = model.poses[capture.poseIdx];
-        const kxsfm::Rotation& q = pose.rotation;
-        const double n =
-            std::sqrt(double(q.w) * q.w + double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z);
-        if (!(n > 0)) {
+        const kxsfm::Rotation& r = pose.rotation;
+        Eigen::Quaterniond q(r.w, r.x, r.y, r.z);
+        if (!(q.norm() > 0)) {
             throw std::runtime_error("capture " + std::to_string(i) + " has no rotation");
         }
-        const double w = q.w / n, x = q.x / n, y = q.y / n, z = q.z / n;
-        const double r[3][3] = {
-            {1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)},
-        };
-        const double c[3] = {pose.centre.x, pose.centre.y, pose.centre.z};
-        double t[3];
-        for (int k = 0; k < 3; ++k) {
-            t[k] = -(r[k][0] * c[0] + r[k][1] * c[1] + r[k][2] * c[2]);
-        }
-        std::fprintf(images.get(), "%zu %.17g %.17g %.17g %.17g %.17g %.17g %.17g %u %s\n", i + 1, w, x, y, z,
-                     t[0], t[1], t[2], capture.cameraIdx + 1, names[i].c_str());
+        q.normalize();
+        const Eigen::Vector3d t = -(q * Eigen::Vector3d(pose.centre.x, pose.centre.y, pose.centre.z));
+        std::fprintf(images.get(), "%zu %.17g %.17g %.17g %.17g %.17g %.17g %.17g %u %s\n", i + 1, q.w(),
+                     q.x(), q.y(), q.z(), t.x(), t.y(), t.z(), capture.cameraIdx + 1, names[i].c_str());
         for (size_t m = 0; m < capture.measurements.size(); ++m) {
             const ksm::Measurement& measurement = capture.measurements[m];
             if (measurement.pointIdx >= model.points.size()) {
