@@ -70,7 +70,7 @@ TEST(LundEndToEnd, TheDenseCloudOfAlignedPhotographsLiesOnTheirSparseSurface) {
     const auto& colours = cloud.getVertexColors();
     EXPECT_NE(std::adjacent_find(colours.begin(), colours.end(), std::not_equal_to<>()), colours.end());
     const std::vector<Eigen::Vector3d> sparse = asPoints(model.points);
-    EXPECT_GE(dense.size(), std::max<size_t>(100000, 20 * sparse.size()));
+    EXPECT_GE(dense.size(), std::max<size_t>(100000, 20 * sparse.size())) << peer.taskLogs();
     const kxcolmap::CloudCheck all = kxcolmap::checkCloud(sparse, dense, sparse);
     EXPECT_LE(all.medianPlaneDistance, 0.5);
     EXPECT_LE(all.p80PlaneDistance, 1.5);

@@ -34,6 +34,15 @@ ServicePeer::~ServicePeer() {
     EXPECT_TRUE(mProcess.exitStatus() == QProcess::NormalExit && mProcess.exitCode() == 0);
 }
 
+std::string ServicePeer::taskLogs() const {
+    std::string logs;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(mDataDir / "tasks", ec)) {
+        logs += readFile(task.path() / "task.log");
+    }
+    return logs;
+}
+
 void ServicePeer::trust() const {
     remote::serviceSettings() = {address, remote::loadCaFile(caFile)};
 }

@@ -23,6 +23,8 @@ public:
     QString address;
     std::filesystem::path caFile;
     void trust() const;  // the client's settings point at it, trusting its CA
+    // The task logs of the service's engine, one after another, for a failing test to show.
+    std::string taskLogs() const;
 
 private:
     TempDir mDataDir;
