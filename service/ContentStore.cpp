@@ -13,8 +13,16 @@ bool isHexKey(const FileKey& key) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-ContentStore::ContentStore(fs::path dir, uint64_t maxBytes)
+ContentStore::ContentStore(fs::path dir, uint64_t maxBytes, const std::vector<fs::path>& counted)
     : mDir(std::move(dir)), mPartialDir(mDir / "partial"), mMaxBytes(maxBytes) {
+    for (const fs::path& folder : counted) {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(folder, ec)) {
+            if (e.is_regular_file(ec)) {
+                mStored += e.file_size(ec);
+            }
+        }
+    }
     fs::create_directories(mDir);
     fs::remove_all(mPartialDir);
     fs::create_directories(mPartialDir);
@@ -112,6 +120,20 @@ std::optional<ContentStore::Upload> ContentStore::beginUpload(uint64_t size) {
     }
     mReserved += size;
     return Upload{mPartialDir / ("upload-" + std::to_string(++mNextTmp)), size};
+}
+
+bool ContentStore::claim(uint64_t size) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    if (!makeRoomLocked(size)) {
+        return false;
+    }
+    mStored += size;
+    return true;
+}
+
+void ContentStore::release(uint64_t size) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    mStored -= std::min(size, mStored);
 }
 
 bool ContentStore::commitUpload(const Upload& upload, const FileKey& key) {

@@ -19,8 +19,10 @@ namespace kxservice {
 class ContentStore {
 public:
     // Creates the directory if needed, removes partial uploads left by an earlier run and indexes the
-    // files present. Throws std::filesystem::filesystem_error when the directory is unusable.
-    ContentStore(std::filesystem::path dir, uint64_t maxBytes);
+    // files present; the files below counted folders (an engine's caches) count against the budget too.
+    // Throws std::filesystem::filesystem_error when the directory is unusable.
+    ContentStore(std::filesystem::path dir, uint64_t maxBytes,
+                 const std::vector<std::filesystem::path>& counted = {});
 
     // Whether the key is stored (counts as a use for eviction).
     bool has(const FileKey& key);
@@ -41,6 +43,11 @@ public:
     // Moves the verified temporary file into place under key; false (and the file removed) on failure.
     bool commitUpload(const Upload& upload, const FileKey& key);
     void abortUpload(const Upload& upload);
+
+    // Room for size bytes that the service keeps outside the store for good (a cache file), made as for
+    // an upload; false when the budget cannot hold them.
+    bool claim(uint64_t size);
+    void release(uint64_t size);
 
     uint64_t storedBytes() const;
 

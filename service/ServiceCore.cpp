@@ -28,7 +28,7 @@ std::string randomToken() {
 ServiceCore::ServiceCore(const Options& options, const std::filesystem::path& dataDir,
                          std::unique_ptr<Engine> engine)
     : mOptions(options),
-      mStore(dataDir / "store", options.maxStore),
+      mStore(dataDir / "store", options.maxStore, {dataDir / "cache"}),
       mEngine(std::move(engine)),
       mTasks(*mEngine, mStore, mFaults, dataDir / "tasks", options.maxTasks) {
     for (const std::string& name : options.faults) {

@@ -29,6 +29,16 @@ public:
     // std::out_of_range for a key that is not an input of this task.
     const std::filesystem::path& inputPath(const FileKey& key) const;
 
+    // Room in the service's storage budget for size bytes that the engine keeps after the task (a cache
+    // below the data directory), true when the service sets no budget; and bytes of it given back.
+    bool claimStorage(uint64_t size) const { return !mClaim || mClaim(int64_t(size)); }
+    void releaseStorage(uint64_t size) const {
+        if (mClaim) {
+            mClaim(-int64_t(size));
+        }
+    }
+    void setStorageClaim(std::function<bool(int64_t)> claim) { mClaim = std::move(claim); }
+
     // Progress of the running stage, clamped to [0, 1].
     void progress(float ratio);
     // Set when the task must stop: its session ended, or the service is shutting down.
@@ -48,6 +58,7 @@ private:
     std::filesystem::path mLogFile;
     std::unordered_map<FileKey, std::filesystem::path> mInputs;
     std::function<void(float)> mProgress;
+    std::function<bool(int64_t)> mClaim;
     const std::atomic<bool>& mCancel;
     std::mutex mLogMutex;
 };

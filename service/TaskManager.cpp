@@ -230,6 +230,13 @@ void TaskManager::run(Task& task) {
         }
         TaskContext context(
             task.dir, std::move(inputs), [&](float r) { setStatus(TaskStage::kRunning, r); }, task.cancel);
+        context.setStorageClaim([this](int64_t size) {
+            if (size < 0) {
+                mStore.release(uint64_t(-size));
+                return true;
+            }
+            return mStore.claim(uint64_t(size));
+        });
         logLine(name + " running; its log is " + context.logFile().string());
         context.log(std::string("started ") + (task.kind == TaskKind::kSfm ? "SfM" : "MVS"));
         setStatus(TaskStage::kFetchingFiles, 1);

@@ -8,6 +8,19 @@
 
 namespace kxcolmap {
 
+const SfmCfg::Location* locationOf(const SfmCfg& cfg, size_t i) {
+    const auto& idxPose = cfg.images.at(i).idxPose;
+    if (!idxPose || !cfg.poses || *idxPose >= cfg.poses->size()) {
+        return nullptr;
+    }
+    const auto& location = (*cfg.poses)[*idxPose].location;
+    if (!location) {
+        return nullptr;
+    }
+    const auto& c = location->cartesian;
+    return std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) ? &*location : nullptr;
+}
+
 References makeReferences(const SfmCfg& cfg, const std::vector<ImageSource>& sources) {
     References refs;
     std::vector<double> sigmas;
@@ -15,18 +28,11 @@ References makeReferences(const SfmCfg& cfg, const std::vector<ImageSource>& sou
     text.imbue(std::locale::classic());
     text.precision(17);
     for (size_t i = 0; i < sources.size() && i < cfg.images.size(); ++i) {
-        const auto& idxPose = cfg.images[i].idxPose;
-        if (!idxPose || !cfg.poses || *idxPose >= cfg.poses->size()) {
-            continue;
-        }
-        const auto& location = (*cfg.poses)[*idxPose].location;
+        const SfmCfg::Location* location = locationOf(cfg, i);
         if (!location) {
             continue;
         }
         const auto& c = location->cartesian;
-        if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[2])) {
-            continue;
-        }
         text << sources[i].mapperName << ' ' << c[0] << ' ' << c[1] << ' ' << c[2] << '\n';
         ++refs.nbLocated;
         if (location->covariance) {

@@ -11,6 +11,9 @@
 
 namespace kxcolmap {
 
+// The location prior of configured image i, or null when it has none with finite coordinates.
+const SfmCfg::Location* locationOf(const SfmCfg& cfg, size_t i);
+
 // The priors of the given images, one "NAME NORTH EAST DOWN" line each (the mapper's image name),
 // for the images whose configuration entry has a pose with a location. sources[i] is images[i].
 struct References {

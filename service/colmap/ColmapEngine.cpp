@@ -37,6 +37,9 @@ public:
     ColmapEngine(const EngineOptions& options, const std::string& build) {
         mRun.nbThreads = std::max(1u, std::thread::hardware_concurrency());
         mRun.taskTimeout = options.taskTimeout;
+        if (!options.dataDir.empty()) {
+            mRun.cacheDir = options.dataDir / "cache";
+        }
         if (options.denseImageSize > 0) {
             mRun.denseImageSize = int(options.denseImageSize);
         }

@@ -12,19 +12,12 @@
 #include "service/colmap/InputImages.h"
 #include "service/colmap/OpticModel.h"
 #include "service/colmap/Runner.h"
-#include "service/colmap/SubModels.h"
-#include "service/colmap/TextModel.h"
+#include "service/colmap/SfmSteps.h"
 
 namespace kxcolmap {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string readFrom(const std::filesystem::path& path, std::uintmax_t offset) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(std::streamoff(offset));
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Prepared {
     std::vector<ImageSource> sources;                // sources[i] is cfg.images[i]
@@ -53,14 +46,15 @@ std::string joined(const std::vector<std::string>& items) {
     return text.empty() ? "nothing" : text;
 }
 
-// The largest sub-model of the default run, or of the relaxed retry when that registers more.
+// The largest sub-model of the first run, or of the other initialisation when that registers more;
+// both runs share the task's database.
 SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
-                   const OpticModel& optics, const RunOptions& options, size_t nbImages) {
+                   const OpticModel& optics, bool relaxedFirst, size_t nbImages) {
     std::optional<SubModel> best;
-    for (const bool relaxed : {false, true}) {
+    double lo = 0.65;
+    for (const bool relaxed : {relaxedFirst, !relaxedFirst}) {
         std::filesystem::create_directories(layout.sparse(relaxed));
-        runner.run(mapperArgs(layout, optics, relaxed, options), relaxed ? 0.8 : 0.7, relaxed ? 0.9 : 0.8,
-                   nbImages, true);
+        runner.run(mapperArgs(layout, optics, relaxed, runner.options()), lo, lo + 0.07, nbImages, true);
         const auto found = largestSubModel(layout.sparse(relaxed));
         context.log(std::string(relaxed ? "relaxed" : "default") + " mapping registered " +
                     std::to_string(found ? found->size.nbImages : 0) + " of " + std::to_string(nbImages) +
@@ -71,6 +65,7 @@ SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLa
         if (best && best->size.nbImages >= nbImages) {
             break;
         }
+        lo += 0.1;
     }
     if (!best) {
         throw std::runtime_error("no model: colmap mapper registered no images, even with relaxed settings");
@@ -80,24 +75,23 @@ SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLa
 
 // The aligned copy of the model when the priors allow it; the model itself otherwise.
 std::filesystem::path align(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
-                            const SubModel& model, const References& refs,
+                            const std::filesystem::path& model, const References& refs,
                             std::optional<AlignmentResult>& alignment) {
     if (refs.nbLocated < 3) {
         context.log("alignment skipped: " + std::to_string(refs.nbLocated) +
                     " located images (3 needed); the model stays in the mapper's frame");
-        return model.dir;
+        return model;
     }
     writeText(layout.references(), refs.text);
     std::filesystem::create_directories(layout.aligned());
-    std::error_code ec;
-    const auto offset = std::filesystem::file_size(context.logFile(), ec);
-    runner.run(alignerArgs(model.dir, layout, refs.maxError), 0.9, 0.95, 0);
-    alignment = parseAlignment(readFrom(context.logFile(), ec ? 0 : offset));
+    const auto offset = runner.logSize();
+    runner.run(alignerArgs(model, layout, refs.maxError), 0.9, 0.95, 0);
+    alignment = parseAlignment(runner.logSince(offset));
     if (!alignment || !alignment->succeeded || !readSubModelSize(layout.aligned())) {
         context.log("alignment to " + std::to_string(refs.nbLocated) +
                     " location priors failed; the model stays in the mapper's frame");
         alignment.reset();
-        return model.dir;
+        return model;
     }
     char line[160];
     std::snprintf(line, sizeof line, "aligned to %zu location priors: residual %.3f m mean, %.3f m median",
@@ -106,8 +100,31 @@ std::filesystem::path align(Runner& runner, kxservice::TaskContext& context, con
     return layout.aligned();
 }
 
+// Wall seconds of each step, in the report's order.
+struct StepSeconds {
+    double extraction = 0, matching = 0, mapping = 0, refinement = 0, alignment = 0, total = 0;
+};
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
 std::string reportJson(size_t nbImages, const TextModelSummary& summary,
-                       const std::optional<AlignmentResult>& alignment) {
+                       const std::optional<AlignmentResult>& alignment, const MatchPlan& plan,
+                       const StepSeconds& took) {
     char text[512];
     std::snprintf(text, sizeof text,
                   "{\n    \"images\": %zu,\n    \"registeredImages\": %zu,\n    \"points\": %zu,\n"
@@ -119,7 +136,24 @@ std::string reportJson(size_t nbImages, const TextModelSummary& summary,
         std::snprintf(text, sizeof text, ",\n    \"alignmentResidual\": %.6g", alignment->meanError);
         json += text;
     }
-    return json + "\n}\n";
+    std::snprintf(text, sizeof text, ",\n    \"imagePairs\": %zu,\n    \"unregistered\": [",
+                  plan.pairs.size());
+    json += text;
+    for (size_t i = 0; i < summary.unregistered.size(); ++i) {
+        json += (i == 0 ? "" : ", ") + jsonString(summary.unregistered[i]);
+    }
+    std::snprintf(text, sizeof text,
+                  "],\n    \"seconds\": {\"extraction\": %.3f, \"matching\": %.3f, \"mapping\": %.3f, "
+                  "\"refinement\": %.3f, \"alignment\": %.3f, \"total\": %.3f},\n    \"plan\": ",
+                  took.extraction, took.matching, took.mapping, took.refinement, took.alignment, took.total);
+    return json + text + planJson(plan) + "\n}\n";
+}
+
+double since(Clock::time_point& mark) {
+    const auto now = Clock::now();
+    const double s = std::chrono::duration<double>(now - mark).count();
+    mark = now;
+    return s;
 }
 
 }  // namespace
@@ -146,39 +180,63 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
                 std::to_string(taskSeconds(options, nbImages)) + " s");
 
     const Prepared prepared = prepareImages(job, context, layout);
+    StepSeconds took;
+    auto mark = Clock::now();
     // The refinement switches hold for every camera; only the model of each group may differ.
-    std::optional<OpticModel> switches;
+    std::optional<StagedOptics> staged;
     size_t nbDone = 0;
     for (const auto& [idxCam, images] : prepared.groups) {
         const SfmCfg::Camera& camera = cfg.cameras.at(idxCam);
-        const OpticModel optics = opticModelFor(code, fixedOptics, hasDistortion(camera));
-        switches = switches.value_or(optics);
+        const StagedOptics optics = stagedOptics(code, fixedOptics, hasDistortion(camera));
+        staged = staged.value_or(optics);
+        const OpticModel& last = optics.refined ? *optics.refined : optics.mapping;
         context.log("camera " + std::to_string(idxCam) + ": " + std::to_string(images.size()) +
-                    " images, model " + optics.cameraModel + ", refined: " + joined(optics.refined) +
-                    (optics.note.empty() ? "" : " (" + optics.note + ")"));
+                    " images, model " + last.cameraModel + ", refined: " + joined(last.refined) +
+                    (last.note.empty() ? "" : " (" + last.note + ")") +
+                    (optics.refined ? "; mapped as " + optics.mapping.cameraModel + " refining " +
+                                          joined(optics.mapping.refined) + " first"
+                                    : ""));
+        const bool upsample = upsampleFor(camera, options);
+        context.log("camera " + std::to_string(idxCam) + ": " + std::to_string(camera.width) + " x " +
+                    std::to_string(camera.height) + " pixels, " +
+                    (upsample ? "doubled before extraction (at most 1280 x 960 pixels are)"
+                              : "extracted as it is (above 1280 x 960 pixels)"));
         std::string list;
         for (size_t i : images) {
             list += prepared.sources[i].mapperName + "\n";
         }
         writeText(layout.imageList(idxCam), list);
-        const double lo = 0.35 * double(nbDone) / double(nbImages);
+        const double lo = 0.3 * double(nbDone) / double(nbImages);
         nbDone += images.size();
-        runner.run(extractorArgs(layout, idxCam, camera, optics, settings, options), lo,
-                   0.35 * double(nbDone) / double(nbImages), 0);
+        runner.run(extractorArgs(layout, idxCam, camera, optics.mapping, settings, options, upsample), lo,
+                   0.3 * double(nbDone) / double(nbImages), 0);
     }
-    runner.run(matcherArgs(layout, settings, options), 0.35, 0.7, 0);
-    const SubModel best = mapImages(runner, context, layout, *switches, options, nbImages);
+    took.extraction = since(mark);
+    const MatchPlan plan = matchImages(runner, context, layout, cfg, prepared.sources, 0.3, 0.65);
+    took.matching = since(mark);
+    const bool relaxed = relaxedFirst(cfg, plan);
+    context.log(std::string("mapping starts with the ") + (relaxed ? "relaxed" : "default") +
+                " initialisation");
+    const SubModel best = mapImages(runner, context, layout, staged->mapping, relaxed, nbImages);
+    took.mapping = since(mark);
+    std::filesystem::path chosen = best.dir;
+    if (staged->refined) {
+        chosen = refineIntrinsics(runner, context, layout, best, *staged->refined, prepared.sources);
+    }
+    took.refinement = since(mark);
 
     std::optional<AlignmentResult> alignment;
-    std::filesystem::path chosen = best.dir;
     if (settings.useGps.value_or(true)) {
-        chosen = align(runner, context, layout, best, makeReferences(cfg, prepared.sources), alignment);
+        chosen = align(runner, context, layout, chosen, makeReferences(cfg, prepared.sources), alignment);
     }
+    took.alignment = since(mark);
     std::filesystem::create_directories(layout.text());
     runner.run(converterArgs(chosen, layout.text()), 0.95, 0.98, 0);
 
     TextModelSummary summary;
     ksm::Model<1u> model = readTextModel(layout.text(), prepared.sources, &summary);
+    // Computed from the model: the errors colmap stores are stale after its bundle adjuster.
+    summary.meanReprojectionError = meanReprojectionError(model);
     for (const std::string& path : summary.unregistered) {
         context.log("not registered: " + path);
     }
@@ -187,11 +245,18 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
                   "model: %zu of %zu images registered, %zu points, mean reprojection error %.3f px",
                   summary.nbRegistered, nbImages, summary.nbPoints, summary.meanReprojectionError);
     context.log(line);
+    took.total = std::chrono::duration<double>(Clock::now() - start).count();
+    std::snprintf(line, sizeof line,
+                  "seconds: extraction %.1f, matching %.1f (%zu pairs), mapping %.1f, refinement %.1f, "
+                  "alignment %.1f",
+                  took.extraction, took.matching, plan.pairs.size(), took.mapping, took.refinement,
+                  took.alignment);
+    context.log(line);
 
     const std::filesystem::path ksmPath = context.dir() / "0.ksm";
     const std::filesystem::path reportPath = context.dir() / "report.json";
     ksm::writeKsm(ksmPath, KestrixSparseModel(std::move(model)));
-    writeText(reportPath, reportJson(nbImages, summary, alignment));
+    writeText(reportPath, reportJson(nbImages, summary, alignment, plan, took));
     context.progress(1);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     context.log("engine wall time " + seconds(wall) + ", subprocesses " +

@@ -1,5 +1,6 @@
 #include "service/colmap/Commands.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kxcolmap {
@@ -20,8 +21,15 @@ bool usableIntrinsics(const SfmCfg::Camera& c) {
 
 }  // namespace
 
+bool upsampleFor(const SfmCfg::Camera& camera, const RunOptions& options) {
+    const double longest = std::max(camera.width, camera.height);
+    const double scale = longest > options.maxImageSize ? options.maxImageSize / longest : 1.0;
+    return double(camera.width) * camera.height * scale * scale <= kUpsampleMaxPixels;
+}
+
 Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera& camera,
-                   const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options) {
+                   const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options,
+                   bool upsample) {
     // clang-format off
     Args args{"feature_extractor",
               "--database_path", layout.database().string(),
@@ -39,22 +47,54 @@ Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera&
     if (settings.nbKPoints && *settings.nbKPoints > 0) {
         args.insert(args.end(), {"--SiftExtraction.max_num_features", std::to_string(*settings.nbKPoints)});
     }
-    if (settings.siftUpsample) {
-        // The first octave at -1 doubles the image before the first scale.
-        args.insert(args.end(), {"--SiftExtraction.first_octave", *settings.siftUpsample ? "-1" : "0"});
-    }
+    // The first octave at -1 doubles the image before the first scale.
+    args.insert(args.end(), {"--SiftExtraction.first_octave", upsample ? "-1" : "0"});
     return args;
 }
 
-Args matcherArgs(const TaskLayout& layout, const SfmCfg::Settings& settings, const RunOptions& options) {
-    const bool unordered = settings.unordered.value_or(false);
-    return {unordered ? "exhaustive_matcher" : "sequential_matcher",
-            "--database_path",
-            layout.database().string(),
-            "--SiftMatching.use_gpu",
-            "0",
-            "--SiftMatching.num_threads",
-            std::to_string(options.nbThreads)};
+Args importerArgs(const TaskLayout& layout, const RunOptions& options) {
+    // clang-format off
+    return {"matches_importer",
+            "--database_path", layout.database().string(),
+            "--match_list_path", layout.pairs().string(),
+            "--match_type", "pairs",
+            "--SiftMatching.use_gpu", "0",
+            "--SiftMatching.num_threads", std::to_string(options.nbThreads)};
+    // clang-format on
+}
+
+Args vocabularyArgs(const TaskLayout& layout, const std::filesystem::path& tree, size_t nbWords) {
+    // clang-format off
+    return {"vocab_tree_builder",
+            "--database_path", layout.database().string(),
+            "--vocab_tree_path", tree.string(),
+            "--num_visual_words", std::to_string(nbWords),
+            // Clustering costs grow with the descriptors: a sample of the images and few iterations
+            // give words good enough to propose neighbours, in minutes rather than hours.
+            "--max_num_images", "60",
+            "--num_iterations", "5"};
+    // clang-format on
+}
+
+Args retrievalArgs(const TaskLayout& layout, const std::filesystem::path& tree, size_t nbImages) {
+    // clang-format off
+    return {"vocab_tree_retriever",
+            "--database_path", layout.database().string(),
+            "--vocab_tree_path", tree.string(),
+            "--query_image_list_path", layout.queries().string(),
+            "--num_images", std::to_string(nbImages)};
+    // clang-format on
+}
+
+Args adjusterArgs(const TaskLayout& layout, const OpticModel& model) {
+    // clang-format off
+    return {"bundle_adjuster",
+            "--input_path", layout.refineInput().string(),
+            "--output_path", layout.refined().string(),
+            "--BundleAdjustment.refine_focal_length", flag(model.refineFocal),
+            "--BundleAdjustment.refine_principal_point", flag(model.refinePrincipalPoint),
+            "--BundleAdjustment.refine_extra_params", flag(model.refineExtraParams)};
+    // clang-format on
 }
 
 Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options) {
@@ -72,7 +112,11 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
                                  "--Mapper.init_min_tri_angle", "4",
                                  "--Mapper.tri_ignore_two_view_tracks", "0",
                                  "--Mapper.abs_pose_min_num_inliers", "15",
-                                 "--Mapper.min_model_size", "3"});
+                                 "--Mapper.min_model_size", "3",
+                                 // Points near the direction of travel see the walk at small angles:
+                                 // kept, they let the next photographs register.
+                                 "--Mapper.tri_min_angle", "0.5",
+                                 "--Mapper.filter_min_tri_angle", "0.5"});
     }
     // clang-format on
     return args;

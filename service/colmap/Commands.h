@@ -19,6 +19,7 @@ struct RunOptions {
     unsigned taskTimeout = 0;        // seconds for the whole task; 0: the task kind's own default
     int denseImageSize = 1600;       // longest side of the images that dense stereo works on
     bool cudaStereo = false;         // colmap's own dense stereo runs (a CUDA build)
+    std::filesystem::path cacheDir;  // where retrieval vocabularies are kept; empty: in the task
 };
 
 // Where one task keeps its files, all inside the task's directory.
@@ -29,27 +30,47 @@ struct TaskLayout {
     std::filesystem::path imageList(size_t group) const {
         return dir / ("group" + std::to_string(group) + ".txt");
     }
+    std::filesystem::path pairs() const { return dir / "pairs.txt"; }
+    std::filesystem::path queries() const { return dir / "queries.txt"; }
     std::filesystem::path sparse(bool relaxed) const { return dir / (relaxed ? "sparse-relaxed" : "sparse"); }
+    std::filesystem::path refineInput() const { return dir / "refine-in"; }
+    std::filesystem::path refined() const { return dir / "refined"; }
+    std::filesystem::path refinedText() const { return dir / "refined-text"; }
     std::filesystem::path references() const { return dir / "locations.txt"; }
     std::filesystem::path aligned() const { return dir / "aligned"; }
     std::filesystem::path text() const { return dir / "text"; }
 };
 
+// Images of at most this many pixels, as the extractor reads them, are doubled before the first scale:
+// smaller ones give too few features to hold a reconstruction together (1024 x 768 among them).
+constexpr double kUpsampleMaxPixels = 1280.0 * 960.0;
+bool upsampleFor(const SfmCfg::Camera& camera, const RunOptions& options);
+
 // One camera per group: the group's images share a camera fed with the configured intrinsics (left out
 // when they are unusable, so that the program estimates them from the image).
 Args extractorArgs(const TaskLayout& layout, size_t group, const SfmCfg::Camera& camera,
-                   const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options);
+                   const OpticModel& model, const SfmCfg::Settings& settings, const RunOptions& options,
+                   bool upsample);
 
-// Exhaustive matching for unordered images, sequential matching otherwise.
-Args matcherArgs(const TaskLayout& layout, const SfmCfg::Settings& settings, const RunOptions& options);
+// Matching of the planned pairs (the pairs file's "NAME NAME" lines).
+Args importerArgs(const TaskLayout& layout, const RunOptions& options);
+
+// A retrieval vocabulary of nbWords words from the task's own features, and the retrieval of the
+// nbImages most similar images for each image of the queries file.
+Args vocabularyArgs(const TaskLayout& layout, const std::filesystem::path& tree, size_t nbWords);
+Args retrievalArgs(const TaskLayout& layout, const std::filesystem::path& tree, size_t nbImages);
 
 // The relaxed run accepts initial pairs with mostly forward motion and weaker geometry, which the
 // defaults refuse on photographs taken walking or flying straight ahead, and keeps sub-models of three
-// images or more (the defaults drop those under 80 % of the images or ten).
+// images or more (the defaults drop those under 80 % of the images or ten); it also keeps points seen
+// at small triangulation angles, which a forward walk has most of.
 Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options);
 
 // Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
 // lines, in the configuration's local frame), robust to priors off by more than maxError metres.
+// The final bundle adjustment that frees the parameters of the optic model.
+Args adjusterArgs(const TaskLayout& layout, const OpticModel& model);
+
 Args alignerArgs(const std::filesystem::path& input, const TaskLayout& layout, double maxError);
 
 Args converterArgs(const std::filesystem::path& input, const std::filesystem::path& output);

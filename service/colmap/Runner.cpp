@@ -28,6 +28,18 @@ Runner::Runner(kxservice::TaskContext& context, const RunOptions& options, unsig
       mSeconds(taskSeconds),
       mDeadline(Clock::now() + std::chrono::seconds(taskSeconds)) {}
 
+std::uintmax_t Runner::logSize() const {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(mContext.logFile(), ec);
+    return ec ? 0 : size;
+}
+
+std::string Runner::logSince(std::uintmax_t offset) const {
+    std::ifstream in(mContext.logFile(), std::ios::binary);
+    in.seekg(std::streamoff(offset));
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 void Runner::checkpoint(const std::string& what) const {
     if (mContext.cancelled()) {
         throw std::runtime_error("cancelled");

@@ -31,6 +31,10 @@ public:
     // the engine does itself checks between its steps.
     void checkpoint(const std::string& what) const;
 
+    // The task log's size now, and what was appended since: how the engine reads a subprocess's output.
+    std::uintmax_t logSize() const;
+    std::string logSince(std::uintmax_t offset) const;
+
     double subprocessSeconds() const { return mSubprocessSeconds; }
     const RunOptions& options() const { return mOptions; }
 

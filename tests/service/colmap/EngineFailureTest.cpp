@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/KsmModel.h"
 #include "service/TaskContext.h"
 #include "service/colmap/ColmapMvs.h"
 #include "service/colmap/ColmapSfm.h"
@@ -62,8 +63,10 @@ Outcome runWith(const std::string& cases, kxcolmap::RunOptions options, int canc
     return out;
 }
 
-Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = -1) {
+Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = -1,
+                const std::string& code = "F1D2", KestrixSparseModel* result = nullptr) {
     kxservice::SfmJob job;
+    job.cfg.settings = SfmCfg::Settings{code, false, "Global", 1000, false, false, false};
     SfmCfg::Image image;
     image.key = kPhoto;
     image.name = "/photos/a.jpg";
@@ -73,7 +76,10 @@ Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = 
     options.taskTimeout = timeout;
     return runWith(cases, options, cancelAfterMs,
                    [&](kxservice::TaskContext& context, const kxcolmap::RunOptions& o) {
-                       kxcolmap::runSfm(job, context, o);
+                       const auto files = kxcolmap::runSfm(job, context, o);
+                       if (result) {
+                           *result = ksm::loadKsm(files.at(0).path);
+                       }
                    });
 }
 
@@ -110,14 +116,14 @@ TEST(ColmapEngine, FailingSubprocessesFailTheTaskWithTheirReason) {
     } rows[] = {
         {"feature_extractor) echo 'bad input' >&2; exit 3;;", 0, -1,
          "colmap feature_extractor exited with status 3 (see the task log)", "bad input"},
-        {"sequential_matcher) echo 'matching'; kill -SEGV $$;;", 0, -1,
-         "colmap sequential_matcher killed by signal 11 (see the task log)", "matching"},
+        {"matches_importer) echo 'matching'; kill -SEGV $$;;", 0, -1,
+         "colmap matches_importer killed by signal 11 (see the task log)", "matching"},
         {"feature_extractor) echo 'slow'; sleep 30;;", 1, -1,
          "colmap feature_extractor timed out: the task's limit is 1 s", "slow"},
         {"mapper) echo 'Registering image #4 (1)'; exit 1;;", 0, -1,
          "no model: colmap mapper registered no images, even with relaxed settings",
          "relaxed mapping registered 0 of 2 images"},
-        {"sequential_matcher) echo 'waiting'; sleep 30;;", 0, 300, "cancelled", "waiting"},
+        {"matches_importer) echo 'waiting'; sleep 30;;", 0, 300, "cancelled", "waiting"},
     };
     for (const auto& row : rows) {
         const Outcome out = runTask(row.cases, row.timeout, row.cancelAfterMs);
@@ -126,6 +132,95 @@ TEST(ColmapEngine, FailingSubprocessesFailTheTaskWithTheirReason) {
         EXPECT_LT(out.seconds, 8) << row.reason;
         EXPECT_TRUE(std::is_sorted(out.progress.begin(), out.progress.end())) << row.reason;
     }
+}
+
+// The refined cameras replace the mapped ones only when they hold: a stand-in maps two images of one
+// point and its bundle adjuster moves the focal length by 1 % (kept) or 20 % (the mapped model stays).
+TEST(ColmapEngine, RefinedCamerasThatCollapseLeaveTheMappedOnes) {
+    const std::string model =
+        "mapper) while [ $# -gt 0 ]; do [ \"$1\" = --output_path ] && out=$2; shift; done; mkdir -p $out/0;"
+        "printf '\\002\\0\\0\\0\\0\\0\\0\\0' > $out/0/images.bin;"
+        "printf '\\001\\0\\0\\0\\0\\0\\0\\0' > $out/0/points3D.bin;;\n"
+        "model_converter) while [ $# -gt 0 ]; do case $1 in --input_path) in=$2;; --output_path) out=$2;; "
+        "esac;"
+        "shift; done; camera='RADIAL 1024 768 1000 512 384 0 0';"
+        "case $in in *refined) camera=\"OPENCV 1024 768 $F $F 512 384 0 0 0 0\";; esac;"
+        "echo \"1 $camera\" > $out/cameras.txt;"
+        "printf '1 1 0 0 0 0 0 0 1 00000.jpg\\n512 384 1\\n2 1 0 0 0 0 0 1 1 00001.jpg\\n512 384 1\\n'"
+        " > $out/images.txt; echo '1 0 0 10 9 9 9 0 1 0 2 0' > $out/points3D.txt;;";
+    for (const auto& [focal, kept] : {std::pair<const char*, bool>{"1010", true}, {"1200", false}}) {
+        KestrixSparseModel read;
+        const Outcome out =
+            runTask("*) F=" + std::string(focal) + ";;\nesac\ncase $1 in\n" + model, 0, -1, "F1D5", &read);
+        ASSERT_EQ(out.reason, "succeeded") << out.log;
+        const auto& cameras = std::get<ksm::Model<1u>>(read).cameras;
+        ASSERT_EQ(cameras.size(), 1u);
+        EXPECT_EQ(cameras[0].focal.x, kept ? 1010 : 1000) << out.log;
+        EXPECT_NE(out.log.find("mapped as RADIAL refining f first"), std::string::npos);
+        EXPECT_EQ(
+            out.log.find("not kept, the mapped ones stay: camera 0: the focal length moved by 20.0 %") !=
+                std::string::npos,
+            !kept)
+            << out.log;
+    }
+}
+
+// More than 60 unordered photographs without priors are paired by retrieval: the stand-in's retriever
+// proposes the last photograph for each. Its vocabulary is kept in the cache when the storage budget
+// holds it, reused by the next task, and left in the task when the budget refuses it.
+TEST(ColmapEngine, RetrievalVocabularyIsCachedWithinTheBudget) {
+    const std::string retrieval =
+        "vocab_tree_builder) while [ $# -gt 0 ]; do [ \"$1\" = --vocab_tree_path ] && out=$2; shift; done;"
+        "echo words > $out;;\n"
+        "vocab_tree_retriever) while [ $# -gt 0 ]; do [ \"$1\" = --query_image_list_path ] && q=$2; shift; "
+        "done;"
+        "while read n; do echo \"Querying for image $n [1/61] in 0.1s\"; echo \"  image_id=1, image_name=$n, "
+        "score=1\"; echo '  image_id=2, image_name=00060.jpg, score=0.5'; done < $q;;";
+    kxtest::TempDir cache;
+    kxservice::SfmJob job;
+    job.cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 1000, false, false, true};
+    job.cfg.cameras.push_back({1024, 768, 1000, 1000, 512, 384, 0, 0, 0, 0, 0});
+    job.cfg.images.resize(61);
+    for (SfmCfg::Image& image : job.cfg.images) {
+        image.key = kPhoto;
+        image.name = "/photos/a.jpg";
+    }
+    kxcolmap::RunOptions options;
+    options.cacheDir = cache.path();
+    const struct {
+        bool budget;
+        const char* logged;
+        size_t nbCached;
+    } rows[] = {
+        {true, "colmap vocab_tree_builder", 1},
+        {true, "retrieval vocabulary reused", 1},
+        {false, "colmap vocab_tree_builder", 1},
+    };
+    std::vector<int64_t> claims;
+    for (const auto& row : rows) {
+        if (!row.budget) {
+            std::filesystem::remove_all(cache.path());
+        }
+        const Outcome out =
+            runWith(retrieval, options, -1, [&](kxservice::TaskContext& context, const auto& o) {
+                context.setStorageClaim([&](int64_t size) {
+                    claims.push_back(size);
+                    return row.budget;
+                });
+                kxcolmap::runSfm(job, context, o);
+            });
+        EXPECT_NE(out.log.find(row.logged), std::string::npos) << out.log;
+        EXPECT_NE(out.log.find("matching plan: retrieval words 4096 retrieved 10"), std::string::npos)
+            << out.log;
+        EXPECT_NE(out.log.find("matching 60 image pairs"), std::string::npos) << out.log;
+        EXPECT_EQ(out.log.find("not cached") == std::string::npos, row.budget) << out.log;
+        size_t nbCached = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(cache.path())) {
+            nbCached += entry.path().filename().string().rfind("vocabulary-", 0) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(nbCached, row.budget ? row.nbCached : 0u);
+    }
+    EXPECT_EQ(claims, (std::vector<int64_t>{6, 6}));  // "words\n", claimed by the two builds
 }
 
 // The dense task: colmap's stereo gets the workspace, and fusion is judged by the points it wrote, since

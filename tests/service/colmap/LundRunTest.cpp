@@ -1,5 +1,5 @@
-// One real run of colmap on eight photographs, at a small image size so that it takes a few minutes on
-// two cores.
+// One real run of colmap on eight photographs with the settings the client proposes for them (its
+// location priors used), which takes about a minute on two cores.
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -80,7 +80,7 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
         job.cfg.images.push_back(image);
         inputs[image.key] = path;
     }
-    job.cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 2000, true, true, false};
+    job.cfg.settings = SfmCfg::Settings{"F1D5", false, "Global", 10000, false, true, false};
 
     std::atomic<bool> cancel{false};
     std::vector<float> progress;
@@ -88,7 +88,6 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
         dir.path(), inputs, [&](float r) { progress.push_back(r); }, cancel);
     kxcolmap::RunOptions options;
     options.nbThreads = 2;
-    options.maxImageSize = 1024;
     std::vector<kxservice::ResultFile> results;
     try {
         results = kxcolmap::runSfm(job, context, options);
@@ -103,7 +102,7 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
     const KestrixSparseModel read = ksm::loadKsm(results[0].path);
     ASSERT_EQ(read.index(), 1u) << log;
     const auto& model = std::get<ksm::Model<1u>>(read);
-    EXPECT_GE(model.captures.size(), 6u) << log;
+    EXPECT_EQ(model.captures.size(), 8u) << log;
     EXPECT_EQ(model.cameras.size(), 1u);
     EXPECT_EQ(model.colors.size(), model.points.size());
     EXPECT_GT(model.points.size(), 100u);
@@ -126,7 +125,17 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
     EXPECT_EQ(jsonNumber(report, "points"), double(model.points.size())) << report;
     const double error = jsonNumber(report, "meanReprojectionError");
     EXPECT_GT(error, 0) << report;
-    EXPECT_LT(error, 2) << report;
+    EXPECT_LT(error, 1) << report;
+    // Priors of 5 m on photographs about 5 m apart plan pairs in space: the ten nearest of each are here
+    // all the others. The report names the plan and the steps' times.
+    EXPECT_EQ(jsonNumber(report, "imagePairs"), 8 * 7 / 2) << report;
+    EXPECT_NE(report.find("\"unregistered\": []"), std::string::npos) << report;
+    EXPECT_NE(report.find("\"plan\": {\"name\": \"spatial\", \"nearest\": 10, \"overlap\": 5"),
+              std::string::npos)
+        << report;
+    for (const char* step : {"extraction", "matching", "mapping", "refinement"}) {
+        EXPECT_GT(jsonNumber(report, step), 0) << step << "\n" << report;
+    }
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 1.0f);
 }
