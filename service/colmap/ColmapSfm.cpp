@@ -46,27 +46,37 @@ std::string joined(const std::vector<std::string>& items) {
     return text.empty() ? "nothing" : text;
 }
 
-// The largest sub-model of the first run, or of the other initialisation when that registers more;
-// both runs share the task's database.
+// The largest sub-model of the first run, continued when it left images out, or of the other
+// initialisation when that registers more; every run shares the task's database.
 SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
                    const OpticModel& optics, bool relaxedFirst, size_t nbImages) {
     std::optional<SubModel> best;
-    double lo = 0.65;
-    for (const bool relaxed : {relaxedFirst, !relaxedFirst}) {
-        std::filesystem::create_directories(layout.sparse(relaxed));
-        runner.run(mapperArgs(layout, optics, relaxed, runner.options()), lo, lo + 0.07, nbImages, true);
-        const auto found = largestSubModel(layout.sparse(relaxed));
-        context.log(std::string(relaxed ? "relaxed" : "default") + " mapping registered " +
-                    std::to_string(found ? found->size.nbImages : 0) + " of " + std::to_string(nbImages) +
-                    " images");
+    const auto keep = [&](const std::optional<SubModel>& found, const std::string& what) {
+        context.log(what + " registered " + std::to_string(found ? found->size.nbImages : 0) + " of " +
+                    std::to_string(nbImages) + " images");
         if (found && (!best || best->size < found->size)) {
             best = found;
         }
-        if (best && best->size.nbImages >= nbImages) {
-            break;
-        }
-        lo += 0.1;
+        return best && best->size.nbImages >= nbImages;
+    };
+    std::filesystem::create_directories(layout.sparse(relaxedFirst));
+    runner.run(mapperArgs(layout, optics, relaxedFirst, runner.options()), 0.65, 0.72, nbImages, true);
+    if (keep(largestSubModel(layout.sparse(relaxedFirst)),
+             relaxedFirst ? "relaxed mapping" : "default mapping")) {
+        return *best;
     }
+    if (best) {
+        std::filesystem::create_directories(layout.continued());
+        runner.run(continuationArgs(layout, optics, best->dir, runner.options()), 0.72, 0.77, nbImages, true);
+        const auto size = readSubModelSize(layout.continued());
+        if (keep(size ? std::optional<SubModel>(SubModel{layout.continued(), *size}) : std::nullopt,
+                 "continued mapping")) {
+            return *best;
+        }
+    }
+    std::filesystem::create_directories(layout.sparse(!relaxedFirst));
+    runner.run(mapperArgs(layout, optics, !relaxedFirst, runner.options()), 0.77, 0.84, nbImages, true);
+    keep(largestSubModel(layout.sparse(!relaxedFirst)), relaxedFirst ? "default mapping" : "relaxed mapping");
     if (!best) {
         throw std::runtime_error("no model: colmap mapper registered no images, even with relaxed settings");
     }

@@ -122,6 +122,25 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
     return args;
 }
 
+Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const std::filesystem::path& input,
+                      const RunOptions& options) {
+    Args args = mapperArgs(layout, model, true, options);
+    const auto set = [&args](const std::string& option, const std::string& value) {
+        const auto it = std::find(args.begin(), args.end(), option);
+        if (it == args.end()) {
+            args.insert(args.end(), {option, value});
+        } else {
+            *std::next(it) = value;
+        }
+    };
+    set("--output_path", layout.continued().string());
+    set("--input_path", input.string());
+    set("--Mapper.abs_pose_min_num_inliers", "10");
+    set("--Mapper.abs_pose_min_inlier_ratio", "0.1");
+    set("--Mapper.max_reg_trials", "10");
+    return args;
+}
+
 Args alignerArgs(const std::filesystem::path& input, const TaskLayout& layout, double maxError) {
     char error[32];
     std::snprintf(error, sizeof error, "%.6g", maxError);

@@ -33,6 +33,7 @@ struct TaskLayout {
     std::filesystem::path pairs() const { return dir / "pairs.txt"; }
     std::filesystem::path queries() const { return dir / "queries.txt"; }
     std::filesystem::path sparse(bool relaxed) const { return dir / (relaxed ? "sparse-relaxed" : "sparse"); }
+    std::filesystem::path continued() const { return dir / "continued"; }
     std::filesystem::path refineInput() const { return dir / "refine-in"; }
     std::filesystem::path refined() const { return dir / "refined"; }
     std::filesystem::path refinedText() const { return dir / "refined-text"; }
@@ -65,6 +66,11 @@ Args retrievalArgs(const TaskLayout& layout, const std::filesystem::path& tree, 
 // images or more (the defaults drop those under 80 % of the images or ten); it also keeps points seen
 // at small triangulation angles, which a forward walk has most of.
 Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed, const RunOptions& options);
+
+// The relaxed mapper again, continuing the given model: it registers the images left out with fewer
+// and weaker correspondences (where a walk turns a corner, the first run may stop short of its end).
+Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const std::filesystem::path& input,
+                      const RunOptions& options);
 
 // Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
 // lines, in the configuration's local frame), robust to priors off by more than maxError metres.

@@ -64,14 +64,14 @@ Outcome runWith(const std::string& cases, kxcolmap::RunOptions options, int canc
 }
 
 Outcome runTask(const std::string& cases, unsigned timeout, int cancelAfterMs = -1,
-                const std::string& code = "F1D2", KestrixSparseModel* result = nullptr) {
+                const std::string& code = "F1D2", KestrixSparseModel* result = nullptr, size_t nbImages = 2) {
     kxservice::SfmJob job;
     job.cfg.settings = SfmCfg::Settings{code, false, "Global", 1000, false, false, false};
     SfmCfg::Image image;
     image.key = kPhoto;
     image.name = "/photos/a.jpg";
     job.cfg.cameras.push_back({1024, 768, 1000, 1000, 512, 384, 0, 0, 0, 0, 0});
-    job.cfg.images = {image, image};
+    job.cfg.images.assign(nbImages, image);
     kxcolmap::RunOptions options;
     options.taskTimeout = timeout;
     return runWith(cases, options, cancelAfterMs,
@@ -134,24 +134,29 @@ TEST(ColmapEngine, FailingSubprocessesFailTheTaskWithTheirReason) {
     }
 }
 
-// The refined cameras replace the mapped ones only when they hold: a stand-in maps two images of one
-// point and its bundle adjuster moves the focal length by 1 % (kept) or 20 % (the mapped model stays).
+// A stand-in's model of two images of one point: its mapper writes the image and point counts (three
+// images when it continues a model), its converter the text, with the focal length F for a refined
+// model.
+const std::string kStandInModel =
+    "mapper) while [ $# -gt 0 ]; do case $1 in --output_path) out=$2;; --input_path) in=$2;; esac; shift; "
+    "done;"
+    "n='\\002'; [ -n \"$in\" ] && n='\\003' || out=$out/0; mkdir -p $out;"
+    "printf \"$n\\0\\0\\0\\0\\0\\0\\0\" > $out/images.bin;"
+    "printf '\\001\\0\\0\\0\\0\\0\\0\\0' > $out/points3D.bin;;\n"
+    "model_converter) while [ $# -gt 0 ]; do case $1 in --input_path) in=$2;; --output_path) out=$2;; esac;"
+    "shift; done; camera='RADIAL 1024 768 1000 512 384 0 0';"
+    "case $in in *refined) camera=\"OPENCV 1024 768 $F $F 512 384 0 0 0 0\";; esac;"
+    "echo \"1 $camera\" > $out/cameras.txt;"
+    "printf '1 1 0 0 0 0 0 0 1 00000.jpg\\n512 384 1\\n2 1 0 0 0 0 0 1 1 00001.jpg\\n512 384 1\\n'"
+    " > $out/images.txt; echo '1 0 0 10 9 9 9 0 1 0 2 0' > $out/points3D.txt;;";
+
+// The refined cameras replace the mapped ones only when they hold: the stand-in's bundle adjuster moves
+// the focal length by 1 % (kept) or 20 % (the mapped model stays).
 TEST(ColmapEngine, RefinedCamerasThatCollapseLeaveTheMappedOnes) {
-    const std::string model =
-        "mapper) while [ $# -gt 0 ]; do [ \"$1\" = --output_path ] && out=$2; shift; done; mkdir -p $out/0;"
-        "printf '\\002\\0\\0\\0\\0\\0\\0\\0' > $out/0/images.bin;"
-        "printf '\\001\\0\\0\\0\\0\\0\\0\\0' > $out/0/points3D.bin;;\n"
-        "model_converter) while [ $# -gt 0 ]; do case $1 in --input_path) in=$2;; --output_path) out=$2;; "
-        "esac;"
-        "shift; done; camera='RADIAL 1024 768 1000 512 384 0 0';"
-        "case $in in *refined) camera=\"OPENCV 1024 768 $F $F 512 384 0 0 0 0\";; esac;"
-        "echo \"1 $camera\" > $out/cameras.txt;"
-        "printf '1 1 0 0 0 0 0 0 1 00000.jpg\\n512 384 1\\n2 1 0 0 0 0 0 1 1 00001.jpg\\n512 384 1\\n'"
-        " > $out/images.txt; echo '1 0 0 10 9 9 9 0 1 0 2 0' > $out/points3D.txt;;";
     for (const auto& [focal, kept] : {std::pair<const char*, bool>{"1010", true}, {"1200", false}}) {
         KestrixSparseModel read;
-        const Outcome out =
-            runTask("*) F=" + std::string(focal) + ";;\nesac\ncase $1 in\n" + model, 0, -1, "F1D5", &read);
+        const Outcome out = runTask("*) F=" + std::string(focal) + ";;\nesac\ncase $1 in\n" + kStandInModel,
+                                    0, -1, "F1D5", &read);
         ASSERT_EQ(out.reason, "succeeded") << out.log;
         const auto& cameras = std::get<ksm::Model<1u>>(read).cameras;
         ASSERT_EQ(cameras.size(), 1u);
@@ -221,6 +226,17 @@ TEST(ColmapEngine, RetrievalVocabularyIsCachedWithinTheBudget) {
         EXPECT_EQ(nbCached, row.budget ? row.nbCached : 0u);
     }
     EXPECT_EQ(claims, (std::vector<int64_t>{6, 6}));  // "words\n", claimed by the two builds
+}
+
+// A first run that leaves images out is continued from its model before the other initialisation is
+// tried: here the continuation registers the third image, and the default mapper never runs.
+TEST(ColmapEngine, MappingContinuesAModelThatLeftImagesOut) {
+    const Outcome out = runTask("*) F=1000;;\nesac\ncase $1 in\n" + kStandInModel, 0, -1, "F1D2", nullptr, 3);
+    ASSERT_EQ(out.reason, "succeeded") << out.log;
+    EXPECT_NE(out.log.find("relaxed mapping registered 2 of 3 images"), std::string::npos) << out.log;
+    EXPECT_NE(out.log.find("continued mapping registered 3 of 3 images"), std::string::npos) << out.log;
+    EXPECT_EQ(out.log.find("default mapping"), std::string::npos) << out.log;
+    EXPECT_NE(out.log.find("/continued --output_path"), std::string::npos) << out.log;
 }
 
 // The dense task: colmap's stereo gets the workspace, and fusion is judged by the points it wrote, since
