@@ -199,16 +199,13 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
         const SfmCfg::Camera& camera = cfg.cameras.at(idxCam);
         const StagedOptics optics = stagedOptics(code, fixedOptics, hasDistortion(camera));
         staged = staged.value_or(optics);
-        const OpticModel& last = optics.refined  ? *optics.refined
-                                 : optics.radial ? *optics.radial
-                                                 : optics.mapping;
+        const OpticModel& last = optics.refined ? *optics.refined : optics.mapping;
         context.log("camera " + std::to_string(idxCam) + ": " + std::to_string(images.size()) +
                     " images, model " + last.cameraModel + ", refined: " + joined(last.refined) +
                     (last.note.empty() ? "" : " (" + last.note + ")") +
-                    (optics.refined || optics.radial
-                         ? "; mapped as " + optics.mapping.cameraModel + " refining " +
-                               joined(optics.mapping.refined) + " first"
-                         : ""));
+                    (optics.refined ? "; mapped as " + optics.mapping.cameraModel + " refining " +
+                                          joined(optics.mapping.refined) + " first"
+                                    : ""));
         const bool upsample = upsampleFor(camera, options);
         context.log("camera " + std::to_string(idxCam) + ": " + std::to_string(camera.width) + " x " +
                     std::to_string(camera.height) + " pixels, " +
@@ -233,11 +230,8 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
     const SubModel best = mapImages(runner, context, layout, staged->mapping, relaxed, nbImages);
     took.mapping = since(mark);
     std::filesystem::path chosen = best.dir;
-    if (staged->radial) {
-        chosen = refineIntrinsics(runner, context, layout, chosen, *staged->radial, true, prepared.sources);
-    }
     if (staged->refined) {
-        chosen = refineIntrinsics(runner, context, layout, chosen, *staged->refined, false, prepared.sources);
+        chosen = refineIntrinsics(runner, context, layout, best, *staged->refined, prepared.sources);
     }
     took.refinement = since(mark);
 

@@ -86,11 +86,11 @@ Args retrievalArgs(const TaskLayout& layout, const std::filesystem::path& tree, 
     // clang-format on
 }
 
-Args adjusterArgs(const TaskLayout& layout, const OpticModel& model, bool radial) {
+Args adjusterArgs(const TaskLayout& layout, const OpticModel& model) {
     // clang-format off
     return {"bundle_adjuster",
-            "--input_path", layout.refineInput(radial).string(),
-            "--output_path", layout.refined(radial).string(),
+            "--input_path", layout.refineInput().string(),
+            "--output_path", layout.refined().string(),
             "--BundleAdjustment.refine_focal_length", flag(model.refineFocal),
             "--BundleAdjustment.refine_principal_point", flag(model.refinePrincipalPoint),
             "--BundleAdjustment.refine_extra_params", flag(model.refineExtraParams)};

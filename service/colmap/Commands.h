@@ -34,14 +34,9 @@ struct TaskLayout {
     std::filesystem::path queries() const { return dir / "queries.txt"; }
     std::filesystem::path sparse(bool relaxed) const { return dir / (relaxed ? "sparse-relaxed" : "sparse"); }
     std::filesystem::path continued() const { return dir / "continued"; }
-    // The radial stage's folders, or the final stage's.
-    std::filesystem::path refineInput(bool radial) const {
-        return dir / (radial ? "radial-in" : "refine-in");
-    }
-    std::filesystem::path refined(bool radial) const { return dir / (radial ? "radial" : "refined"); }
-    std::filesystem::path refinedText(bool radial) const {
-        return dir / (radial ? "radial-text" : "refined-text");
-    }
+    std::filesystem::path refineInput() const { return dir / "refine-in"; }
+    std::filesystem::path refined() const { return dir / "refined"; }
+    std::filesystem::path refinedText() const { return dir / "refined-text"; }
     std::filesystem::path references() const { return dir / "locations.txt"; }
     std::filesystem::path aligned() const { return dir / "aligned"; }
     std::filesystem::path text() const { return dir / "text"; }
@@ -80,7 +75,7 @@ Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const s
 // Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
 // lines, in the configuration's local frame), robust to priors off by more than maxError metres.
 // The final bundle adjustment that frees the parameters of the optic model.
-Args adjusterArgs(const TaskLayout& layout, const OpticModel& model, bool radial);
+Args adjusterArgs(const TaskLayout& layout, const OpticModel& model);
 
 Args alignerArgs(const std::filesystem::path& input, const TaskLayout& layout, double maxError);
 

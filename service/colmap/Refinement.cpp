@@ -34,13 +34,8 @@ StagedOptics stagedOptics(const std::string& code, bool fixedOptics, bool distor
     staged.mapping.refineExtraParams = false;
     staged.mapping.refined = {"f"};
     staged.mapping.note = radial ? "k1, k2 held at their configured values" : "";
-    if (radial) {
-        staged.radial = staged.mapping;
-        staged.radial->refineExtraParams = true;
-        staged.radial->refined = {"f", "k1", "k2"};
-        staged.radial->note.clear();
-    }
-    if (staged.mapping.cameraModel != final.cameraModel || final.refinePrincipalPoint) {
+    if (staged.mapping.cameraModel != final.cameraModel || final.refinePrincipalPoint ||
+        final.refineExtraParams) {
         staged.refined = final;
     }
     return staged;
@@ -159,14 +154,11 @@ std::string collapseReason(const ksm::Model<1u>& simple, double simpleError, con
             return camera + "the principal point moved by more than 10 % of the image";
         }
     }
-    return errorGrowth(simpleError, refinedError);
-}
-
-std::string errorGrowth(double before, double after) {
     // The stored model rounds poses and points to floats: a thousandth of the error is rounding.
-    if (!(after <= before * 1.001)) {
+    if (!(refinedError <= simpleError * 1.001)) {
         char text[96];
-        std::snprintf(text, sizeof text, "the reprojection error grew from %.3f to %.3f px", before, after);
+        std::snprintf(text, sizeof text, "the reprojection error grew from %.3f to %.3f px", simpleError,
+                      refinedError);
         return text;
     }
     return {};

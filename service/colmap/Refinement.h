@@ -13,7 +13,6 @@ namespace kxcolmap {
 
 struct StagedOptics {
     OpticModel mapping;                 // what the mapper refines, in the camera model it starts with
-    std::optional<OpticModel> radial;   // the radial terms freed on the whole model, when the code has them
     std::optional<OpticModel> refined;  // the final bundle adjustment, when it frees more
 };
 
@@ -32,10 +31,6 @@ double meanReprojectionError(const ksm::Model<1u>& model);
 // Why the refined model must not replace the simple one (same cameras in the same order): a focal
 // length moved by more than 5 %, fx / fy left 1 +- 0.03, a principal point moved by more than 10 % of
 // the image's size, or the reprojection error grew. Empty when the refined model is kept.
-// Why a refinement whose mean reprojection error went from before to after must be refused: it grew
-// (beyond the float rounding of the stored model). Empty otherwise.
-std::string errorGrowth(double before, double after);
-
 std::string collapseReason(const ksm::Model<1u>& simple, double simpleError, const ksm::Model<1u>& refined,
                            double refinedError);
 

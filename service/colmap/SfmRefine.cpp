@@ -18,53 +18,41 @@ std::string readWhole(const std::filesystem::path& path) {
     return text.str();
 }
 
-std::string joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) {
-        text += (text.empty() ? "" : ", ") + item;
-    }
-    return text;
-}
-
 }  // namespace
 
 std::filesystem::path refineIntrinsics(Runner& runner, kxservice::TaskContext& context,
-                                       const TaskLayout& layout, const std::filesystem::path& model,
-                                       const OpticModel& stage, bool radial,
+                                       const TaskLayout& layout, const SubModel& mapped,
+                                       const OpticModel& refinement,
                                        const std::vector<ImageSource>& sources) {
-    // The model as text, its cameras rewritten with the same values in the stage's model.
-    const double lo = radial ? 0.84 : 0.87;
-    std::filesystem::create_directories(layout.refineInput(radial));
-    runner.run(converterArgs(model, layout.refineInput(radial)), lo, lo + 0.01, 0);
-    const auto cameras = layout.refineInput(radial) / "cameras.txt";
-    writeText(cameras, rewriteCameras(readWhole(cameras), stage.cameraModel));
-    std::filesystem::create_directories(layout.refined(radial));
-    runner.run(adjusterArgs(layout, stage, radial), lo + 0.01, lo + 0.025, 0);
-    std::filesystem::create_directories(layout.refinedText(radial));
-    runner.run(converterArgs(layout.refined(radial), layout.refinedText(radial)), lo + 0.025, lo + 0.03, 0);
+    // The mapped model as text, its cameras rewritten with the same values in the refinement's model.
+    std::filesystem::create_directories(layout.refineInput());
+    runner.run(converterArgs(mapped.dir, layout.refineInput()), 0.85, 0.86, 0);
+    const auto cameras = layout.refineInput() / "cameras.txt";
+    writeText(cameras, rewriteCameras(readWhole(cameras), refinement.cameraModel));
+    std::filesystem::create_directories(layout.refined());
+    runner.run(adjusterArgs(layout, refinement), 0.86, 0.89, 0);
+    std::filesystem::create_directories(layout.refinedText());
+    runner.run(converterArgs(layout.refined(), layout.refinedText()), 0.89, 0.9, 0);
 
-    const ksm::Model<1u> simple = readTextModel(layout.refineInput(radial), sources);
-    const ksm::Model<1u> refined = readTextModel(layout.refinedText(radial), sources);
+    const ksm::Model<1u> simple = readTextModel(layout.refineInput(), sources);
+    const ksm::Model<1u> refined = readTextModel(layout.refinedText(), sources);
     const double simpleError = meanReprojectionError(simple), refinedError = meanReprojectionError(refined);
+    const std::string reason = collapseReason(simple, simpleError, refined, refinedError);
     char line[160];
-    std::snprintf(line, sizeof line, "refinement as %s of %s: reprojection error %.3f px, before it %.3f px",
-                  stage.cameraModel.c_str(), joined(stage.refined).c_str(), refinedError, simpleError);
+    std::snprintf(line, sizeof line, "refinement as %s: reprojection error %.3f px, before it %.3f px",
+                  refinement.cameraModel.c_str(), refinedError, simpleError);
     context.log(line);
     for (size_t i = 0; i < refined.cameras.size(); ++i) {
         const kxsfm::RealCamera& c = refined.cameras[i];
-        std::snprintf(line, sizeof line,
-                      "refined camera %zu: fx %.2f, fy %.2f, cx %.2f, cy %.2f px, k1 %.4f, k2 %.4f", i,
-                      c.focal.x, c.focal.y, c.principal.x, c.principal.y, c.extra[0], c.extra[1]);
+        std::snprintf(line, sizeof line, "refined camera %zu: fx %.2f, fy %.2f, cx %.2f, cy %.2f px", i,
+                      c.focal.x, c.focal.y, c.principal.x, c.principal.y);
         context.log(line);
     }
-    // The radial terms move the focal length with them: only a worse fit refuses them.
-    const std::string reason = radial ? errorGrowth(simpleError, refinedError)
-                                      : collapseReason(simple, simpleError, refined, refinedError);
     if (!reason.empty()) {
-        context.log("refined cameras not kept, the previous ones stay: " + reason);
-        return model;
+        context.log("refined cameras not kept, the mapped ones stay: " + reason);
+        return mapped.dir;
     }
-    return layout.refined(radial);
+    return layout.refined();
 }
 
 }  // namespace kxcolmap

@@ -18,12 +18,10 @@ namespace kxcolmap {
 MatchPlan matchImages(Runner& runner, kxservice::TaskContext& context, const TaskLayout& layout,
                       const SfmCfg& cfg, const std::vector<ImageSource>& sources, double lo, double hi);
 
-// Frees the stage's parameters in a bundle adjustment of the model in the given folder; returns the
-// refined model's folder, or the given one when the refinement was refused (logged): the radial stage
-// when its error grew, the final stage when its cameras collapsed.
+// Frees the parameters of the optic model in a final bundle adjustment of the mapped model; returns
+// the refined model's folder, or the mapped one when the refined cameras collapsed (logged).
 std::filesystem::path refineIntrinsics(Runner& runner, kxservice::TaskContext& context,
-                                       const TaskLayout& layout, const std::filesystem::path& model,
-                                       const OpticModel& stage, bool radial,
-                                       const std::vector<ImageSource>& sources);
+                                       const TaskLayout& layout, const SubModel& mapped,
+                                       const OpticModel& refinement, const std::vector<ImageSource>& sources);
 
 }  // namespace kxcolmap

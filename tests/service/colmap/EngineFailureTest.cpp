@@ -163,7 +163,7 @@ TEST(ColmapEngine, RefinedCamerasThatCollapseLeaveTheMappedOnes) {
         EXPECT_EQ(cameras[0].focal.x, kept ? 1010 : 1000) << out.log;
         EXPECT_NE(out.log.find("mapped as RADIAL refining f first"), std::string::npos);
         EXPECT_EQ(
-            out.log.find("not kept, the previous ones stay: camera 0: the focal length moved by 20.0 %") !=
+            out.log.find("not kept, the mapped ones stay: camera 0: the focal length moved by 20.0 %") !=
                 std::string::npos,
             !kept)
             << out.log;

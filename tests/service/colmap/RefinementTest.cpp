@@ -10,20 +10,19 @@ TEST(Refinement, StagesOfEachOpticModel) {
         const char* code;
         bool fixed, distorted;
         const char* mapping;
-        bool radial;          // the radial terms freed on the whole model
         const char* refined;  // empty: no final stage
         bool principalPoint;
     } rows[] = {
-        {"F1", false, false, "SIMPLE_PINHOLE", false, "", false},
-        {"F1D2", false, false, "RADIAL", true, "", false},
-        {"F1D5", false, false, "RADIAL", true, "OPENCV", false},
-        {"F1C2D5", false, false, "RADIAL", true, "OPENCV", true},
-        {"F2", false, false, "SIMPLE_PINHOLE", false, "PINHOLE", false},
-        {"F2D5", false, false, "RADIAL", true, "OPENCV", false},
-        {"F2C2", false, false, "SIMPLE_PINHOLE", false, "PINHOLE", true},
-        {"F2C2D5", false, false, "RADIAL", true, "OPENCV", true},
-        {"F2", false, true, "FULL_OPENCV", false, "", false},
-        {"F2C2D5", true, true, "FULL_OPENCV", false, "", false},
+        {"F1", false, false, "SIMPLE_PINHOLE", "", false},
+        {"F1D2", false, false, "RADIAL", "RADIAL", false},
+        {"F1D5", false, false, "RADIAL", "OPENCV", false},
+        {"F1C2D5", false, false, "RADIAL", "OPENCV", true},
+        {"F2", false, false, "SIMPLE_PINHOLE", "PINHOLE", false},
+        {"F2D5", false, false, "RADIAL", "OPENCV", false},
+        {"F2C2", false, false, "SIMPLE_PINHOLE", "PINHOLE", true},
+        {"F2C2D5", false, false, "RADIAL", "OPENCV", true},
+        {"F2", false, true, "FULL_OPENCV", "", false},
+        {"F2C2D5", true, true, "FULL_OPENCV", "", false},
     };
     for (const auto& row : rows) {
         const auto staged = kxcolmap::stagedOptics(row.code, row.fixed, row.distorted);
@@ -31,9 +30,6 @@ TEST(Refinement, StagesOfEachOpticModel) {
         EXPECT_FALSE(staged.mapping.refinePrincipalPoint) << row.code;
         EXPECT_FALSE(staged.mapping.refineExtraParams) << row.code;
         EXPECT_EQ(staged.mapping.refineFocal, !row.fixed) << row.code;
-        EXPECT_EQ(staged.radial && staged.radial->cameraModel == "RADIAL" && staged.radial->refineExtraParams,
-                  row.radial)
-            << row.code;
         EXPECT_EQ(staged.refined ? staged.refined->cameraModel : "", row.refined) << row.code;
         EXPECT_EQ(staged.refined && staged.refined->refinePrincipalPoint, row.principalPoint) << row.code;
     }
