@@ -22,20 +22,20 @@ StagedOptics stagedOptics(const std::string& code, bool fixedOptics, bool distor
     StagedOptics staged;
     const OpticModel final = opticModelFor(code, fixedOptics, distorted);
     staged.mapping = final;
-    if (fixedOptics || final.cameraModel == "FULL_OPENCV") {
-        // Nothing moves, or the configured distortion is carried fixed by the only model that holds it.
+    if (fixedOptics || final.cameraModel == "FULL_OPENCV" || final.cameraModel == "RADIAL") {
+        // Nothing moves, the configured distortion is carried fixed by the only model that holds it, or
+        // the code's model is already the simple one.
         return staged;
     }
-    // Distortion refined from the first pairs of a forward walk runs off with the focal length and
-    // splits the model: the mapper refines one focal length only, the rest waits for the end.
+    // One focal length and the radial terms the code allows hold on the first pairs of a forward walk,
+    // where two focal lengths and tangential terms drift.
     const bool radial = final.refineExtraParams;
     staged.mapping.cameraModel = radial ? "RADIAL" : "SIMPLE_PINHOLE";
     staged.mapping.refinePrincipalPoint = false;
-    staged.mapping.refineExtraParams = false;
-    staged.mapping.refined = {"f"};
-    staged.mapping.note = radial ? "k1, k2 held at their configured values" : "";
-    if (staged.mapping.cameraModel != final.cameraModel || final.refinePrincipalPoint ||
-        final.refineExtraParams) {
+    staged.mapping.refined =
+        radial ? std::vector<std::string>{"f", "k1", "k2"} : std::vector<std::string>{"f"};
+    staged.mapping.note.clear();
+    if (staged.mapping.cameraModel != final.cameraModel || final.refinePrincipalPoint) {
         staged.refined = final;
     }
     return staged;

@@ -4,7 +4,7 @@
 
 namespace {
 
-// Each code maps refining one focal length, carrying at most radial terms, and frees the rest at the end.
+// Each code maps with one focal length and at most radial terms, and frees the rest only at the end.
 TEST(Refinement, StagesOfEachOpticModel) {
     const struct {
         const char* code;
@@ -14,7 +14,7 @@ TEST(Refinement, StagesOfEachOpticModel) {
         bool principalPoint;
     } rows[] = {
         {"F1", false, false, "SIMPLE_PINHOLE", "", false},
-        {"F1D2", false, false, "RADIAL", "RADIAL", false},
+        {"F1D2", false, false, "RADIAL", "", false},
         {"F1D5", false, false, "RADIAL", "OPENCV", false},
         {"F1C2D5", false, false, "RADIAL", "OPENCV", true},
         {"F2", false, false, "SIMPLE_PINHOLE", "PINHOLE", false},
@@ -28,7 +28,7 @@ TEST(Refinement, StagesOfEachOpticModel) {
         const auto staged = kxcolmap::stagedOptics(row.code, row.fixed, row.distorted);
         EXPECT_EQ(staged.mapping.cameraModel, row.mapping) << row.code;
         EXPECT_FALSE(staged.mapping.refinePrincipalPoint) << row.code;
-        EXPECT_FALSE(staged.mapping.refineExtraParams) << row.code;
+        EXPECT_EQ(staged.mapping.refineExtraParams, std::string(row.mapping) == "RADIAL") << row.code;
         EXPECT_EQ(staged.mapping.refineFocal, !row.fixed) << row.code;
         EXPECT_EQ(staged.refined ? staged.refined->cameraModel : "", row.refined) << row.code;
         EXPECT_EQ(staged.refined && staged.refined->refinePrincipalPoint, row.principalPoint) << row.code;
