@@ -72,6 +72,9 @@ void retrieve(Runner& runner, kxservice::TaskContext& context, const TaskLayout&
         }
         if (tree != built && !ec && context.claimStorage(size)) {
             std::filesystem::rename(built, tree, ec);
+            if (ec) {
+                context.releaseStorage(size);
+            }
         }
         if (tree != built && (ec || !std::filesystem::exists(tree))) {
             context.log("retrieval vocabulary not cached: the storage budget cannot hold it");
