@@ -1,6 +1,8 @@
 #pragma once
-// The SfM task of the mapper engine: features per camera group, matching, mapping with a relaxed retry,
-// alignment to the location priors, and the text export turned into the sparse model and a report.
+// The SfM task of the mapper engine: features per camera group, matching of planned pairs, mapping
+// (continued, then retried with the other initialisation, when it leaves images out), the staged
+// refinement of the intrinsics, alignment to the location priors, and the text export turned into the
+// sparse model and a report.
 #include <string>
 #include <vector>
 
