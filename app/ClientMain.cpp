@@ -11,18 +11,20 @@ namespace app {
 
 int runClient(const std::vector<std::string>& args) {
     ClientOptions options;
+    remote::ServiceSettings settings;
     try {
         options = parseCommandLine(args);
-        remote::serviceSettings() = remote::resolveServiceSettings(options.service, options.serviceCa);
+        settings = remote::resolveServiceSettings(options.service, options.serviceCa);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrix-client: %s\n%s\n", e.what(), usageText());
         return kExitUsage;
     }
     try {
         if (options.mode != ClientOptions::Mode::kWindow) {
-            return runHeadless(options);
+            return runHeadless(options, settings);
         }
         MainWindow window;
+        window.setServiceSettings(settings);
         window.show();
         return QApplication::exec();
     } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 
 #include "app/ProjectDirectory.h"
 #include "app/StatusLog.h"
+#include "app/TaskPresenter.h"
 #include "gui/Gui.h"
 #include "project/LoadImages.h"
 #include "project/SfmCfgBuild.h"
@@ -52,7 +53,7 @@ bool resultsInProject(const ResultPaths& results) {
 
 }  // namespace
 
-int runHeadless(const ClientOptions& options) {
+int runHeadless(const ClientOptions& options, const remote::ServiceSettings& settings) {
     QEventLoop loop;
     int status = -1;
     // The first outcome wins. The loop ends two turns later, so that signals the socket has pending
@@ -98,27 +99,29 @@ int runHeadless(const ClientOptions& options) {
         backend = std::make_unique<MvsBackend>();
         mvs = static_cast<MvsBackend*>(backend.get());
     }
+    backend->setServiceSettings(settings);
     QString lastStatus;
-    QObject::connect(backend.get(), &Backend::reportProgress, &loop,
-                     [&](const QString& label, int32_t percentage, const QString& log) {
-                         const QString line = QStringLiteral("%1 %2%").arg(label).arg(percentage);
-                         if (line != lastStatus) {
-                             lastStatus = line;
-                             printLine(stdout, line);
-                         }
-                         if (!log.isEmpty()) {
-                             printLine(stdout, formatLogLine(QTime::currentTime(), log));
-                         }
-                         if (label == QLatin1String("Protocol error")) {
-                             finish(kExitFailure);
-                         }
-                     });
-    QObject::connect(backend.get(), &Backend::downloadedResults, &loop, [&](const ResultPaths& results) {
-        for (const std::filesystem::path& result : results) {
-            printLine(stdout, QStringLiteral("Result: ") + toQStr(result));
-        }
-        finish(resultsInProject(results) ? kExitOk : kExitFailure);
-    });
+    presentTask(
+        *backend, &loop,
+        [&](const QString& label, int32_t percentage, const QString& log) {
+            const QString line = QStringLiteral("%1 %2%").arg(label).arg(percentage);
+            if (line != lastStatus) {
+                lastStatus = line;
+                printLine(stdout, line);
+            }
+            if (!log.isEmpty()) {
+                printLine(stdout, formatLogLine(QTime::currentTime(), log));
+            }
+            if (label == QLatin1String("Protocol error")) {
+                finish(kExitFailure);
+            }
+        },
+        [&](const ResultPaths& results) {
+            for (const std::filesystem::path& result : results) {
+                printLine(stdout, QStringLiteral("Result: ") + toQStr(result));
+            }
+            finish(resultsInProject(results) ? kExitOk : kExitFailure);
+        });
     // A session that ends before the results (a protocol error, a lost connection) ends the run. Judged
     // a turn later: closing after the last download disconnects before the results are announced.
     QObject::connect(backend->webSocket(), &QWebSocket::disconnected, &loop,
@@ -133,10 +136,10 @@ int runHeadless(const ClientOptions& options) {
         gui::runGuarded(
             [&] {
                 if (sfm) {
-                    sfm->launchSfmTask(alignmentConfig(options.input));
+                    sfm->launchSfmTask(alignmentConfig(options.input), workDir());
                 } else {
                     const std::string name = options.input.stem().u8string() + "_dense";
-                    mvs->launchMvsTask(options.input, name);
+                    mvs->launchMvsTask(options.input, name, workDir());
                 }
             },
             [&](const QString& line) { printLine(stdout, line); });

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "remote/ServiceSettings.h"
 
 namespace app {
 
@@ -21,6 +22,6 @@ int runClient(const std::vector<std::string>& args);
 
 // Runs one task: status lines and log lines go to standard output, a message box goes to standard
 // error as "Title: text" and ends the run. Needs the application object; shows no window.
-int runHeadless(const ClientOptions& options);
+int runHeadless(const ClientOptions& options, const remote::ServiceSettings& settings);
 
 }  // namespace app

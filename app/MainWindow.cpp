@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 
 #include <QFileInfo>
 #include <QTimer>
@@ -10,11 +9,13 @@
 #include "app/ProjectDirectory.h"
 #include "app/ResultFiles.h"
 #include "app/StatusLog.h"
+#include "app/TaskPresenter.h"
 #include "app/Ui_MainWindow.h"
 #include "config/SfmCfg.h"
 #include "gui/Gui.h"
 #include "remote/MvsBackend.h"
 #include "remote/SfmBackend.h"
+#include "vexkit/DebugLine.h"
 #include "viewer/ModelViewer.h"
 #include "vexkit/Paths.h"
 
@@ -25,17 +26,23 @@
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui_MainWindow>()) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Kestrix Client " KX_VERSION));
+    const auto status = [this](const QString& label, int32_t percentage, const QString& log) {
+        updateUiStatus(label, percentage, log);
+    };
     sfmBackend = new SfmBackend(this);
-    connect(sfmBackend, &Backend::reportProgress, this, &MainWindow::updateUiStatus);
-    connect(sfmBackend, &Backend::downloadedResults, this, &MainWindow::openSfmResults);
+    app::presentTask(*sfmBackend, this, status, [this](const ResultPaths& r) { openSfmResults(r); });
     mvsBackend = new MvsBackend(this);
-    connect(mvsBackend, &Backend::reportProgress, this, &MainWindow::updateUiStatus);
-    connect(mvsBackend, &Backend::downloadedResults, this, &MainWindow::openMvsResults);
+    app::presentTask(*mvsBackend, this, status, [this](const ResultPaths& r) { openMvsResults(r); });
     connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
             Qt::DirectConnection);
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::setServiceSettings(const remote::ServiceSettings& settings) {
+    sfmBackend->setServiceSettings(settings);
+    mvsBackend->setServiceSettings(settings);
+}
 
 void MainWindow::updateUiStatus(const QString& status, int32_t percentage, const QString& log) {
     if (ui->statusLabel->text() != status) {
@@ -102,8 +109,10 @@ void MainWindow::on_actionStart_SFM_triggered() {
         }
         ui->logWidget->appendPlainText(
             QStringLiteral("Starting SFM. Results will be saved into %1").arg(toQStr(workDir())));
-        sfmBackend->launchSfmTask(ui->listWidget->getSfmCfg(true));
-        preventNewTaskFor(10);
+        // A launch refused before anything was sent leaves the commands open.
+        if (sfmBackend->launchSfmTask(ui->listWidget->getSfmCfg(true), workDir())) {
+            preventNewTaskFor(10);
+        }
     });
 }
 
@@ -122,8 +131,9 @@ void MainWindow::on_actionStart_MVS_triggered() {
         const std::string name = app::denseNameOf(sparse);
         ui->logWidget->appendPlainText(QStringLiteral("Starting MVS with %1. Results will be saved as %2.ply")
                                            .arg(toQStr(sparse), toQStr(workDir() / name)));
-        mvsBackend->launchMvsTask(sparse, name);
-        preventNewTaskFor(10);
+        if (mvsBackend->launchMvsTask(sparse, name, workDir())) {
+            preventNewTaskFor(10);
+        }
     });
 }
 
@@ -142,7 +152,7 @@ bool MainWindow::checkWorkDir() {
 void MainWindow::openKSM(const QString& file) {
     runCommand([this, &file] {
         if (!QFileInfo::exists(file)) {
-            std::printf("file %s does not exist\n", file.toLocal8Bit().constData());
+            vexkit::debugLine("file " + file.toStdString() + " does not exist");
             return;
         }
         // The viewer keeps its model when loading throws, and so does sparseModelFile.

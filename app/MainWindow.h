@@ -11,6 +11,9 @@
 #include <QMainWindow>
 #include <QString>
 
+namespace remote {
+struct ServiceSettings;
+}
 class ModelViewer;
 class MvsBackend;
 class SfmBackend;
@@ -22,6 +25,9 @@ class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // Where both task clients find the service.
+    void setServiceSettings(const remote::ServiceSettings& settings);
 
     // The task gate with any interval; preventNewTaskFor(seconds) is the one the commands use.
     void gateTaskCommands(std::chrono::milliseconds interval);

@@ -79,10 +79,11 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     try {
         const Options options = parse(QApplication::arguments());
-        remote::serviceSettings() = remote::resolveServiceSettings(
+        const remote::ServiceSettings settings = remote::resolveServiceSettings(
             options.service.toStdString(),
             options.serviceCa.isEmpty() ? std::nullopt : std::optional(toPath(options.serviceCa)));
         MainWindow window;
+        window.setServiceSettings(settings);
         window.resize(1263, 862);
         window.show();
 

@@ -10,7 +10,7 @@
 #include "tests/config/CfgSamples.h"
 #include "tests/model/KsmSamples.h"
 #include "tests/model/PlySamples.h"
-#include "tests/remote/ProtoSamples.h"
+#include "tests/protocol/ProtoSamples.h"
 #include "tests/support/ImageFixtures.h"
 
 namespace fs = std::filesystem;

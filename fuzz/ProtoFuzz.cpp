@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "config/JsonIo.h"
-#include "remote/UserProto.h"
+#include "protocol/UserProto.h"
 #include "tests/config/CfgSamples.h"
 
 namespace {

@@ -76,7 +76,7 @@ std::vector<std::unique_ptr<Image>> ImageDashWidget::loadBatch(const std::vector
         // Files finish in order, so the failed one is the first without progress.
         const std::string file = nbLoaded < files.size() ? files[nbLoaded] : std::string();
         throw std::runtime_error("Cannot load image " + QString::fromLocal8Bit(file.c_str()).toStdString() +
-                                 ": " + describeCurrentException());
+                                 ": " + describeImageFailure());
     }
 }
 

@@ -1,7 +1,6 @@
 // The session: connection, handshake, login, pairing of answers with requests, and the task's stages.
 #include "remote/Backend.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include <QMetaEnum>
@@ -9,9 +8,9 @@
 #include <QNetworkReply>
 #include <QWebSocket>
 
-#include "gui/Gui.h"
-#include "remote/ServiceSettings.h"
+#include "protocol/ServiceDefaults.h"
 #include "remote/TaskStageText.h"
+#include "vexkit/DebugLine.h"
 
 using namespace user_proto;
 
@@ -22,10 +21,16 @@ QString socketErrorName(QAbstractSocket::SocketError error) {
 QString qstr(const std::string& text) {
     return QString::fromStdString(text);
 }
+// A WebSocket message is UTF-8 text; the protocol reads bytes.
+UserResponse responseFromMessage(const QString& msg) {
+    const QByteArray bytes = msg.toUtf8();
+    return readResponse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
 }  // namespace
 
 Backend::Backend(QObject* parent)
     : QObject(parent),
+      mSettings{QString::fromStdString(service_defaults::address()), {}},
       mWebSocket(new QWebSocket(QStringLiteral("kxsfm_client"), QWebSocketProtocol::Version13, this)),
       mNetwork(new QNetworkAccessManager(this)) {
     mWebSocket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
@@ -82,12 +87,11 @@ void Backend::connectToServer() {
     mSocketErrorBox = connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
                               this, [this](QAbstractSocket::SocketError error) {
                                   disconnect(mSocketErrorBox);
-                                  showMsgBox(QStringLiteral("Error"),
-                                             QStringLiteral("WebSocket: %1").arg(socketErrorName(error)));
+                                  fail(QStringLiteral("Error"),
+                                       QStringLiteral("WebSocket: %1").arg(socketErrorName(error)));
                               });
-    const remote::ServiceSettings& settings = remote::serviceSettings();
-    mWebSocket->setSslConfiguration(remote::sslConfiguration(settings));
-    mWebSocket->open(remote::sessionUrl(settings));
+    mWebSocket->setSslConfiguration(remote::sslConfiguration(mSettings));
+    mWebSocket->open(remote::sessionUrl(mSettings));
     mPendingRequests.clear();
 }
 
@@ -107,7 +111,7 @@ void Backend::queryProgress() {
 
 void Backend::sendReq(const UserRequest& req) {
     mPendingRequests.push_back(req);
-    mWebSocket->sendTextMessage(requestMessage(req));
+    mWebSocket->sendTextMessage(QString::fromStdString(writeRequest(req)));
 }
 
 void Backend::handleMsg(const QString& msg) {
@@ -144,21 +148,23 @@ void Backend::handleMsg(const QString& msg) {
 }
 
 void Backend::showResponseError(const ErrorInfo& error) {
-    showMsgBox(QStringLiteral("Error"), QStringLiteral("Handshake failed!\ncode = %1\nmessage=%2")
-                                            .arg(QString::number(error.code), qstr(error.message)));
+    fail(QStringLiteral("Error"), QStringLiteral("Handshake failed!\ncode = %1\nmessage=%2")
+                                      .arg(QString::number(error.code), qstr(error.message)));
 }
 
 void Backend::handleResponse(const UserRequest& request, const UserResponse& response) {
-    const auto taskFailure = [](const char* text, const TaskError& error) {
-        showMsgBox(QStringLiteral("Failure"),
-                   QString::fromLatin1(text).arg(QString::number(error.code), qstr(error.message)));
+    const auto taskFailure = [this](const char* text, const TaskError& error) {
+        fail(QStringLiteral("Failure"),
+             QString::fromLatin1(text).arg(QString::number(error.code), qstr(error.message)));
     };
     const ReqType type = typeOf(request);
     if (std::visit([](const auto& r) { return r.error.code; }, response) != 0) {
-        showResponseError(std::visit([](const auto& r) { return r.error; }, response));
+        // The file is forgotten before the box: answers that arrive while it is open pair with the files
+        // they were asked for.
         if (type == kGetUploadUrl && !mUrlQueue.empty()) {
             mUrlQueue.pop_front();
         }
+        showResponseError(std::visit([](const auto& r) { return r.error; }, response));
         return;
     }
     switch (type) {
@@ -166,8 +172,8 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             if (std::get<kHandshake>(response).protocolVersion == 1) {
                 emit handshaked();
             } else {
-                showMsgBox(QStringLiteral("Error"), QStringLiteral("Software update required!"));
                 mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+                fail(QStringLiteral("Error"), QStringLiteral("Software update required!"));
             }
             break;
         case kLogin:
@@ -192,9 +198,11 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             break;
         }
         case kGetSfmResults: {
-            std::printf("Received response for kGetSfmResults\n");
+            vexkit::debugLine("Received response for kGetSfmResults");
             const auto& r = std::get<kGetSfmResults>(response);
-            if (r.sfmError.code == 0) {
+            if (r.sfmError.code == 0 && r.items.empty()) {
+                noResults();
+            } else if (r.sfmError.code == 0) {
                 emit gotSfmResultUrls(r.items);
             } else {
                 taskFailure("Failed to get SFM results:\ncode = %1\nmessage = %2", r.sfmError);
@@ -217,9 +225,11 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             break;
         }
         case kGetMvsResults: {
-            std::printf("Received response for kGetMvsResults\n");
+            vexkit::debugLine("Received response for kGetMvsResults");
             const auto& r = std::get<kGetMvsResults>(response);
-            if (r.mvsErr.code == 0) {
+            if (r.mvsErr.code == 0 && r.items.empty()) {
+                noResults();
+            } else if (r.mvsErr.code == 0) {
                 emit gotMvsResultUrls(r.items);
             } else {
                 taskFailure("Failed to get MVS results:\ncode = %1\nmessage = %2", r.mvsErr);
@@ -236,7 +246,6 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             break;
         }
     }
-    std::fflush(stdout);
 }
 
 void Backend::onProgress(TaskStage stage, float ratio) {
@@ -246,14 +255,13 @@ void Backend::onProgress(TaskStage stage, float ratio) {
     }
     const int32_t percentage = remote::stagePercent(ratio);
     if (stage == TaskStage::kFinished) {
-        std::printf("Trying to get urls for results\n");
-        std::fflush(stdout);
+        vexkit::debugLine("Trying to get urls for results");
         emit reportProgress(QStringLiteral("Getting result URLs"), 0,
                             QStringLiteral("Trying to get URLs for results."));
         getResultUrls();
     } else if (stage == TaskStage::kFailed) {
         mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-        showMsgBox(QStringLiteral("Failure"), QStringLiteral("The task failed."));
+        fail(QStringLiteral("Failure"), QStringLiteral("The task failed."));
     } else {
         queryProgress();
     }
@@ -280,9 +288,22 @@ void Backend::abort() {
     abortTransfers();
 }
 
-void Backend::beginTask() {
+void Backend::beginTask(const std::filesystem::path& outputDir) {
     abort();
     mUploadFailureShown = false;
+    mOutputDir = outputDir;
+}
+
+void Backend::fail(const QString& title, const QString& text) {
+    emit failed(remote::Failure{title, text});
+}
+
+void Backend::noResults() {
+    // Nothing would ever be downloaded, so the task could not end otherwise.
+    const QString text = QStringLiteral("The service returned no results for this task.");
+    emit reportProgress(QStringLiteral("Error"), 0, text);
+    mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    fail(QStringLiteral("Error"), text);
 }
 
 void Backend::beginUploads(uint64_t nbFiles) {
@@ -291,15 +312,25 @@ void Backend::beginUploads(uint64_t nbFiles) {
     mNbTransfers = nbFiles;
 }
 
-void Backend::refuseTask(const std::exception& e) {
+bool Backend::refuseTask(const std::exception& e) {
     const QString text = QString::fromUtf8(e.what());
     emit reportProgress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + text);
-    showMsgBox(QStringLiteral("Error"), text);
+    fail(QStringLiteral("Error"), text);
+    return false;
 }
 
 void Backend::guarded(const std::function<void()>& handler) {
-    gui::runGuarded(handler,
-                    [this](const QString& line) { emit reportProgress(QStringLiteral("Error"), 0, line); });
+    QString message;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    } catch (...) {
+        message = QStringLiteral("unknown error");
+    }
+    emit reportProgress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + message);
+    fail(QStringLiteral("Error"), message);
 }
 
 void Backend::protocolError(const QString& what) {

@@ -15,9 +15,10 @@
 #include <QObject>
 #include <QString>
 
+#include "protocol/UserProto.h"
+#include "remote/ServiceSettings.h"
 #include "remote/TransProgress.h"
 #include "remote/TransferItem.h"
-#include "remote/UserProto.h"
 
 class DownloadFile;
 class QNetworkAccessManager;
@@ -31,6 +32,16 @@ using MvsResultItems = std::vector<MvsResultItem>;
 }  // namespace user_proto
 
 using ResultPaths = std::vector<std::filesystem::path>;
+
+namespace remote {
+// Something the user must be told in a box: its title and text. The session reports it and goes on;
+// whoever presents the session decides how it is shown.
+struct Failure {
+    QString title;
+    QString text;
+    bool operator==(const Failure& other) const { return title == other.title && text == other.text; }
+};
+}  // namespace remote
 
 class Backend : public QObject {
     Q_OBJECT
@@ -52,7 +63,12 @@ public:
     explicit Backend(QObject* parent = nullptr);
     ~Backend() override;
 
-    // Opens the session on the process-wide service settings (remote/ServiceSettings.h).
+    // Where the next sessions connect and which extra authority they trust.
+    void setServiceSettings(const remote::ServiceSettings& settings) { mSettings = settings; }
+    const remote::ServiceSettings& serviceSettings() const { return mSettings; }
+    // The directory the current task's results go to, fixed when it was launched.
+    const std::filesystem::path& outputDir() const { return mOutputDir; }
+
     void connectToServer();
     void handshake();
     void login();
@@ -66,7 +82,7 @@ public:
     // The service already has the oldest file waiting for an address.
     void skipUpload();
     void downloadFiles(const std::vector<DownloadAttr>& files);
-    // Stores each result in the project directory as <hModel><extension of its type>. Throws
+    // Stores each result in the output directory as <hModel><extension of its type>. Throws
     // std::logic_error("invalid file type") for a type outside the known kinds.
     void downloadSfmResults(const user_proto::SfmResultItems& items);
 
@@ -84,6 +100,8 @@ signals:
     void uploadedFiles();
     void downloadedResults(ResultPaths results);
     void reportProgress(QString label, int32_t percentage, QString log);
+    // A box to show. Emitted after the session's own state is settled, so a handler may run an event loop.
+    void failed(remote::Failure failure);
 
 public slots:
     // Virtual so that an observer can see every request in the order it is sent.
@@ -106,18 +124,23 @@ protected:
     void guarded(const std::function<void()>& handler);
     // Reports an answer the session cannot pair or read: one log line, then the session is closed.
     void protocolError(const QString& what);
-    // Ends the previous task (abort()) and forgets its upload failure, so the new task shows its own.
-    void beginTask();
+    // Ends the previous task (abort()) and forgets its upload failure, so the new task shows its own;
+    // the new task's results go to `outputDir`.
+    void beginTask(const std::filesystem::path& outputDir);
+    // Reports a box to show.
+    void fail(const QString& title, const QString& text);
     // Begins a batch of uploads of `nbFiles` files.
     void beginUploads(uint64_t nbFiles);
-    // Reports a task that cannot start: "Error" box and log line; nothing is sent.
-    void refuseTask(const std::exception& e);
+    // Reports a task that cannot start: "Error" box and log line; nothing is sent. Returns false.
+    bool refuseTask(const std::exception& e);
     user_proto::TaskHandle taskHandle() const { return mTaskHandle; }
     uint32_t nextRequest() { return mNextRequest++; }
 
 private:
     void handleResponse(const user_proto::UserRequest& request, const user_proto::UserResponse& response);
     void showResponseError(const user_proto::ErrorInfo& error);
+    // A results answer that lists nothing: the task failed.
+    void noResults();
     void onProgress(user_proto::TaskStage stage, float ratio);
     void onUploadFinished(QNetworkReply* reply);
     void failUpload(const TransferItem& item, const QString& errorName, const QString& detail);
@@ -126,6 +149,8 @@ private:
     void abortTransfers();
     TransProgress& transProgress();
 
+    remote::ServiceSettings mSettings;
+    std::filesystem::path mOutputDir;
     QWebSocket* mWebSocket;
     QNetworkAccessManager* mNetwork;
     uint8_t mProtocolType = 0;

@@ -1,5 +1,4 @@
 // The session's file transfers: uploads to the addresses the service hands out, downloads of results.
-#include <cstdio>
 #include <set>
 #include <system_error>
 
@@ -10,10 +9,9 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-#include "gui/Gui.h"
 #include "remote/Backend.h"
 #include "remote/DownloadFile.h"
-#include "remote/ServiceSettings.h"
+#include "vexkit/DebugLine.h"
 #include "vexkit/Paths.h"
 
 using namespace user_proto;
@@ -30,15 +28,12 @@ QString replyErrorName(QNetworkReply::NetworkError error) {
 bool isTransferUrl(const QUrl& url) {
     return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
-QNetworkRequest transferRequest(const std::string& url) {
+QNetworkRequest transferRequest(const std::string& url, const remote::ServiceSettings& settings) {
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("kxsfm_client"));
     request.setRawHeader("Connection", "Keep-Alive");
-    request.setSslConfiguration(remote::sslConfiguration(remote::serviceSettings()));
+    request.setSslConfiguration(remote::sslConfiguration(settings));
     return request;
-}
-QByteArray local8(const std::filesystem::path& path) {
-    return toQStr(path).toLocal8Bit();
 }
 }  // namespace
 
@@ -56,8 +51,7 @@ void Backend::getUploadUrlImpl(const std::filesystem::path& file, const FileKey&
 }
 
 void Backend::skipUpload() {
-    std::printf("Skipping %s\n", local8(mUrlQueue.front().file).constData());
-    std::fflush(stdout);
+    vexkit::debugLine("Skipping " + mUrlQueue.front().file.u8string());
     if (mNbTransfers > 0) {
         --mNbTransfers;
     }
@@ -88,9 +82,8 @@ void Backend::uploadFile(TransferItem item) {
                        QStringLiteral("file->open(QFile::OpenModeFlag::ReadOnly)"));
             return;
         }
-        std::printf("Start to upload file %s to %s\n", name.toLocal8Bit().constData(), item.url.c_str());
-        std::fflush(stdout);
-        QNetworkRequest request = transferRequest(item.url);
+        vexkit::debugLine("Start to upload file " + item.file.u8string() + " to " + item.url);
+        QNetworkRequest request = transferRequest(item.url, mSettings);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
         request.setHeader(QNetworkRequest::ContentLengthHeader, QVariant::fromValue<qulonglong>(item.size));
         const std::array<char, 24> md5 = item.key.base64();
@@ -123,8 +116,7 @@ void Backend::onUploadFinished(QNetworkReply* reply) {
         return;  // a transfer of an earlier batch
     }
     if (reply->error() == QNetworkReply::NoError) {
-        std::printf("Uploaded file %s to %s\n", local8(item->file).constData(), item->url.c_str());
-        std::fflush(stdout);
+        vexkit::debugLine("Uploaded file " + item->file.u8string() + " to " + item->url);
         transProgress().updateFinished(reply);
         transProgress().release(reply);
         if (transProgress().getNbFinished() == mNbTransfers) {
@@ -144,20 +136,16 @@ void Backend::failUpload(const TransferItem& item, const QString& errorName, con
     // Set before the box: its event loop may deliver the next failure of the same task.
     if (!mUploadFailureShown) {
         mUploadFailureShown = true;
-        showMsgBox(QStringLiteral("Failure"), QStringLiteral("Failed to upload %1").arg(name));
+        fail(QStringLiteral("Failure"), QStringLiteral("Failed to upload %1").arg(name));
     }
-    std::printf("%s\n",
-                (QStringLiteral("Failed to upload ") + name + QStringLiteral(" to ") +
-                 QString::fromStdString(item.url) + QStringLiteral(" due to error ") + errorName + detail)
-                    .toLocal8Bit()
-                    .constData());
-    std::fflush(stdout);
+    vexkit::debugLine("Failed to upload " + item.file.u8string() + " to " + item.url + " due to error " +
+                      (errorName + detail).toStdString());
 }
 
 void Backend::downloadSfmResults(const SfmResultItems& items) {
     std::vector<DownloadAttr> files;
     for (const SfmResultItem& item : items) {
-        files.push_back(DownloadAttr{workDir() / (std::to_string(item.hModel) + extensionOf(item.type)),
+        files.push_back(DownloadAttr{mOutputDir / (std::to_string(item.hModel) + extensionOf(item.type)),
                                      item.key, item.size, item.type, item.url});
     }
     downloadFiles(files);
@@ -180,14 +168,14 @@ void Backend::downloadFiles(const std::vector<DownloadAttr>& files) {
         }
         auto sink = std::make_unique<DownloadFile>(entry.file, entry.size, entry.key, nullptr);
         if (refused.isEmpty() && !sink->open()) {
-            showMsgBox(QStringLiteral("Download Failure"), QStringLiteral("Failed to write downloaded data"));
+            fail(QStringLiteral("Download Failure"), QStringLiteral("Failed to write downloaded data"));
             continue;
         }
         if (!refused.isEmpty()) {
             failDownload(item, refused);
             continue;
         }
-        QNetworkReply* reply = mNetwork->get(transferRequest(entry.url));
+        QNetworkReply* reply = mNetwork->get(transferRequest(entry.url, mSettings));
         // Back-pressure: the network stops reading ahead while the disk is slower.
         reply->setReadBufferSize(kReadAheadBytes);
         DownloadFile* file = sink.release();
@@ -221,8 +209,8 @@ void Backend::downloadFiles(const std::vector<DownloadAttr>& files) {
                         return;
                     }
                     if (written == DownloadFile::Written::kFailed) {
-                        showMsgBox(QStringLiteral("Download Failure"),
-                                   QStringLiteral("Failed to write downloaded data"));
+                        fail(QStringLiteral("Download Failure"),
+                             QStringLiteral("Failed to write downloaded data"));
                         abort();
                         return;
                     }
@@ -232,7 +220,7 @@ void Backend::downloadFiles(const std::vector<DownloadAttr>& files) {
         const QString path = toQStr(entry.file);
         connect(reply, &QNetworkReply::errorOccurred, this, [this, reply, path](QNetworkReply::NetworkError) {
             if (transProgress().find(reply)) {
-                showMsgBox(QStringLiteral("Download Failure"), path);
+                fail(QStringLiteral("Download Failure"), path);
             }
         });
         connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
@@ -270,16 +258,13 @@ void Backend::onDownloadFinished(QNetworkReply* reply, DownloadFile& file) {
         return;
     }
     mResults.push_back(item->file);
-    std::printf("Downloaded %s from %s\n", local8(item->file).constData(), item->url.c_str());
+    vexkit::debugLine("Downloaded " + item->file.u8string() + " from " + item->url);
     transProgress().updateFinished(reply);
     transProgress().release(reply);
-    std::printf("mTransProgress->getNbFinished() = %lu, mNbTransfers %lu\n",
-                static_cast<unsigned long>(transProgress().getNbFinished()),
-                static_cast<unsigned long>(mNbTransfers));
-    std::fflush(stdout);
+    vexkit::debugLine("mTransProgress->getNbFinished() = " + std::to_string(transProgress().getNbFinished()) +
+                      ", mNbTransfers " + std::to_string(mNbTransfers));
     if (transProgress().getNbFinished() == mNbTransfers) {
-        std::printf("All downloaded\n");
-        std::fflush(stdout);
+        vexkit::debugLine("All downloaded");
         const ResultPaths results = mResults;
         mResults.clear();
         emit downloadedResults(results);
@@ -287,10 +272,8 @@ void Backend::onDownloadFinished(QNetworkReply* reply, DownloadFile& file) {
 }
 
 void Backend::failDownload(const TransferItem& item, const QString& errorName) {
-    std::printf("Failed to download %s from %s\n", local8(item.file).constData(), item.url.c_str());
-    std::fflush(stdout);
-    showMsgBox(QStringLiteral("Download Error"),
-               QStringLiteral("%1: code = %2").arg(toQStr(item.file), errorName));
+    vexkit::debugLine("Failed to download " + item.file.u8string() + " from " + item.url);
+    fail(QStringLiteral("Download Error"), QStringLiteral("%1: code = %2").arg(toQStr(item.file), errorName));
 }
 
 void Backend::abortTransfers() {

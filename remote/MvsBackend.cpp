@@ -1,15 +1,14 @@
 #include "remote/MvsBackend.h"
 
-#include "gui/Gui.h"
-
 using namespace user_proto;
 
 MvsBackend::MvsBackend(QObject* parent) : Backend(parent) {}
 
 MvsBackend::~MvsBackend() = default;
 
-void MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const std::string& name) {
-    beginTask();
+bool MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const std::string& name,
+                               const std::filesystem::path& outputDir) {
+    beginTask(outputDir);
     mSparseModel = sparseModel;
     mName = name;
     mImageKeys.clear();
@@ -18,14 +17,13 @@ void MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const s
         remote::checkResultName(name);
         mCaptures = remote::mvsInputs(sparseModel);
     } catch (const remote::TaskInputError& e) {
-        refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
-        return;
+        return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
     } catch (const std::exception& e) {
-        refuseTask(std::runtime_error(std::string(e.what()) + "\n" + sparseModel.u8string()));
-        return;
+        return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + sparseModel.u8string()));
     }
     mSparseKey = FileKey(md5sumHex(mSparseModel.c_str()));
     connectToServer();
+    return true;
 }
 
 void MvsBackend::uploadInputFiles() {
@@ -53,7 +51,7 @@ void MvsBackend::getResultUrls() {
 void MvsBackend::downloadMvsResults(const MvsResultItems& items) {
     std::vector<DownloadAttr> files;
     for (const MvsResultItem& item : items) {
-        files.push_back(DownloadAttr{workDir() / (mName + extensionOf(item.type)), item.key, item.size,
+        files.push_back(DownloadAttr{outputDir() / (mName + extensionOf(item.type)), item.key, item.size,
                                      item.type, item.url});
     }
     downloadFiles(files);

@@ -15,11 +15,12 @@ public:
     explicit MvsBackend(QObject* parent = nullptr);
     ~MvsBackend() override;
 
-    // Ends the running task of this instance and densifies `sparseModel`; the results are stored in the
-    // project directory as `name` followed by their extension. A model that does not read, a capture
-    // that is not a matching local image, or a name that is not a plain file name is refused with an
-    // "Error" box and a log line, and nothing is sent.
-    void launchMvsTask(const std::filesystem::path& sparseModel, const std::string& name);
+    // Ends the running task of this instance and densifies `sparseModel`; the results are stored in
+    // `outputDir` as `name` followed by their extension. A model that does not read, a capture that is
+    // not a matching local image, or a name that is not a plain file name is refused with an "Error" box
+    // and a log line, nothing is sent and false is returned.
+    bool launchMvsTask(const std::filesystem::path& sparseModel, const std::string& name,
+                       const std::filesystem::path& outputDir);
 
 protected slots:
     void downloadMvsResults(const user_proto::MvsResultItems& items) override;

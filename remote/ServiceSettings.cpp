@@ -5,15 +5,10 @@
 
 #include <QFile>
 
-#include "remote/ServiceDefaults.h"
+#include "protocol/ServiceDefaults.h"
 #include "vexkit/Paths.h"
 
 namespace remote {
-
-ServiceSettings& serviceSettings() {
-    static ServiceSettings settings{QString::fromStdString(service_defaults::address()), {}};
-    return settings;
-}
 
 QUrl sessionUrl(const ServiceSettings& settings) {
     return QUrl(QStringLiteral("%1://%2%3")

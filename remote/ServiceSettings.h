@@ -1,6 +1,6 @@
 #pragma once
-// Where the client finds the service and which extra certificate authority it trusts for it. One
-// process-wide value: the command line or the environment sets it once, every session reads it.
+// Where the client finds the service and which extra certificate authority it trusts for it: resolved
+// once from the command line and the environment, then handed to each session as a value.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,9 +17,6 @@ struct ServiceSettings {
     QString address;                 // "host[:port]"
     QList<QSslCertificate> extraCa;  // trusted in addition to the system's roots
 };
-
-// The settings in force; the local service's default address and no extra CA until set.
-ServiceSettings& serviceSettings();
 
 // "wss://<address>/client".
 QUrl sessionUrl(const ServiceSettings& settings);

@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "config/SfmCfgJson.h"
-#include "gui/Gui.h"
 
 using namespace user_proto;
 
@@ -23,17 +22,17 @@ SfmBackend::SfmBackend(QObject* parent) : Backend(parent) {}
 
 SfmBackend::~SfmBackend() = default;
 
-void SfmBackend::launchSfmTask(std::unique_ptr<SfmCfg> cfg) {
-    beginTask();
+bool SfmBackend::launchSfmTask(std::unique_ptr<SfmCfg> cfg, const std::filesystem::path& outputDir) {
+    beginTask(outputDir);
     mCfg = std::move(cfg);
     mInputs.clear();
     try {
         mInputs = remote::sfmInputs(*mCfg);
     } catch (const remote::TaskInputError& e) {
-        refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
-        return;
+        return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
     }
     connectToServer();
+    return true;
 }
 
 void SfmBackend::uploadInputFiles() {
@@ -43,7 +42,7 @@ void SfmBackend::uploadInputFiles() {
     for (const remote::UploadInput& input : mInputs) {
         getUploadUrl(input.file, input.type, input.key.data);
     }
-    mCfgFile = workDir() / "toBeUploaded.json";
+    mCfgFile = outputDir() / "toBeUploaded.json";
     writeCfgFile(mCfgFile, *mCfg);
     mCfgKey = FileKey(md5sumHex(mCfgFile.c_str()));
     getUploadUrl(mCfgFile, FileType::kJson, mCfgKey.data);

@@ -16,9 +16,10 @@ public:
     explicit SfmBackend(QObject* parent = nullptr);
     ~SfmBackend() override;
 
-    // Ends the running task of this instance and starts one on `cfg`. A configuration whose images
-    // cannot be uploaded is refused with an "Error" box and a log line, and nothing is sent.
-    void launchSfmTask(std::unique_ptr<SfmCfg> cfg);
+    // Ends the running task of this instance and starts one on `cfg`, whose results go to `outputDir`. A
+    // configuration whose images cannot be uploaded is refused with an "Error" box and a log line,
+    // nothing is sent and false is returned.
+    bool launchSfmTask(std::unique_ptr<SfmCfg> cfg, const std::filesystem::path& outputDir);
 
 protected slots:
     void uploadInputFiles() override;

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "remote/ProtoTypes.h"
+#include "protocol/ProtoTypes.h"
 
 namespace remote {
 

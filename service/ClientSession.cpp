@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "config/SfmCfgJson.h"
+#include "model/KsmCheck.h"
 #include "service/Log.h"
 
 namespace kxservice {
@@ -257,17 +258,8 @@ UserResponse ClientSession::launchMvs(const Request<kLaunchMvsTask>& req) {
                                               " captures but " + std::to_string(req.images.size()) +
                                               " images were named");
     }
-    for (size_t i = 0; i < m.captures.size(); ++i) {
-        const ksm::Capture& c = m.captures[i];
-        if (c.cameraIdx >= m.cameras.size() || c.cameraIdx >= m.cameraImageSizes.size() ||
-            c.poseIdx >= m.poses.size()) {
-            return refuse(kInconsistentInput, "capture " + std::to_string(i) +
-                                                  " names a camera or pose "
-                                                  "the model lacks");
-        }
-    }
-    if (m.colors.size() < m.points.size()) {
-        return refuse(kInconsistentInput, "the model has fewer colours than points");
+    if (const std::string fault = ksm::inconsistency(m); !fault.empty()) {
+        return refuse(kInconsistentInput, fault);
     }
     if (!mCore.store().pinAll(req.images, missing)) {
         return refuse(kMissingFiles, std::to_string(missing.size()) + " images are not stored", missing);

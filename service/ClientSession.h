@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "remote/UserProto.h"
+#include "protocol/UserProto.h"
 #include "service/ServiceCore.h"
 
 namespace kxservice {

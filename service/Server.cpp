@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "remote/ServiceDefaults.h"
+#include "protocol/ServiceDefaults.h"
 #include "service/Certificates.h"
 #include "service/Log.h"
 #include "service/Service.h"

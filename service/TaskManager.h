@@ -17,7 +17,7 @@
 #include <variant>
 #include <vector>
 
-#include "remote/ProtoTypes.h"
+#include "protocol/ProtoTypes.h"
 #include "service/Engine.h"
 
 namespace kxservice {

@@ -1,11 +1,11 @@
 #include "viewer/CaptureEngine.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include <QFileInfo>
 #include <QImage>
 
+#include "vexkit/DebugLine.h"
 #include "viewer/GlAssert.h"
 #include "viewer/ShaderProgram.h"
 #include "viewer/Thumbnails.h"
@@ -99,7 +99,7 @@ std::shared_ptr<QOpenGLTexture> CaptureEngine::tryGetTexture(uint32_t index, boo
         texture = makeTexture(pending.value().get());
     } catch (const std::exception& e) {
         // The placeholder stays for good: the path is not decoded again, and the failure is told once.
-        std::printf("thumbnail of %s not decoded: %s\n", path.toUtf8().constData(), e.what());
+        vexkit::debugLine("thumbnail of " + path.toStdString() + " not decoded: " + e.what());
         texture = mPlaceholder;
     }
     mPending.erase(pending);

@@ -66,6 +66,9 @@ public:
     void setFrameBudget(double seconds);
     // True while a still view is still adding points of a cloud too large for one frame.
     bool isRefining() const;
+    // Picks at `normalized` as a click does, measured against `pickSize` device pixels; one that does not
+    // match the id image is ignored. Called from paintGL with the viewport's size (a seam for tests).
+    void pickAt(const QPointF& normalized, bool isDouble, QSize pickSize);
     // Object id at a device pixel (row 0 at the top) of the last frame; 0xFFFFFFFF where nothing was drawn.
     uint32_t objectIdAt(int x, int y);
 
@@ -124,7 +127,6 @@ private:
     QPointF mPressPos{qQNaN(), qQNaN()};
     QPointF mLastPos{qQNaN(), qQNaN()};
     std::optional<QPointF> mDoubleClickRequest;
-    std::vector<uint32_t> mObjectIdBuffer;
     std::optional<QPointF> mLeftClickRequest;
     std::optional<uint32_t> mHighlighted;
 

@@ -6,6 +6,7 @@
 #include <QOpenGLContext>
 #include <QTimer>
 
+#include "vexkit/DebugLine.h"
 #include "viewer/GlAssert.h"
 #include "viewer/ModelViewer.h"
 
@@ -45,7 +46,7 @@ void ModelViewer::initializeGL() {
         makeEngines();
     } catch (const std::exception& e) {
         // A context that cannot build the programs leaves the viewer empty instead of ending the process.
-        std::printf("ModelViewer: OpenGL set-up failed: %s\n", e.what());
+        vexkit::debugLine(std::string("ModelViewer: OpenGL set-up failed: ") + e.what());
         disabled = true;
         setDisabled(true);
     }
@@ -107,7 +108,6 @@ void ModelViewer::resizeGL(int, int) {
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT1, GL_TEXTURE_2D, mObjectIds->textureId(), 0);
     KX_GL_ASSERT(glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE);
     fb.release();
-    mObjectIdBuffer.assign(size_t(size.width()) * size_t(size.height()), kNoObject);
     mSceneDirty = true;
 }
 
@@ -201,6 +201,9 @@ void ModelViewer::paintGL() {
     try {
         mPointsDrawn = 0;
         uploadPending();
+        if (mFramebuffer && mFramebuffer->size() != viewportSize()) {
+            resizeGL(width(), height());  // the scale changed without a resize: the id image follows
+        }
         mVao->bind();
         glViewport(0, 0, viewportWidth(), viewportHeight());
         KX_GL_ASSERT(mFramebuffer->bind());
@@ -233,7 +236,7 @@ void ModelViewer::paintGL() {
         }
     } catch (const std::exception& e) {
         // Nothing may leave a paint handler: the view stays as it is and the next frame tries again.
-        std::printf("ModelViewer: frame not drawn: %s\n", e.what());
+        vexkit::debugLine(std::string("ModelViewer: frame not drawn: ") + e.what());
         glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
     }
 }
@@ -249,6 +252,10 @@ void ModelViewer::copyToScreen() {
 }
 
 void ModelViewer::handlePick() {
+    // While a large cloud is refined the id image lacks the points not drawn yet: the click waits.
+    if (isRefining()) {
+        return;
+    }
     std::optional<QPointF> request;
     bool isDouble = false;
     {
@@ -265,18 +272,26 @@ void ModelViewer::handlePick() {
     if (!request) {
         return;
     }
-    const int W = viewportWidth(), H = viewportHeight();
-    const auto index = viewer::pickIndex(*request, W, H);
-    if (!index || *index >= mObjectIdBuffer.size()) {
+    pickAt(*request, isDouble, viewportSize());
+}
+
+void ModelViewer::pickAt(const QPointF& normalized, bool isDouble, QSize pickSize) {
+    // The id image has the size of the last resize; a click measured against another size is dropped
+    // rather than read outside the image (paintGL rebuilds the image first when the sizes differ).
+    const QSize idSize = mFramebuffer ? mFramebuffer->size() : QSize();
+    if (pickSize != idSize) {
+        return;
+    }
+    const auto index = viewer::pickIndex(normalized, idSize.width(), idSize.height());
+    if (!index) {
         return;  // the rounded pixel lies outside the id image
     }
-    glFinish();
+    const int column = int(*index % size_t(idSize.width())), row = int(*index / size_t(idSize.width()));
+    uint32_t id = kNoObject;
     KX_GL_ASSERT(mFramebuffer->bind());
     glReadBuffer(GL_COLOR_ATTACHMENT1);
-    glReadPixels(0, 0, W, H, GL_RED_INTEGER, GL_UNSIGNED_INT, mObjectIdBuffer.data());
-    glFinish();
+    glReadPixels(column, row, 1, 1, GL_RED_INTEGER, GL_UNSIGNED_INT, &id);
     mFramebuffer->release();
-    const uint32_t id = mObjectIdBuffer[*index];
     size_t nbPoints = 0, nbCaptures = 0;
     QVector3D position;
     {

@@ -3,15 +3,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "model/KsmCheck.h"
 #include "model/PlyData.h"
 
 namespace viewer {
 
 namespace {
-[[noreturn]] void refuse(size_t capture, const std::string& what) {
-    throw std::out_of_range("capture " + std::to_string(capture) + ": " + what);
-}
-
 QQuaternion checkedRotation(const kxsfm::Rotation& r, size_t capture) {
     const QQuaternion q(r.w, r.x, r.y, r.z);
     const float length = q.length();
@@ -32,8 +29,8 @@ SceneModel buildScene(const KestrixSparseModel& file, float depth) {
     if (model == nullptr) {
         throw std::runtime_error("not a sparse model of a known version");
     }
-    if (model->colors.size() < model->points.size()) {
-        throw std::out_of_range("the sparse model has fewer colours than points");
+    if (const std::string fault = ksm::inconsistency(*model); !fault.empty()) {
+        throw std::out_of_range(fault);
     }
     SceneModel scene;
     scene.points.resize(model->points.size());
@@ -42,17 +39,10 @@ SceneModel buildScene(const KestrixSparseModel& file, float depth) {
         const auto& c = model->colors[i];
         scene.points[i] = ScenePoint{p.x, p.y, p.z, c.r, c.g, c.b, 0};
     }
-    const size_t nbPoints = model->points.size();
     scene.captures.reserve(model->captures.size());
     scene.capturePoints.reserve(model->captures.size());
     for (size_t i = 0; i < model->captures.size(); ++i) {
         const ksm::Capture& in = model->captures[i];
-        if (in.cameraIdx >= model->cameras.size() || in.cameraIdx >= model->cameraImageSizes.size()) {
-            refuse(i, "camera index " + std::to_string(in.cameraIdx) + " out of range");
-        }
-        if (in.poseIdx >= model->poses.size()) {
-            refuse(i, "pose index " + std::to_string(in.poseIdx) + " out of range");
-        }
         const kxsfm::RealCamera& camera = model->cameras[in.cameraIdx];
         if (!usableFocal(camera.focal.x) || !usableFocal(camera.focal.y)) {
             throw std::invalid_argument("capture " + std::to_string(i) +
@@ -72,9 +62,6 @@ SceneModel buildScene(const KestrixSparseModel& file, float depth) {
         std::vector<uint32_t> observed;
         observed.reserve(in.measurements.size());
         for (const ksm::Measurement& m : in.measurements) {
-            if (m.pointIdx >= nbPoints) {
-                refuse(i, "point index " + std::to_string(m.pointIdx) + " out of range");
-            }
             observed.push_back(m.pointIdx);
         }
         scene.captures.push_back(std::move(out));

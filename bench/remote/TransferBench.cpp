@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 
 #include "bench/remote/RawHttps.h"
-#include "gui/Gui.h"
 #include "remote/ServiceSettings.h"
 #include "remote/SfmBackend.h"
 #include "service/Service.h"
@@ -71,10 +70,9 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
     options.dataDir = dir / ("data" + std::to_string(round));
     kxservice::Service service(options);
     const kxservice::Endpoint endpoint = service.start();
-    remote::serviceSettings() = {QString::fromStdString(endpoint.authority()),
-                                 remote::loadCaFile(service.caFile())};
+    const remote::ServiceSettings settings{QString::fromStdString(endpoint.authority()),
+                                           remote::loadCaFile(service.caFile())};
     const kxbench::HttpsPeer peer{endpoint.host, endpoint.port, service.caFile()};
-    workDirOpt = dir / "project";
     Round r;
 
     auto cfg = std::make_unique<SfmCfg>();
@@ -86,6 +84,11 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
         cfg->images.push_back(image);
     }
     SfmBackend sfm;
+    sfm.setServiceSettings(settings);
+    QObject::connect(&sfm, &Backend::failed, [](const remote::Failure& failure) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(failure.title), qPrintable(failure.text));
+        gFailed = true;
+    });
     bool uploaded = false;
     QObject::connect(&sfm, &Backend::uploadedFiles, [&] { uploaded = true; });
     bool started = false;
@@ -93,7 +96,7 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
     r.clientPut = secondsUntil(Clock::now(), [&] {
         if (!started) {
             started = true;
-            sfm.launchSfmTask(std::move(cfg));
+            sfm.launchSfmTask(std::move(cfg), dir / "project");
         }
         return uploaded;
     });
@@ -150,12 +153,6 @@ int main(int argc, char** argv) {
     for (const char* sub : {"src", "project", "raw"}) {
         fs::create_directories(dir / sub);
     }
-    gui::DialogHooks hooks;
-    hooks.messageBox = [](const QString& title, const QString& text) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-        gFailed = true;
-    };
-    const gui::ScopedDialogHooks scope(hooks);
 
     const uint64_t fileSize = mib * 1024 * 1024 / static_cast<uint64_t>(nbFiles);
     std::vector<fs::path> files;

@@ -135,7 +135,7 @@ TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
 
 TEST_F(Window, AlignThenDensifyShowBothModels) {
     kxtest::ServicePeer service;
-    service.trust();
+    window.setServiceSettings(service.trusted());
     window.show();
     // The project directory, and four generated photographs added as one group through the menus.
     dialogs.directoryAnswer = toQStr(dir.path());
@@ -192,6 +192,19 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
         nbViewerWindows += qobject_cast<ModelViewer*>(widget) != nullptr;
     }
     EXPECT_EQ(nbViewerWindows, 1);
+
+    // A launch the local checks refuse logs why after its start line and leaves both commands open.
+    std::filesystem::remove(toPath(files[0]));
+    child<QAction>("actionStart_SFM")->setEnabled(true);
+    child<QAction>("actionStart_MVS")->setEnabled(true);
+    child<QAction>("actionStart_SFM")->trigger();
+    EXPECT_TRUE(child<QAction>("actionStart_SFM")->isEnabled() &&
+                child<QAction>("actionStart_MVS")->isEnabled());
+    const QStringList lines = logLines();
+    const int started = lines.lastIndexOf(QRegularExpression("^Starting SFM\\. .*"));
+    ASSERT_GE(started, 0);
+    EXPECT_EQ(lines.value(started + 1), "Error: missing image");
+    EXPECT_EQ(errors(), QStringList{"missing image\n" + files[0]});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "project/SfmCfgFile.h"
 #include "tests/project/DashFixtures.h"
 #include "tests/project/RecordBuilders.h"
+#include "vexkit/Paths.h"
 
 using namespace kxtest;
 
@@ -106,8 +107,14 @@ TEST_F(DashConfig, FailedImportOrSaveLeavesTheProjectExactlyAsItWas) {
     writeFile(dir / "broken.jpg", "not a photograph");
     writeFile(dir / "unreadable.json", replaced(files[1].toStdString(), (dir / "broken.jpg").string()));
     writeFile(dir / "camera.json", replaced("\"idxCam\": 1", "\"idxCam\": 2"));
+    // A photograph cut short: the box says so in words before the check that failed.
+    const std::filesystem::path cut = toPath(photo(dir, "cut.jpg", 400, 300));
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    writeFile(dir / "cut.json", replaced(files[1].toStdString(), cut.string()));
     const std::pair<const char*, QString> rows[] = {
         {"unreadable.json", "Cannot load image " + path("broken.jpg") + ": "},
+        {"cut.json", "Cannot load image " + toQStr(cut) +
+                         ": the JPEG data is truncated or corrupt.\n0 == tjDecompress2("},
         {"camera.json", "image 2 refers to camera 2 "},
         {"no-such-file.json", "Cannot open file " + path("no-such-file.json")},
     };

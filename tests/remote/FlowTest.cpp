@@ -3,17 +3,13 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
-#include "gui/Gui.h"
 #include "model/KsmModel.h"
 #include "remote/MvsBackend.h"
-#include "remote/ServiceSettings.h"
 #include "remote/SfmBackend.h"
 #include "tests/remote/ServicePeer.h"
-#include "tests/support/DialogStub.h"
 #include "vexkit/Paths.h"
 
 using namespace user_proto;
-using kxtest::DialogStub;
 using kxtest::Observer;
 using kxtest::Recorded;
 using kxtest::ServicePeer;
@@ -38,21 +34,20 @@ bool contains(const std::vector<QString>& lines, const QString& prefix) {
 
 class FlowTest : public ::testing::Test {
 protected:
-    void SetUp() override { workDirOpt = project.path(); }
-    void TearDown() override { workDirOpt.reset(); }
+    bool launch(SfmBackend& sfm, int nbImages) {
+        return sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), nbImages), project.path());
+    }
     kxtest::TempDir project;
     kxtest::TempDir images;
-    DialogStub stub;
 };
 
 TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     ServicePeer peer;
-    peer.trust();
-    Recorded<SfmBackend> sfm;
+    Recorded<SfmBackend> sfm(peer);
     Observer seen(sfm);
     const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 2);
-    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg));
-    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !seen.failures.empty(); }));
     const FileKey cfgKey(md5sumHex((project / "toBeUploaded.json").c_str()));
     EXPECT_EQ(uploadAsks(sfm.sent), (Asks{{FileType::kJpg, cfg.images[0].key},
                                           {FileType::kJpg, cfg.images[1].key},
@@ -72,15 +67,15 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     EXPECT_TRUE(labels.contains("Done"));
     EXPECT_TRUE(
         contains(seen.logs(), "Sending SFM request with key " + QString::fromStdString(cfgKey.str())));
-    EXPECT_TRUE(stub.messages.empty());
+    EXPECT_TRUE(seen.failures.empty());
 
     // Everything stored: only a changed configuration travels.
     auto changed = std::make_unique<SfmCfg>(cfg);
     changed->settings = SfmCfg::Settings{};
     changed->settings->nbKPoints = 1234;
     testing::internal::CaptureStdout();
-    sfm.launchSfmTask(std::move(changed));
-    const bool done = waitUntil([&] { return seen.results.size() == 2 || !stub.messages.empty(); });
+    sfm.launchSfmTask(std::move(changed), project.path());
+    const bool done = waitUntil([&] { return seen.results.size() == 2 || !seen.failures.empty(); });
     const std::string out = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(done);
     const QStringList lines = QString::fromStdString(out).split('\n');
@@ -92,16 +87,15 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
 
 TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
     ServicePeer peer;
-    peer.trust();
-    SfmBackend sfm;
+    Recorded<SfmBackend> sfm(peer);
     Observer sfmSeen(sfm);
     const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 5);
-    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg));
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
     ASSERT_TRUE(waitUntil([&] { return !sfmSeen.results.empty(); }));
-    Recorded<MvsBackend> mvs;
+    Recorded<MvsBackend> mvs(peer);
     Observer seen(mvs);
-    mvs.launchMvsTask(project / "0.ksm", "0_dense");
-    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    mvs.launchMvsTask(project / "0.ksm", "0_dense", project.path());
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !seen.failures.empty(); }));
     Asks expected{{FileType::kKsm, FileKey(md5sumHex((project / "0.ksm").c_str()))}};
     std::vector<FileKey> imageKeys;
     for (const auto& image : cfg.images) {
@@ -114,41 +108,41 @@ TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
     ASSERT_NE(launch, mvs.sent.end());
     EXPECT_EQ(std::get<kLaunchMvsTask>(*launch).images, imageKeys);
     EXPECT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0_dense.ply"}}));
-    EXPECT_TRUE(stub.messages.empty());
+    EXPECT_TRUE(seen.failures.empty());
 }
 
 TEST_F(FlowTest, UntrustedCertificateShowsOneBoxPerAttempt) {
     ServicePeer peer;
-    remote::serviceSettings() = {peer.address, {}};
     SfmBackend sfm;
+    sfm.setServiceSettings({peer.address, {}});
+    Observer seen(sfm);
     for (size_t attempt = 1; attempt <= 2; ++attempt) {
-        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 1));
-        ASSERT_TRUE(waitUntil([&] { return stub.messages.size() >= attempt; }));
+        launch(sfm, 1);
+        ASSERT_TRUE(waitUntil([&] { return seen.failures.size() >= attempt; }));
         QTest::qWait(200);
-        ASSERT_EQ(stub.messages.size(), attempt);
-        EXPECT_EQ(stub.messages.back().text, "WebSocket: SslHandshakeFailedError");
+        ASSERT_EQ(seen.failures.size(), attempt);
+        EXPECT_EQ(seen.failures.back().text, "WebSocket: SslHandshakeFailedError");
     }
 }
 
 TEST_F(FlowTest, SecondTaskDuringDownloadsAbortsTheFirstQuietly) {
     ServicePeer peer;
-    peer.trust();
-    SfmBackend sfm;
+    Recorded<SfmBackend> sfm(peer);
     Observer seen(sfm);
     size_t restartAt = 0;
-    QObject::connect(
-        &sfm, &Backend::reportProgress, &sfm, [&](const QString& label, int32_t, const QString&) {
-            if (label == "Downloading results" && restartAt == 0) {
-                restartAt = seen.reports.size();
-                // Once the first task's downloads are running.
-                QTimer::singleShot(0, &sfm, [&] { sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2)); });
-            }
-        });
-    sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
-    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !stub.messages.empty(); }));
+    QObject::connect(&sfm, &Backend::reportProgress, &sfm,
+                     [&](const QString& label, int32_t, const QString&) {
+                         if (label == "Downloading results" && restartAt == 0) {
+                             restartAt = seen.reports.size();
+                             // Once the first task's downloads are running.
+                             QTimer::singleShot(0, &sfm, [&] { launch(sfm, 2); });
+                         }
+                     });
+    launch(sfm, 2);
+    ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !seen.failures.empty(); }));
     QTest::qWait(300);
     EXPECT_EQ(seen.results.size(), 1u);
-    EXPECT_TRUE(stub.messages.empty());
+    EXPECT_TRUE(seen.failures.empty());
     // Nothing of the first task's downloads reaches the second task's status before its own downloads.
     const auto connecting = std::find_if(seen.reports.begin() + restartAt, seen.reports.end(),
                                          [](const auto& r) { return r.label == "Connecting"; });
@@ -183,17 +177,15 @@ TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
         ServicePeer peer({row.fault});
-        peer.trust();
-        stub.messages.clear();
         kxtest::writeFile(project / "0.ksm", "an earlier result");
-        SfmBackend sfm;
+        Recorded<SfmBackend> sfm(peer);
         Observer seen(sfm);
-        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
+        launch(sfm, 2);
         const QString title = row.title;
         const auto ended = [&] {
             return title.isEmpty()
                        ? contains(seen.logs(), row.text)
-                       : std::any_of(stub.messages.begin(), stub.messages.end(), [&](const auto& m) {
+                       : std::any_of(seen.failures.begin(), seen.failures.end(), [&](const auto& m) {
                              return m.title == title && m.text.contains(row.text);
                          });
         };
@@ -206,10 +198,10 @@ TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
             ASSERT_NE(failed, logs.end());
             EXPECT_NE(failed + 1, logs.end());  // the reason the service gave
         }
-        stub.messages.clear();
-        sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), 2));
+        seen.failures.clear();
+        launch(sfm, 2);
         ASSERT_TRUE(waitUntil([&] { return !seen.results.empty(); }));
-        EXPECT_TRUE(stub.messages.empty());
+        EXPECT_TRUE(seen.failures.empty());
     }
 }
 

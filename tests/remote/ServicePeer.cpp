@@ -43,8 +43,8 @@ std::string ServicePeer::taskLogs() const {
     return logs;
 }
 
-void ServicePeer::trust() const {
-    remote::serviceSettings() = {address, remote::loadCaFile(caFile)};
+remote::ServiceSettings ServicePeer::trusted() const {
+    return {address, remote::loadCaFile(caFile)};
 }
 
 Observer::Observer(Backend& backend) {
@@ -54,6 +54,8 @@ Observer::Observer(Backend& backend) {
                      });
     QObject::connect(&backend, &Backend::downloadedResults, &backend,
                      [this](const ResultPaths& paths) { results.push_back(paths); });
+    QObject::connect(&backend, &Backend::failed, &backend,
+                     [this](const remote::Failure& failure) { failures.push_back(failure); });
 }
 
 std::vector<QString> Observer::logs() const {

@@ -22,7 +22,7 @@ public:
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;
-    void trust() const;  // the client's settings point at it, trusting its CA
+    remote::ServiceSettings trusted() const;  // settings that point at it, trusting its CA
     // The task logs of the service's engine, one after another, for a failing test to show.
     std::string taskLogs() const;
 
@@ -31,11 +31,11 @@ private:
     QProcess mProcess;
 };
 
-// Records what a backend reports and the requests it sends.
+// A backend that records the requests it sends, pointed at `peer` and trusting it.
 template <class B>
 class Recorded : public B {
 public:
-    using B::B;
+    explicit Recorded(const ServicePeer& peer) { B::setServiceSettings(peer.trusted()); }
     void sendReq(const user_proto::UserRequest& req) override {
         sent.push_back(req);
         B::sendReq(req);
@@ -51,6 +51,7 @@ struct Observer {
     explicit Observer(Backend& backend);
     std::vector<Report> reports;
     std::vector<ResultPaths> results;
+    std::vector<remote::Failure> failures;  // the boxes the session asked for
     std::vector<QString> logs() const;
 };
 

@@ -16,13 +16,61 @@ using Seen = std::tuple<QString, int32_t, QString>;  // label, percentage, log
 struct Session {
     SfmBackend backend;
     std::vector<Seen> seen;
+    std::vector<remote::Failure> failures;
     Session() {
         QObject::connect(&backend, &Backend::reportProgress, &backend,
                          [this](const QString& l, int32_t p, const QString& log) {
                              seen.push_back({l, p, log});
                          });
+        QObject::connect(&backend, &Backend::failed, &backend,
+                         [this](const remote::Failure& failure) { failures.push_back(failure); });
+    }
+    template <class Response>
+    void answer(const Response& response) {
+        backend.handleMsg(QString::fromStdString(writeResponse(response)));
     }
 };
+
+// A box may run an event loop: an address that arrives while the box about another file's address is
+// open goes to the file it was asked for.
+TEST(Session, AnAddressAnsweredWhileAnErrorBoxIsOpenGoesToItsOwnFile) {
+    Session s;
+    std::vector<TransferItem> addressed;
+    QObject::connect(&s.backend, &Backend::gotUploadUrl, &s.backend,
+                     [&](const TransferItem& item) { addressed.push_back(item); });
+    s.backend.getUploadUrlImpl("a.jpg", FileKey{}, 1, FileType::kJpg);
+    s.backend.getUploadUrlImpl("b.jpg", FileKey{}, 1, FileType::kJpg);
+    Response<kGetUploadUrl> refused;
+    refused.error.code = 3;
+    Response<kGetUploadUrl> granted;
+    granted.url = "https://127.0.0.1:9/upload/b";
+    QObject::connect(&s.backend, &Backend::failed, &s.backend, [&] {
+        if (s.failures.size() == 1) {
+            s.answer(granted);
+        }
+    });
+    s.answer(refused);
+    ASSERT_EQ(addressed.size(), 1u);
+    EXPECT_EQ(addressed[0].file, "b.jpg");
+    EXPECT_EQ(addressed[0].url, granted.url);
+}
+
+// A results answer that lists nothing can never complete: the task fails with a box and a log line.
+TEST(Session, AnEmptyResultListFailsTheTask) {
+    const QString text = "The service returned no results for this task.";
+    for (const bool mvs : {false, true}) {
+        Session s;
+        s.backend.sendReq(mvs ? UserRequest(Request<kGetMvsResults>{})
+                              : UserRequest(Request<kGetSfmResults>{}));
+        if (mvs) {
+            s.answer(Response<kGetMvsResults>{});
+        } else {
+            s.answer(Response<kGetSfmResults>{});
+        }
+        EXPECT_EQ(s.failures, (std::vector<remote::Failure>{{"Error", text}}));
+        EXPECT_EQ(s.seen, (std::vector<Seen>{{"Error", 0, text}}));
+    }
+}
 
 TEST(Session, AnswersThatCannotBePairedAreOneLogLineAndNoThrow) {
     const QString login = QString::fromStdString(writeResponse(Response<kLogin>{}));

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "config/SfmCfgJson.h"
-#include "remote/UserProto.h"
+#include "protocol/UserProto.h"
 #include "service/ClientSession.h"
 #include "service/Service.h"
 #include "service/ServiceCore.h"

@@ -15,6 +15,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "vexkit/ThreadPool.h"
+#include "viewer/CameraMath.h"
 #include "viewer/ModelViewer.h"
 
 namespace {
@@ -139,6 +140,13 @@ TEST_F(Render, ClicksHighlightOrRecentreAndArrowsWrap) {
 
     const QPoint p0 = pixelOf({-0.6f, 1.0f, 1.0f});
     const QPoint cam1 = pixelOf({0.6f, 0.0f, -2.0f + 0.2f * viewer.captureScale()});
+    // A click measured at another scale than the id image's (the window moved to another screen) is
+    // dropped, never read past the image.
+    viewer.makeCurrent();
+    viewer.pickAt(*viewer::normalizedPos(cam1, viewer.width(), viewer.height()), false,
+                  viewer.viewportSize() * 2);
+    viewer.doneCurrent();
+    EXPECT_FALSE(viewer.highlightedCapture());
     QTest::mouseClick(&viewer, Qt::LeftButton, {}, cam1);
     frame();
     ASSERT_EQ(viewer.highlightedCapture(), std::optional<uint32_t>(1));

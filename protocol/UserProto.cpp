@@ -1,5 +1,6 @@
+#include "protocol/UserProto.h"
+
 #include "config/JsonIo.h"
-#include "remote/UserProto.h"
 
 #include <sstream>
 
@@ -41,15 +42,6 @@ UserResponse readResponse(std::string_view text) {
 
 UserRequest readRequest(std::string_view text) {
     return readEnvelope<UserRequest>(text);
-}
-
-QString requestMessage(const UserRequest& req) {
-    return QString::fromStdString(writeRequest(req));
-}
-
-UserResponse responseFromMessage(const QString& msg) {
-    const QByteArray bytes = msg.toUtf8();
-    return readResponse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace user_proto

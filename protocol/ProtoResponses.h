@@ -1,7 +1,7 @@
 #pragma once
 // The eight responses of the client protocol. Every response begins with hRequest (the number of the
 // request it answers) and error (a failure of the request as such); JSON names are the field names.
-#include "remote/ProtoTypes.h"
+#include "protocol/ProtoTypes.h"
 
 namespace user_proto {
 

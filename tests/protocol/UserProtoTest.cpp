@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "config/JsonIo.h"
-#include "remote/UserProto.h"
-#include "tests/remote/ProtoSamples.h"
+#include "protocol/UserProto.h"
+#include "tests/protocol/ProtoSamples.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "remote/UserProto.h"
+#include "protocol/UserProto.h"
 #include "tests/config/CfgSamples.h"
 
 namespace kxtest {

@@ -1,4 +1,4 @@
-#include "remote/ServiceDefaults.h"
+#include "protocol/ServiceDefaults.h"
 
 #include <cstdlib>
 

@@ -6,10 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include <QString>
-
-#include "remote/ProtoRequests.h"
-#include "remote/ProtoResponses.h"
+#include "protocol/ProtoRequests.h"
+#include "protocol/ProtoResponses.h"
 
 namespace user_proto {
 
@@ -42,9 +40,5 @@ std::string writeResponse(const UserResponse& res);
 // "Error traversing variant during load" for a negative one.
 UserResponse readResponse(std::string_view text);
 UserRequest readRequest(std::string_view text);
-
-// The same for the text of a WebSocket message.
-QString requestMessage(const UserRequest& req);
-UserResponse responseFromMessage(const QString& msg);
 
 }  // namespace user_proto

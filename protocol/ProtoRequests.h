@@ -1,7 +1,7 @@
 #pragma once
 // The eight requests of the client protocol. Every request begins with hRequest, the number the session
 // gave it; JSON names are the field names.
-#include "remote/ProtoTypes.h"
+#include "protocol/ProtoTypes.h"
 
 namespace user_proto {
 

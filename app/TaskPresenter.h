@@ -1,0 +1,20 @@
+#pragma once
+// How a remote task reaches its user, the same in the window and in headless mode: the session's status
+// and log lines go to one sink, its failures become message boxes (through the dialog seam), its results
+// go to another sink.
+#include <cstdint>
+#include <functional>
+
+#include <QString>
+
+#include "remote/Backend.h"
+
+namespace app {
+
+using StatusSink = std::function<void(const QString& label, int32_t percentage, const QString& log)>;
+using ResultSink = std::function<void(const ResultPaths& results)>;
+
+// Connects `backend` for as long as `context` lives.
+void presentTask(Backend& backend, QObject* context, StatusSink status, ResultSink results);
+
+}  // namespace app
