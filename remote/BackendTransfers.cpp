@@ -11,6 +11,7 @@
 
 #include "remote/Backend.h"
 #include "remote/DownloadFile.h"
+#include "remote/TransferUrl.h"
 #include "vexkit/DebugLine.h"
 #include "vexkit/Paths.h"
 
@@ -24,9 +25,14 @@ constexpr qint64 kReadAheadBytes = 1024 * 1024;
 QString replyErrorName(QNetworkReply::NetworkError error) {
     return QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(error));
 }
-// The service hands out plain or TLS HTTP addresses; anything else could reach other local resources.
-bool isTransferUrl(const QUrl& url) {
-    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+using remote::isTransferUrl;
+using remote::redactedUrl;
+
+// A declared size above the free space of the destination is refused before anything is fetched.
+bool fitsOnDisk(const std::filesystem::path& file, uint64_t size) {
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(file.parent_path(), ec);
+    return ec || size <= space.available;  // a destination that cannot be measured fails at its write
 }
 QNetworkRequest transferRequest(const std::string& url, const remote::ServiceSettings& settings) {
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
@@ -82,7 +88,7 @@ void Backend::uploadFile(TransferItem item) {
                        QStringLiteral("file->open(QFile::OpenModeFlag::ReadOnly)"));
             return;
         }
-        vexkit::debugLine("Start to upload file " + item.file.u8string() + " to " + item.url);
+        vexkit::debugLine("Start to upload file " + item.file.u8string() + " to " + redactedUrl(item.url));
         QNetworkRequest request = transferRequest(item.url, mSettings);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
         request.setHeader(QNetworkRequest::ContentLengthHeader, QVariant::fromValue<qulonglong>(item.size));
@@ -116,7 +122,7 @@ void Backend::onUploadFinished(QNetworkReply* reply) {
         return;  // a transfer of an earlier batch
     }
     if (reply->error() == QNetworkReply::NoError) {
-        vexkit::debugLine("Uploaded file " + item->file.u8string() + " to " + item->url);
+        vexkit::debugLine("Uploaded file " + item->file.u8string() + " to " + redactedUrl(item->url));
         transProgress().updateFinished(reply);
         transProgress().release(reply);
         if (transProgress().getNbFinished() == mNbTransfers) {
@@ -138,8 +144,8 @@ void Backend::failUpload(const TransferItem& item, const QString& errorName, con
         mUploadFailureShown = true;
         fail(QStringLiteral("Failure"), QStringLiteral("Failed to upload %1").arg(name));
     }
-    vexkit::debugLine("Failed to upload " + item.file.u8string() + " to " + item.url + " due to error " +
-                      (errorName + detail).toStdString());
+    vexkit::debugLine("Failed to upload " + item.file.u8string() + " to " + redactedUrl(item.url) +
+                      " due to error " + (errorName + detail).toStdString());
 }
 
 void Backend::downloadSfmResults(const SfmResultItems& items) {
@@ -165,6 +171,8 @@ void Backend::downloadFiles(const std::vector<DownloadAttr>& files) {
             refused = replyErrorName(QNetworkReply::UnknownContentError);
         } else if (!isTransferUrl(url)) {
             refused = replyErrorName(QNetworkReply::ProtocolUnknownError);
+        } else if (!fitsOnDisk(entry.file, entry.size)) {
+            refused = QStringLiteral("InsufficientSpace");
         }
         auto sink = std::make_unique<DownloadFile>(entry.file, entry.size, entry.key, nullptr);
         if (refused.isEmpty() && !sink->open()) {
@@ -258,7 +266,7 @@ void Backend::onDownloadFinished(QNetworkReply* reply, DownloadFile& file) {
         return;
     }
     mResults.push_back(item->file);
-    vexkit::debugLine("Downloaded " + item->file.u8string() + " from " + item->url);
+    vexkit::debugLine("Downloaded " + item->file.u8string() + " from " + redactedUrl(item->url));
     transProgress().updateFinished(reply);
     transProgress().release(reply);
     vexkit::debugLine("mTransProgress->getNbFinished() = " + std::to_string(transProgress().getNbFinished()) +
@@ -272,7 +280,7 @@ void Backend::onDownloadFinished(QNetworkReply* reply, DownloadFile& file) {
 }
 
 void Backend::failDownload(const TransferItem& item, const QString& errorName) {
-    vexkit::debugLine("Failed to download " + item.file.u8string() + " from " + item.url);
+    vexkit::debugLine("Failed to download " + item.file.u8string() + " from " + redactedUrl(item.url));
     fail(QStringLiteral("Download Error"), QStringLiteral("%1: code = %2").arg(toQStr(item.file), errorName));
 }
 

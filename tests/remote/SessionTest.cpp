@@ -5,7 +5,9 @@
 #include "remote/DownloadFile.h"
 #include "remote/SfmBackend.h"
 #include "remote/TaskInputs.h"
+#include "remote/TransferUrl.h"
 #include "tests/support/TestSupport.h"
+#include "vexkit/Paths.h"
 
 using namespace user_proto;
 
@@ -130,6 +132,30 @@ TEST(TransProgress, BatchPercentAndReusedReplyAddresses) {
     EXPECT_EQ(progress.at(reply).file, "b");
     EXPECT_EQ(progress.getTotal(), 14u);
     EXPECT_EQ(progress.getNbFinished(), 1u);
+}
+
+// Transfers follow only TLS addresses with a host, keep their capability out of debug lines, and refuse a
+// result larger than the free space before fetching anything.
+TEST(Transfers, PlainAddressesOversizedResultsAndRedactedLines) {
+    EXPECT_EQ(remote::redactedUrl("https://h:1/upload/abc?x=/y"), "https://h:1/upload/\u2026");
+    EXPECT_EQ(remote::redactedUrl("https://h/download/t"), "https://h/download/\u2026");
+    for (const char* url : {"http://127.0.0.1/upload/a", "file:///etc/passwd", "https:///upload/a"}) {
+        EXPECT_FALSE(remote::isTransferUrl(QUrl(url))) << url;
+    }
+    EXPECT_TRUE(remote::isTransferUrl(QUrl("https://store.example/upload/a")));
+
+    Session s;
+    kxtest::TempDir dir;
+    s.backend.uploadFile(
+        TransferItem{"a.jpg", {}, 1, FileType::kJpg, "http://127.0.0.1:9/upload/a", nullptr, 0});
+    s.backend.downloadFiles(
+        {{dir / "0.ksm", FileKey{}, uint64_t(1) << 62, FileType::kKsm, "https://127.0.0.1:9/d/t"},
+         {dir / "1.ksm", FileKey{}, 3, FileType::kKsm, "http://127.0.0.1:9/d/u"}});
+    EXPECT_EQ(s.failures, (std::vector<remote::Failure>{
+                              {"Failure", "Failed to upload a.jpg"},
+                              {"Download Error", toQStr(dir / "0.ksm") + ": code = InsufficientSpace"},
+                              {"Download Error", toQStr(dir / "1.ksm") + ": code = ProtocolUnknownError"}}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // Short and wrong downloads are the flows' fault switches; more bytes than announced are refused here.
