@@ -35,6 +35,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     app::presentTask(*mvsBackend, this, status, [this](const ResultPaths& r) { openMvsResults(r); });
     connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
             Qt::DirectConnection);
+    connect(ui->listWidget, &ImageDashWidget::loadingImages, this, &MainWindow::setLoadingImages);
 }
 
 MainWindow::~MainWindow() = default;
@@ -203,6 +204,14 @@ void MainWindow::openLargestResult(const std::vector<std::filesystem::path>& res
     });
 }
 
+void MainWindow::setLoadingImages(bool loading) {
+    mLoadingImages = loading;
+    ui->actionAdd_Images->setEnabled(!loading);
+    ui->actionImport_SFM_Config->setEnabled(!loading);
+    ui->actionStart_SFM->setEnabled(!loading && !mTaskGated);
+    ui->actionStart_MVS->setEnabled(!loading && !mTaskGated);
+}
+
 void MainWindow::preventNewTaskFor(uint32_t seconds) {
     gateTaskCommands(std::chrono::seconds(seconds));
 }
@@ -210,14 +219,16 @@ void MainWindow::preventNewTaskFor(uint32_t seconds) {
 void MainWindow::gateTaskCommands(std::chrono::milliseconds interval) {
     ui->actionStart_SFM->setEnabled(false);
     ui->actionStart_MVS->setEnabled(false);
+    mTaskGated = true;
     // Owned by the window; nothing cancels it, and the first gate to end re-enables both commands.
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     timer->setInterval(
         static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(interval.count(), 0, INT_MAX)));
     connect(timer, &QTimer::timeout, this, [this, timer] {
-        ui->actionStart_SFM->setEnabled(true);
-        ui->actionStart_MVS->setEnabled(true);
+        mTaskGated = false;
+        ui->actionStart_SFM->setEnabled(!mLoadingImages);
+        ui->actionStart_MVS->setEnabled(!mLoadingImages);
         timer->deleteLater();
     });
     timer->start();

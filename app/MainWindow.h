@@ -63,6 +63,9 @@ public slots:
     void on_actionOpen_PLY_triggered();
     // Disables Align Images and Densify Point Cloud until `seconds` have passed.
     void preventNewTaskFor(uint32_t seconds);
+    // While photographs load, Add Images, Import SFM Config, Align Images and Densify Point Cloud are
+    // disabled; afterwards each is enabled again unless a task gate still holds it.
+    void setLoadingImages(bool loading);
 
 public:
     SfmBackend* sfmTaskClient() const { return sfmBackend; }
@@ -84,4 +87,6 @@ private:
     MvsBackend* mvsBackend = nullptr;  // child of the window
     QString sparseModelFile;
     std::unique_ptr<ModelViewer> plyWindow;
+    bool mLoadingImages = false;
+    bool mTaskGated = false;  // until the first gate to end
 };

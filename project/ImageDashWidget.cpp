@@ -15,6 +15,7 @@
 #include "project/SfmSettingsDialog.h"
 #include "project/Thumbnail.h"
 #include "vexkit/Paths.h"
+#include "vexkit/ThreadPool.h"
 
 namespace {
 
@@ -70,8 +71,15 @@ std::vector<std::unique_ptr<Image>> ImageDashWidget::loadBatch(const std::vector
         emit reportProgress(QStringLiteral("Loading images"), loadingPercent(i, n),
                             i == 0 ? QStringLiteral("Loading images") : QString());
     };
+    // The window keeps repainting while the workers load, but takes no input until the batch is in.
+    emit loadingImages(true);
+    struct Done {
+        ImageDashWidget* dash;
+        ~Done() { emit dash->loadingImages(false); }
+    } done{this};
     try {
-        return loadImages(files, progress);
+        return loadImagesResponsive(threadPool, files, progress,
+                                    [](const char* file) { return loadImage(file); });
     } catch (...) {
         // Files finish in order, so the failed one is the first without progress.
         const std::string file = nbLoaded < files.size() ? files[nbLoaded] : std::string();

@@ -62,6 +62,8 @@ public:
 
 signals:
     void reportProgress(const QString& label, int32_t percentage, const QString& log);
+    // True when a batch of photographs starts loading, false when it ends (loaded or not).
+    void loadingImages(bool loading);
 
 private:
     void onItemDoubleClicked(QListWidgetItem* item);

@@ -18,12 +18,24 @@ using LoadProgress = std::function<void(unsigned, unsigned long long)>;
 // Loads one file; runs on a worker thread.
 using ImageLoader = std::function<std::unique_ptr<Image>(const char* file)>;
 
+// How the caller waits until the next file's image is ready; empty blocks. `ready` is true once it is.
+using LoadWait = std::function<void(const std::function<bool()>& ready)>;
+
 // Result i belongs to files[i]. One pool task per file; the first failure in file order is rethrown
 // (after progress for the files before it only) and nothing partial is returned. Tasks of later files
 // still run and their results are dropped. Throws std::runtime_error("the pool has been stopped") when
-// the pool no longer takes work.
+// the pool no longer takes work. `finished` runs on the worker after each file's result is set.
 std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vector<std::string>& files,
-                                               const LoadProgress& progress, const ImageLoader& loader);
+                                               const LoadProgress& progress, const ImageLoader& loader,
+                                               const LoadWait& wait = {},
+                                               const std::function<void()>& finished = {});
+
+// Waits for the images with the event loop running without user input, so that the window repaints,
+// timers fire and progress shows while the workers load; needs the application object.
+std::vector<std::unique_ptr<Image>> loadImagesResponsive(ThreadPool& pool,
+                                                         const std::vector<std::string>& files,
+                                                         const LoadProgress& progress,
+                                                         const ImageLoader& loader);
 
 // The same on the process-wide pool with loadImage.
 std::vector<std::unique_ptr<Image>> loadImages(const std::vector<std::string>& files,

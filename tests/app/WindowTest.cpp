@@ -149,7 +149,16 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     }
     dialogs.openFilesAnswer = files;
     dialogs.execAnswer = kxtest::confirmOptics("3000", true);
+    // While the batch loads, the commands that would change the project or start a task are closed.
+    std::vector<bool> openWhileLoading;
+    QObject::connect(child<ImageDashWidget>("listWidget"), &ImageDashWidget::loadingImages, &window, [&] {
+        for (const char* name :
+             {"actionAdd_Images", "actionImport_SFM_Config", "actionStart_SFM", "actionStart_MVS"}) {
+            openWhileLoading.push_back(child<QAction>(name)->isEnabled());
+        }
+    });
     child<QAction>("actionAdd_Images")->trigger();
+    EXPECT_EQ(openWhileLoading, std::vector<bool>({false, false, false, false, true, true, true, true}));
     dialogs.execAnswer = nullptr;
     ASSERT_EQ(child<ImageDashWidget>("listWidget")->getGroups().size(), 1u);
     // The dashboard's loading progress reaches the status line.

@@ -2,6 +2,7 @@
 #include <future>
 #include <stdexcept>
 
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "project/LoadImages.h"
@@ -42,6 +43,34 @@ TEST(LoadImages, ProgressKeepsFileOrderWhenLaterFilesFinishFirst) {
     EXPECT_EQ(progress, (Progress{{0, 3}, {1, 3}, {2, 3}}));
     ASSERT_EQ(images.size(), 3u);
     EXPECT_EQ(images[0]->file + images[1]->file + images[2]->file, "abc");
+}
+
+// The dashboard's wait runs the event loop while the workers load: here only a timer firing during the
+// load releases the first file, and the results still come in file order.
+TEST(LoadImages, ResponsiveWaitRunsTimersDuringTheLoad) {
+    ThreadPool pool(2);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    bool releasedByTimer = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!std::exchange(releasedByTimer, true)) {
+            release.set_value();
+        }
+    });
+    timer.start(1);
+    const ImageLoader loader = [&](const char* file) {
+        if (std::string(file) == "a") {
+            released.wait_for(std::chrono::seconds(10));
+        }
+        return recordOnly(file);
+    };
+    Progress progress;
+    const auto images = loadImagesResponsive(pool, {"a", "b"}, recordInto(progress), loader);
+    EXPECT_TRUE(releasedByTimer);
+    EXPECT_EQ(progress, (Progress{{0, 2}, {1, 2}}));
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0]->file + images[1]->file, "ab");
 }
 
 TEST(LoadImages, FirstFailureInFileOrderIsRethrown) {
