@@ -157,7 +157,7 @@ void MainWindow::openKSM(const QString& file) {
             return;
         }
         // The viewer keeps its model when loading throws, and so does sparseModelFile.
-        ui->modelViewer->setKsmModel(file.toLocal8Bit().constData());
+        ui->modelViewer->setKsmModel(file.toUtf8().constData());
         sparseModelFile = file;
     });
 }

@@ -38,8 +38,8 @@ public:
     // stays shown and the exception reaches the caller: the reader's errors (PLY parser messages, "Failed
     // to read ..."), std::runtime_error for a file that holds no model of a known version, and those of
     // setModel.
-    void setKsmModel(const char* path);
-    void setPlyModel(const char* path);
+    void setKsmModel(const char* path);  // UTF-8
+    void setPlyModel(const char* path);  // the file system's own bytes
     // Refuses an inconsistent model (see viewer::buildScene) before anything is swapped in.
     void setModel(const KestrixSparseModel& model, bool resetView);
 
