@@ -545,8 +545,10 @@ struct Service::Impl {
             }
             if (ec == net::error::no_descriptors || ec.value() == ENFILE) {
                 // Accepting again at once would spin: the connection waits in the backlog meanwhile.
+                // A fixed text: even a message lookup may need a descriptor (sanitizer builds do).
                 if (!outOfDescriptors) {
-                    logLine("no descriptor left for a new connection (" + ec.message() + "): waiting");
+                    logLine(std::string("no descriptor left for a new connection (") +
+                            (ec.value() == ENFILE ? "ENFILE" : "EMFILE") + "): waiting");
                     outOfDescriptors = true;
                 }
                 acceptPause->expires_after(kAcceptPause);

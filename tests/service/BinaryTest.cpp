@@ -81,6 +81,9 @@ TEST(Binary, SubprocessesHoldNoDescriptorOfTheServiceAndLeaveNothingInTheirGroup
 
 // Out of descriptors, the acceptor says so once and waits; once the holders close, it serves again.
 TEST(Binary, OutOfDescriptorsTheAcceptorWaitsAndServesOnceOthersClose) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors: out of them, they report false errors";
+#endif
     TempDir dir;
     std::atomic<bool> stop{false};
     std::thread service([&] {

@@ -423,8 +423,8 @@ TEST_F(Service, LaunchInputsAreReadOffTheNetworkThreadsWithinTheirCaps) {
 
 TEST_F(Service, StalledSlowOrRefusedUploadsGiveTheirRoomBack) {
     kxservice::Options options;
-    options.maxStore = 12 << 20;  // one session's share: 6 MiB
-    options.uploadIdle = std::chrono::milliseconds(300);
+    options.maxStore = 12 << 20;                   // one session's share: 6 MiB
+    options.uploadIdle = std::chrono::seconds(2);  // longer than a few requests take in a sanitizer build
     options.uploadRateWindow = std::chrono::milliseconds(400);
     options.uploadMinRate = 1 << 20;
     startService(options);
