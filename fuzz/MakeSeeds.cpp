@@ -129,13 +129,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"model", "proto", "jpeg", "heif", "exif", "service"}) {
+    for (const char* target : {"model", "proto", "jpeg", "heif", "exif", "service", "launch"}) {
         for (const std::string& sub : {std::string(target), std::string(target) + "-new"}) {
             fs::remove_all(root / sub);
             fs::create_directories(root / sub);
         }
     }
     ksmSeeds(root / "model");
+    ksmSeeds(root / "launch");
+    save(root / "launch" / "cfg-full.json", kxtest::kFullCfgText);
     plySeeds(root / "model");
     jsonSeeds(root / "proto", root / "service");
     imageSeeds(root);

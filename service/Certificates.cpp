@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -61,22 +62,27 @@ CertPtr readCert(const fs::path& path) {
     return cert;
 }
 
-// Written beside, then renamed: a crash never leaves half a file.
+// Written to a fresh file beside (never an existing name, which may be a planted link), then renamed:
+// a crash never leaves half a file.
 void writePem(const fs::path& path, X509* cert, EVP_PKEY* key) {
-    const fs::path tmp = path.string() + ".tmp";
-    const mode_t old = umask(077);
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    umask(old);
+    std::string tmp = path.string() + ".XXXXXX";
+    const int fd = mkstemp(tmp.data());  // O_EXCL, 0600
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (f == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+            unlink(tmp.c_str());
+        }
         fail("cannot write " + path.string());
     }
     const int ok = cert != nullptr ? PEM_write_X509(f, cert)
                                    : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-    if (std::fclose(f) != 0 || ok != 1) {
+    // The certificate is public; the key stays with the user.
+    const bool modeSet = cert == nullptr || fchmod(fileno(f), 0644) == 0;
+    if (std::fclose(f) != 0 || ok != 1 || !modeSet) {
+        unlink(tmp.c_str());
         fail("cannot write " + path.string());
     }
-    // The certificate is public; the key stays with the user.
-    chmod(tmp.c_str(), cert != nullptr ? 0644 : 0600);
     fs::rename(tmp, path);
 }
 
@@ -181,6 +187,16 @@ std::string canonical(const std::string& name) {
 }
 
 }  // namespace
+
+void checkKeyFile(const fs::path& keyFile) {
+    struct stat st {};
+    if (stat(keyFile.c_str(), &st) != 0) {
+        fail("cannot read " + keyFile.string());
+    }
+    if ((st.st_mode & S_IROTH) != 0) {
+        fail(keyFile.string() + " is readable by every user: make it private (chmod o-r) before serving it");
+    }
+}
 
 std::vector<std::string> serverNames(const std::string& listenHost) {
     std::vector<std::string> names = {"localhost", "127.0.0.1", "::1"};

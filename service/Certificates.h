@@ -19,6 +19,10 @@ struct TlsFiles {
 // when it is near its end or unusable). Keys are readable by the user only. Throws std::runtime_error.
 TlsFiles ensureCertificates(const std::filesystem::path& dir, const std::vector<std::string>& names);
 
+// Throws std::runtime_error when the private key is readable by every user (a group may read it, as
+// Debian's ssl-cert group does) or cannot be looked at.
+void checkKeyFile(const std::filesystem::path& keyFile);
+
 // localhost, 127.0.0.1, ::1 and the listening host, each once.
 std::vector<std::string> serverNames(const std::string& listenHost);
 

@@ -1,9 +1,9 @@
 #include "service/ClientSession.h"
 
-#include <fstream>
+#include <mutex>
 
-#include "config/SfmCfgJson.h"
-#include "model/KsmCheck.h"
+#include "service/LaunchCheck.h"
+#include "service/Limits.h"
 #include "service/Log.h"
 
 namespace kxservice {
@@ -43,10 +43,24 @@ UserResponse otherType(const UserResponse& res) {
 
 }  // namespace
 
+// A launch whose inputs the reader works on; whichever of the reader and the session comes last gives
+// the pins back when the session went first.
+struct ClientSession::PendingLaunch {
+    std::mutex mutex;
+    bool done = false;
+    bool abandoned = false;
+    PreparedLaunch prepared;
+};
+
 ClientSession::ClientSession(ServiceCore& core, std::string urlBase)
     : mCore(core), mUrlBase(std::move(urlBase)), mId(core.newSession()) {}
 
 ClientSession::~ClientSession() {
+    if (mLaunch) {
+        const std::lock_guard<std::mutex> lock(mLaunch->mutex);
+        mLaunch->abandoned = true;
+        mCore.store().unpinAll(mLaunch->prepared.pinned);
+    }
     mCore.sessionEnded(mId);
 }
 
@@ -83,10 +97,16 @@ ClientSession::Outcome ClientSession::onMessage(std::string_view text, Clock::ti
         mWaiting = std::get<Request<kQueryProgress>>(req);
         return progress(*mWaiting, now);
     }
+    if (type == kLaunchSfmTask || type == kLaunchMvsTask) {
+        return launch(req, now);
+    }
     return answer(handle(req));
 }
 
 ClientSession::Outcome ClientSession::poll(Clock::time_point now) {
+    if (mLaunch) {
+        return launchOutcome(now);
+    }
     if (!mWaiting) {
         return {};
     }
@@ -155,118 +175,111 @@ UserResponse ClientSession::handle(const UserRequest& request) {
             } else if (mCore.store().has(req.key)) {
                 res.skipUpload = true;
             } else {
-                res.url = mUrlBase + "/upload/" + mCore.grantUpload(req.key, req.size, mId);
+                const auto token = mCore.grantUpload(req.key, req.size, mId);
+                if (token) {
+                    res.url = mUrlBase + "/upload/" + *token;
+                } else {
+                    res.error =
+                        error(kOverLimit, "the session holds " + std::to_string(limits::kMaxPendingUploads) +
+                                              " unused upload URLs, the most one session may hold");
+                }
             }
             return res;
         }
         case kLaunchSfmTask:
-            return launchSfm(std::get<Request<kLaunchSfmTask>>(request));
         case kLaunchMvsTask:
-            return launchMvs(std::get<Request<kLaunchMvsTask>>(request));
         case kGetSfmResults:
             return results(std::get<Request<kGetSfmResults>>(request));
         case kGetMvsResults:
             return results(std::get<Request<kGetMvsResults>>(request));
         case kQueryProgress:
-            break;  // answered by progress()
+            break;  // answered by progress() and launch()
     }
     throw std::logic_error("unhandled request type");
 }
 
-UserResponse ClientSession::launchSfm(const Request<kLaunchSfmTask>& req) {
-    auto res = replyTo(req);
-    if (mCore.faults().fire(Fault::kLaunchRefused)) {
-        res.sfmErr = taskError(kRefused, "launch refused on purpose (fault launch-refused)");
-        return res;
-    }
-    std::vector<FileKey> missing;
-    if (!mCore.store().pinAll({req.config}, missing)) {
-        res.sfmErr = taskError(kMissingFiles, "the configuration is not stored", missing);
-        return res;
-    }
-    std::vector<FileKey> pinned = {req.config};
-    const auto refuse = [&](uint32_t code, std::string message, std::vector<FileKey> missingFiles = {}) {
-        mCore.store().unpinAll(pinned);
-        res.sfmErr = taskError(code, std::move(message), std::move(missingFiles));
-        return res;
-    };
-    SfmJob job;
-    job.configKey = req.config;
-    try {
-        std::ifstream in(mCore.store().pathOf(req.config), std::ios::binary);
-        job.cfg = readSfmCfg(in);
-    } catch (const std::exception& e) {
-        return refuse(kUnreadableInput, std::string("the configuration does not read: ") + e.what());
-    }
-    std::vector<FileKey> images;
-    for (size_t i = 0; i < job.cfg.images.size(); ++i) {
-        const SfmCfg::Image& img = job.cfg.images[i];
-        if (img.idxCam >= job.cfg.cameras.size()) {
-            return refuse(kInconsistentInput, "image " + std::to_string(i) + " names camera " +
-                                                  std::to_string(img.idxCam) + " of " +
-                                                  std::to_string(job.cfg.cameras.size()));
+ClientSession::Outcome ClientSession::launch(const UserRequest& request, Clock::time_point now) {
+    const bool sfm = typeOf(request) == kLaunchSfmTask;
+    const auto refuse = [&](uint32_t code, std::string message) {
+        const TaskError err = taskError(code, std::move(message));
+        if (sfm) {
+            auto res = replyTo(std::get<Request<kLaunchSfmTask>>(request));
+            res.sfmErr = err;
+            return answer(res);
         }
-        images.push_back(img.key);
+        auto res = replyTo(std::get<Request<kLaunchMvsTask>>(request));
+        res.mvsErr = err;
+        return answer(res);
+    };
+    if (mCore.faults().fire(Fault::kLaunchRefused)) {
+        return refuse(kRefused, "launch refused on purpose (fault launch-refused)");
     }
-    if (images.empty()) {
-        return refuse(kInconsistentInput, "the configuration names no image");
+    if (!sfm && !mCore.engine().canDensify()) {
+        return refuse(kCannotDensify, mCore.engine().refusalOfMvs());
     }
-    if (!mCore.store().pinAll(images, missing)) {
-        return refuse(kMissingFiles, std::to_string(missing.size()) + " input files are not stored", missing);
+    const size_t nbTasks = mCore.tasks().nbOfSession(mId);
+    if (nbTasks >= limits::kMaxSessionTasks) {
+        return refuse(kOverLimit, "the session has " + std::to_string(nbTasks) +
+                                      " tasks queued or running, the most one session may have");
     }
-    pinned.insert(pinned.end(), images.begin(), images.end());
-    res.hTask = mCore.tasks().launch(std::move(job), std::move(pinned), mId);
-    return res;
+    auto pending = std::make_shared<PendingLaunch>();
+    mLaunch = pending;
+    mLaunchRequest = request;
+    ContentStore& store = mCore.store();
+    std::error_code ec;
+    const FileKey& input = sfm ? std::get<Request<kLaunchSfmTask>>(request).config
+                               : std::get<Request<kLaunchMvsTask>>(request).ksmFile;
+    const uint64_t bytes = isHexKey(input) ? std::filesystem::file_size(store.pathOf(input), ec) : 0;
+    mCore.reader(ec ? 0 : bytes).post([pending, &store, request, sfm] {
+        PreparedLaunch prepared;
+        try {
+            if (sfm) {
+                prepared = prepareSfm(store, std::get<Request<kLaunchSfmTask>>(request).config);
+            } else {
+                const auto& req = std::get<Request<kLaunchMvsTask>>(request);
+                prepared = prepareMvs(store, req.ksmFile, req.images);
+            }
+        } catch (const std::exception& e) {
+            prepared.refusal =
+                taskError(kUnreadableInput, std::string("the inputs do not read: ") + e.what());
+        }
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        if (pending->abandoned) {
+            store.unpinAll(prepared.pinned);
+            return;
+        }
+        pending->prepared = std::move(prepared);
+        pending->done = true;
+    });
+    return launchOutcome(now);
 }
 
-UserResponse ClientSession::launchMvs(const Request<kLaunchMvsTask>& req) {
-    auto res = replyTo(req);
-    if (mCore.faults().fire(Fault::kLaunchRefused)) {
-        res.mvsErr = taskError(kRefused, "launch refused on purpose (fault launch-refused)");
-        return res;
-    }
-    if (!mCore.engine().canDensify()) {
-        res.mvsErr = taskError(kCannotDensify, mCore.engine().refusalOfMvs());
-        return res;
-    }
-    std::vector<FileKey> missing;
-    if (!mCore.store().pinAll({req.ksmFile}, missing)) {
-        res.mvsErr = taskError(kMissingFiles, "the sparse model is not stored", missing);
-        return res;
-    }
-    std::vector<FileKey> pinned = {req.ksmFile};
-    const auto refuse = [&](uint32_t code, std::string message, std::vector<FileKey> missingFiles = {}) {
-        mCore.store().unpinAll(pinned);
-        res.mvsErr = taskError(code, std::move(message), std::move(missingFiles));
-        return res;
-    };
-    MvsJob job;
-    job.ksmKey = req.ksmFile;
-    job.images = req.images;
-    try {
-        KestrixSparseModel model = ksm::loadKsm(mCore.store().pathOf(req.ksmFile));
-        if (model.index() != 1) {
-            return refuse(kUnreadableInput, "the sparse model is not a version-1 model");
+ClientSession::Outcome ClientSession::launchOutcome(Clock::time_point now) {
+    PreparedLaunch prepared;
+    {
+        const std::lock_guard<std::mutex> lock(mLaunch->mutex);
+        if (!mLaunch->done) {
+            Outcome wait;
+            wait.retryAt = now + kLaunchPollStep;
+            return wait;
         }
-        job.model = std::move(std::get<1>(model));
-    } catch (const std::exception& e) {
-        return refuse(kUnreadableInput, std::string("the sparse model does not read: ") + e.what());
+        prepared = std::move(mLaunch->prepared);
     }
-    const auto& m = job.model;
-    if (m.captures.size() != req.images.size()) {
-        return refuse(kInconsistentInput, "the model has " + std::to_string(m.captures.size()) +
-                                              " captures but " + std::to_string(req.images.size()) +
-                                              " images were named");
+    mLaunch.reset();
+    TaskHandle handle = 0;
+    if (prepared.job) {
+        handle = mCore.tasks().launch(std::move(*prepared.job), std::move(prepared.pinned), mId);
     }
-    if (const std::string fault = ksm::inconsistency(m); !fault.empty()) {
-        return refuse(kInconsistentInput, fault);
+    if (typeOf(mLaunchRequest) == kLaunchSfmTask) {
+        auto res = replyTo(std::get<Request<kLaunchSfmTask>>(mLaunchRequest));
+        res.sfmErr = prepared.refusal;
+        res.hTask = handle;
+        return answer(res);
     }
-    if (!mCore.store().pinAll(req.images, missing)) {
-        return refuse(kMissingFiles, std::to_string(missing.size()) + " images are not stored", missing);
-    }
-    pinned.insert(pinned.end(), req.images.begin(), req.images.end());
-    res.hTask = mCore.tasks().launch(std::move(job), std::move(pinned), mId);
-    return res;
+    auto res = replyTo(std::get<Request<kLaunchMvsTask>>(mLaunchRequest));
+    res.mvsErr = prepared.refusal;
+    res.hTask = handle;
+    return answer(res);
 }
 
 template <ReqType type>
@@ -301,7 +314,7 @@ UserResponse ClientSession::results(const Request<type>& req) {
         item.type = r.type;
         item.key = r.key;
         item.size = r.size;
-        item.url = mUrlBase + "/download/" + mCore.grantDownload(r);
+        item.url = mUrlBase + "/download/" + mCore.grantDownload(r, mId);
         res.items.push_back(std::move(item));
     }
     return res;

@@ -4,6 +4,7 @@
 // else, a text that is not a request, or a text above kMaxMessageBytes ends the session.
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +33,11 @@ enum ErrorCode : uint32_t {
     kInconsistentInput = 13,  // indices out of range, image list not matching
     kCannotDensify = 14,      // the engine has no MVS
     kNotFinished = 15,        // results asked before the task finished
+    kOverLimit = 16,          // a per-session cap is reached (service/Limits.h)
 };
+
+// How often a launch whose inputs are being read looks again for the outcome.
+constexpr std::chrono::milliseconds kLaunchPollStep{20};
 
 class ClientSession {
 public:
@@ -48,12 +53,12 @@ public:
 
     // urlBase: "https://HOST:PORT" as the client reached the service.
     ClientSession(ServiceCore& core, std::string urlBase);
-    ~ClientSession();  // sessionEnded
+    ~ClientSession();  // sessionEnded; a launch still being read gives its inputs back
     ClientSession(const ClientSession&) = delete;
     ClientSession& operator=(const ClientSession&) = delete;
 
     Outcome onMessage(std::string_view text, Clock::time_point now = Clock::now());
-    // Retries the progress answer that had to wait.
+    // Retries the progress answer that had to wait, or looks for the outcome of a launch being read.
     Outcome poll(Clock::time_point now = Clock::now());
     uint64_t id() const { return mId; }
 
@@ -64,8 +69,10 @@ private:
     Outcome answer(UserResponse res);
     Outcome progress(const user_proto::Request<user_proto::kQueryProgress>& req, Clock::time_point now);
     UserResponse handle(const UserRequest& req);
-    UserResponse launchSfm(const user_proto::Request<user_proto::kLaunchSfmTask>& req);
-    UserResponse launchMvs(const user_proto::Request<user_proto::kLaunchMvsTask>& req);
+    struct PendingLaunch;
+    // Launches read their inputs on the core's input reader; the answer comes through poll().
+    Outcome launch(const UserRequest& req, Clock::time_point now);
+    Outcome launchOutcome(Clock::time_point now);
     template <user_proto::ReqType type>
     UserResponse results(const user_proto::Request<type>& req);
 
@@ -80,6 +87,8 @@ private:
     bool mHandshaked = false;
     bool mLoggedIn = false;
     std::optional<user_proto::Request<user_proto::kQueryProgress>> mWaiting;
+    std::shared_ptr<PendingLaunch> mLaunch;
+    UserRequest mLaunchRequest;
     std::unordered_map<user_proto::TaskHandle, Paced> mPaced;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "service/Limits.h"
 #include "service/Log.h"
 
 namespace fs = std::filesystem;
@@ -16,12 +17,7 @@ bool isHexKey(const FileKey& key) {
 ContentStore::ContentStore(fs::path dir, uint64_t maxBytes, const std::vector<fs::path>& counted)
     : mDir(std::move(dir)), mPartialDir(mDir / "partial"), mMaxBytes(maxBytes) {
     for (const fs::path& folder : counted) {
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(folder, ec)) {
-            if (e.is_regular_file(ec)) {
-                mStored += e.file_size(ec);
-            }
-        }
+        mStored += bytesUnder(folder);
     }
     fs::create_directories(mDir);
     fs::remove_all(mPartialDir);
@@ -85,11 +81,24 @@ bool ContentStore::makeRoomLocked(uint64_t size) {
     if (fits()) {
         return true;
     }
-    std::vector<std::pair<uint64_t, FileKey>> candidates;
+    // Candidates in the order they go: removable directories (collected results), then inputs that no
+    // task holds, each oldest first.
+    struct Candidate {
+        bool input;
+        uint64_t since;
+        std::string name;
+    };
+    std::vector<Candidate> candidates;
     uint64_t evictable = 0;
+    for (const auto& [dir, o] : mOutside) {
+        if (o.removableSince != 0) {
+            candidates.push_back({false, o.removableSince, dir});
+            evictable += o.bytes;
+        }
+    }
     for (const auto& [key, e] : mEntries) {
         if (e.nbPins == 0) {
-            candidates.emplace_back(e.lastUse, key);
+            candidates.push_back({true, e.lastUse, key.str()});
             evictable += e.size;
         }
     }
@@ -97,29 +106,99 @@ bool ContentStore::makeRoomLocked(uint64_t size) {
     if (size > mMaxBytes || mStored - evictable + mReserved > mMaxBytes - size) {
         return false;
     }
-    std::sort(candidates.begin(), candidates.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& c : candidates) {
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return a.input != b.input ? b.input : a.since < b.since;
+    });
+    for (const Candidate& c : candidates) {
         if (fits()) {
             break;
         }
-        const FileKey& key = c.second;
         std::error_code ec;
+        if (!c.input) {
+            fs::remove_all(c.name, ec);
+            mStored -= std::min(mStored, mOutside[c.name].bytes);
+            mOutside.erase(c.name);
+            logLine("store: removed the collected results in " + c.name);
+            continue;
+        }
+        FileKey key;
+        std::copy(c.name.begin(), c.name.end(), key.data.begin());
         fs::remove(pathOf(key), ec);
         mStored -= mEntries[key].size;
         mEntries.erase(key);
-        logLine("store: evicted " + key.str());
+        logLine("store: evicted " + c.name);
     }
     return fits();
 }
 
-std::optional<ContentStore::Upload> ContentStore::beginUpload(uint64_t size) {
+void ContentStore::account(const fs::path& dir, uint64_t bytes) {
     const std::lock_guard<std::mutex> lock(mMutex);
-    if (!makeRoomLocked(size)) {
+    Outside& o = mOutside[dir.string()];
+    mStored = mStored - std::min(mStored, o.bytes) + bytes;
+    o.bytes = bytes;
+}
+
+void ContentStore::markRemovable(const fs::path& dir) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    Outside& o = mOutside[dir.string()];  // it may be collected before its size is counted
+    if (o.removableSince == 0) {
+        o.removableSince = ++mClock;
+    }
+}
+
+void ContentStore::forget(const fs::path& dir) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mOutside.find(dir.string());
+    if (it != mOutside.end()) {
+        mStored -= std::min(mStored, it->second.bytes);
+        mOutside.erase(it);
+    }
+}
+
+uint64_t bytesUnder(const fs::path& dir) {
+    uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+        std::error_code ec2;
+        if (e.is_regular_file(ec2)) {
+            total += e.file_size(ec2);
+        }
+    }
+    return total;
+}
+
+std::optional<ContentStore::Upload> ContentStore::beginUpload(uint64_t size, uint64_t session) {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    uint64_t& mine = mSessionReserved[session];
+    const uint64_t share = mMaxBytes / limits::kShareScale * limits::kUploadShare;
+    if (size > share || mine > share - size || !makeRoomLocked(size)) {
+        mLastShortage = std::chrono::steady_clock::now();
+        if (mine == 0) {
+            mSessionReserved.erase(session);
+        }
         return std::nullopt;
     }
+    mine += size;
     mReserved += size;
-    return Upload{mPartialDir / ("upload-" + std::to_string(++mNextTmp)), size};
+    return Upload{mPartialDir / ("upload-" + std::to_string(++mNextTmp)), size, session};
+}
+
+void ContentStore::unreserveLocked(const Upload& upload) {
+    mReserved -= upload.size;
+    const auto it = mSessionReserved.find(upload.session);
+    if (it != mSessionReserved.end() && (it->second -= std::min(it->second, upload.size)) == 0) {
+        mSessionReserved.erase(it);
+    }
+}
+
+uint64_t ContentStore::reservedBytes() const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    return mReserved;
+}
+
+bool ContentStore::shortOfRoomSince(std::chrono::steady_clock::time_point since) const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    return mLastShortage && *mLastShortage >= since;
 }
 
 bool ContentStore::claim(uint64_t size) {
@@ -138,7 +217,7 @@ void ContentStore::release(uint64_t size) {
 
 bool ContentStore::commitUpload(const Upload& upload, const FileKey& key) {
     const std::lock_guard<std::mutex> lock(mMutex);
-    mReserved -= upload.size;
+    unreserveLocked(upload);
     std::error_code ec;
     fs::rename(upload.tmp, pathOf(key), ec);
     if (ec) {
@@ -156,7 +235,7 @@ void ContentStore::abortUpload(const Upload& upload) {
     std::error_code ec;
     fs::remove(upload.tmp, ec);
     const std::lock_guard<std::mutex> lock(mMutex);
-    mReserved -= upload.size;
+    unreserveLocked(upload);
 }
 
 uint64_t ContentStore::storedBytes() const {

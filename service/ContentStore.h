@@ -33,13 +33,15 @@ public:
     bool pinAll(const std::vector<FileKey>& keys, std::vector<FileKey>& missing);
     void unpinAll(const std::vector<FileKey>& keys);
 
-    // Room for one upload of size bytes; empty when the budget cannot hold it even after evicting every
-    // file that no task holds.
+    // Room for one upload of size bytes by a session, reserved until it is committed or aborted; empty
+    // when the budget cannot hold it even after evicting every file that no task holds, or when the
+    // session's unfinished uploads would pass their share of the budget (limits::kUploadShare).
     struct Upload {
         std::filesystem::path tmp;
         uint64_t size = 0;
+        uint64_t session = 0;
     };
-    std::optional<Upload> beginUpload(uint64_t size);
+    std::optional<Upload> beginUpload(uint64_t size, uint64_t session = 0);
     // Moves the verified temporary file into place under key; false (and the file removed) on failure.
     bool commitUpload(const Upload& upload, const FileKey& key);
     void abortUpload(const Upload& upload);
@@ -49,7 +51,18 @@ public:
     bool claim(uint64_t size);
     void release(uint64_t size);
 
+    // Directories the service writes outside the store (a task's), counted against the budget from
+    // when their task ends: account() counts one, markRemovable() lets the store remove it for room
+    // (removable directories go before any input, oldest first), forget() gives its bytes back when its
+    // owner removed it.
+    void account(const std::filesystem::path& dir, uint64_t bytes);
+    void markRemovable(const std::filesystem::path& dir);
+    void forget(const std::filesystem::path& dir);
+
     uint64_t storedBytes() const;
+    uint64_t reservedBytes() const;  // by unfinished uploads
+    // Whether an upload was refused for want of room since that time: slow uploads then give way.
+    bool shortOfRoomSince(std::chrono::steady_clock::time_point since) const;
 
 private:
     struct Entry {
@@ -68,7 +81,18 @@ private:
     uint64_t mReserved = 0;
     uint64_t mClock = 0;  // use counter: a strict order, unlike file times
     uint64_t mNextTmp = 0;
+    std::unordered_map<uint64_t, uint64_t> mSessionReserved;
+    struct Outside {
+        uint64_t bytes = 0;
+        uint64_t removableSince = 0;  // use counter when marked removable; 0 while kept
+    };
+    std::unordered_map<std::string, Outside> mOutside;  // bytes of unfinished uploads
+    std::optional<std::chrono::steady_clock::time_point> mLastShortage;
+    void unreserveLocked(const Upload& upload);
 };
+
+// The bytes of the regular files below dir (0 when it does not exist).
+uint64_t bytesUnder(const std::filesystem::path& dir);
 
 // Whether the text is a content key as the store names files: 32 lowercase hexadecimal characters.
 bool isHexKey(const FileKey& key);

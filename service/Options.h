@@ -1,5 +1,6 @@
 #pragma once
 // The service's settings, as the command line gives them.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -26,6 +27,14 @@ struct Options {
     uint32_t keepResultsDays = 7;
     bool allowRemote = false;
     uint32_t nbNetThreads = 2;  // threads serving connections
+    // Connections open at once, in all and from one address; more are closed at once.
+    uint32_t maxConnections = 512;
+    uint32_t maxConnectionsPerAddress = 64;
+    // A PUT that sends nothing for uploadIdle is ended, and so is one that sends less than
+    // uploadMinRate bytes a second over uploadRateWindow while other uploads were refused for room.
+    std::chrono::milliseconds uploadIdle{30000};
+    std::chrono::milliseconds uploadRateWindow{60000};
+    uint64_t uploadMinRate = 8192;
 };
 
 struct UsageError : std::runtime_error {

@@ -1,7 +1,10 @@
 // The listening side of the service: accepts TCP connections, requires TLS, and serves on each
 // connection either the WebSocket session at the client path or HTTP PUT/GET of capability URLs.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <boost/asio/strand.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
@@ -15,6 +18,7 @@
 
 #include "protocol/ServiceDefaults.h"
 #include "service/Certificates.h"
+#include "service/ConnectionLimits.h"
 #include "service/Log.h"
 #include "service/Service.h"
 #include "service/ServerDetail.h"
@@ -28,7 +32,13 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;  // bytes per read or write of a transfer
 constexpr std::chrono::seconds kHeaderTimeout{30};
-constexpr std::chrono::seconds kBodyTimeout{120};  // per chunk of a transfer
+constexpr std::chrono::seconds kBodyTimeout{120};  // per chunk of a download
+// What a refused request may still send, read and dropped so that its peer sees the status rather than
+// a reset connection.
+constexpr size_t kDrainBytes = 1 << 20;
+constexpr std::chrono::seconds kDrainTime{2};
+// How long the acceptor waits when the process has no descriptor left.
+constexpr std::chrono::seconds kAcceptPause{1};
 
 std::string bracketed(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -52,11 +62,13 @@ bool saneHost(beast::string_view host) {
 // One HTTP connection after the TLS handshake; requests are served one after the other.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(SslStream stream, beast::flat_buffer buffer, ServiceCore& core, std::string authority)
+    HttpSession(SslStream stream, beast::flat_buffer buffer, ServiceCore& core, std::string authority,
+                ConnectionLimits::Ticket ticket)
         : mStream(std::move(stream)),
           mBuffer(std::move(buffer)),
           mCore(core),
-          mAuthority(std::move(authority)) {}
+          mAuthority(std::move(authority)),
+          mTicket(std::move(ticket)) {}
 
     ~HttpSession() { dropUpload(); }
 
@@ -88,7 +100,7 @@ private:
             }
             const auto host = req[http::field::host];
             const std::string base = "https://" + (saneHost(host) ? std::string(host) : mAuthority);
-            startWebSocket(std::move(mStream), mHeader->release(), mCore, base);
+            startWebSocket(std::move(mStream), mHeader->release(), mCore, base, std::move(mTicket));
             return;
         }
         if (req.method() == http::verb::put && target.rfind("/upload/", 0) == 0) {
@@ -100,9 +112,11 @@ private:
         }
     }
 
-    // Answers with a short text and ends the connection (any body not read is abandoned).
+    // Answers with a short text and ends the connection, after reading and dropping what the peer still
+    // sends of its body (up to kDrainBytes or kDrainTime).
     void refuse(http::status status, const std::string& why) {
         logLine("HTTP " + std::to_string(static_cast<int>(status)) + ": " + why);
+        const bool bodyLeft = (mHeader && !mHeader->is_done()) || (mBody && !mBody->is_done());
         dropUpload();
         auto res = std::make_shared<http::response<http::string_body>>(status, 11);
         res->set(http::field::content_type, "text/plain");
@@ -111,7 +125,29 @@ private:
         res->prepare_payload();
         beast::get_lowest_layer(mStream).expires_after(kHeaderTimeout);
         http::async_write(mStream, *res,
-                          [self = shared_from_this(), res](beast::error_code, size_t) { self->shutdown(); });
+                          [self = shared_from_this(), res, bodyLeft](beast::error_code ec, size_t) {
+                              if (ec || !bodyLeft) {
+                                  self->shutdown();
+                                  return;
+                              }
+                              self->mDrained = 0;
+                              self->mChunkBuf.resize(kChunk);
+                              beast::get_lowest_layer(self->mStream).expires_after(kDrainTime);
+                              self->drain();
+                          });
+    }
+
+    void drain() {
+        mStream.async_read_some(
+            net::buffer(mChunkBuf.data(), std::min(mChunkBuf.size(), kDrainBytes - mDrained)),
+            [self = shared_from_this()](beast::error_code ec, size_t n) {
+                self->mDrained += n;
+                if (ec || self->mDrained >= kDrainBytes) {
+                    self->shutdown();
+                    return;
+                }
+                self->drain();
+            });
     }
 
     void shutdown() {
@@ -161,10 +197,10 @@ private:
             refuse(http::status::bad_request, "Content-MD5 does not name the key of this upload URL");
             return;
         }
-        mUpload = mCore.store().beginUpload(length);
+        mUpload = mCore.store().beginUpload(length, grant->session);
         if (!mUpload) {
-            refuse(http::status::payload_too_large,
-                   "the store has no room for " + std::to_string(length) + " bytes");
+            refuse(http::status::payload_too_large, "the store has no room for " + std::to_string(length) +
+                                                        " bytes (or the session's uploads hold their share)");
             return;
         }
         mFd = ::open(mUpload->tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -178,22 +214,30 @@ private:
         mDropAt = mCore.faults().fire(Fault::kDropMidUpload) ? length / 2 : UINT64_MAX;
         mMd5 = boost::uuids::detail::md5();
         mChunkBuf.resize(kChunk);
+        mFilled = 0;
+        mWindowStart = std::chrono::steady_clock::now();
+        mWindowBytes = 0;
         mBody.emplace(std::move(*mHeader));
         mBody->body_limit(std::numeric_limits<std::uint64_t>::max());
         mHeader.reset();
         readBody();
     }
 
+    // Reads what has come, so that a quiet peer is seen within uploadIdle; the chunk is written when
+    // full or at the end.
     void readBody() {
         if (mBody->is_done()) {
-            endPut();
+            if (flushChunk()) {
+                endPut();
+            }
             return;
         }
-        mBody->get().body().data = mChunkBuf.data();
-        mBody->get().body().size = mChunkBuf.size();
-        beast::get_lowest_layer(mStream).expires_after(kBodyTimeout);
-        http::async_read(mStream, mBuffer, *mBody,
-                         [self = shared_from_this()](beast::error_code ec, size_t) { self->onBody(ec); });
+        mBody->get().body().data = mChunkBuf.data() + mFilled;
+        mBody->get().body().size = mChunkBuf.size() - mFilled;
+        beast::get_lowest_layer(mStream).expires_after(mCore.options().uploadIdle);
+        http::async_read_some(
+            mStream, mBuffer, *mBody,
+            [self = shared_from_this()](beast::error_code ec, size_t) { self->onBody(ec); });
     }
 
     void onBody(beast::error_code ec) {
@@ -201,27 +245,59 @@ private:
             ec = {};
         }
         if (ec) {
-            logLine("upload cut after " + std::to_string(mReceived) + " bytes: " + ec.message());
+            logLine("upload cut after " + std::to_string(mReceived + mFilled) + " bytes: " + ec.message());
             cut();
             return;
         }
-        const size_t got = mChunkBuf.size() - mBody->get().body().size;
-        mMd5.process_bytes(mChunkBuf.data(), got);
-        for (size_t done = 0; done < got;) {
-            const ssize_t n = ::write(mFd, mChunkBuf.data() + done, got - done);
-            if (n <= 0) {
-                refuse(http::status::internal_server_error, "cannot write to the store");
-                return;
-            }
-            done += static_cast<size_t>(n);
+        const size_t got = mChunkBuf.size() - mFilled - mBody->get().body().size;
+        mFilled += got;
+        mWindowBytes += got;
+        if (tooSlow()) {
+            logLine("upload ended after " + std::to_string(mReceived + mFilled) +
+                    " bytes: too slow while others wait for room");
+            cut();
+            return;
         }
-        mReceived += got;
-        if (mReceived >= mDropAt) {
+        if (mFilled == mChunkBuf.size() && !flushChunk()) {
+            return;
+        }
+        if (mReceived + mFilled >= mDropAt) {
             logLine("upload dropped on purpose (fault drop-mid-upload)");
             cut();
             return;
         }
         readBody();
+    }
+
+    // Over each rate window: whether the upload sent less than the least rate while the store refused
+    // others for want of room.
+    bool tooSlow() {
+        const auto now = std::chrono::steady_clock::now();
+        const auto window = mCore.options().uploadRateWindow;
+        if (now - mWindowStart < window) {
+            return false;
+        }
+        const double seconds = std::chrono::duration<double>(now - mWindowStart).count();
+        const bool slow = double(mWindowBytes) < double(mCore.options().uploadMinRate) * seconds;
+        const bool waited = slow && mCore.store().shortOfRoomSince(mWindowStart);
+        mWindowStart = now;
+        mWindowBytes = 0;
+        return waited;
+    }
+
+    bool flushChunk() {
+        mMd5.process_bytes(mChunkBuf.data(), mFilled);
+        for (size_t done = 0; done < mFilled;) {
+            const ssize_t n = ::write(mFd, mChunkBuf.data() + done, mFilled - done);
+            if (n <= 0) {
+                refuse(http::status::internal_server_error, "cannot write to the store");
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        mReceived += mFilled;
+        mFilled = 0;
+        return true;
     }
 
     void endPut() {
@@ -362,6 +438,7 @@ private:
     beast::flat_buffer mBuffer;
     ServiceCore& mCore;
     std::string mAuthority;
+    ConnectionLimits::Ticket mTicket;
     std::optional<http::request_parser<http::empty_body>> mHeader;
     std::optional<http::request_parser<http::buffer_body>> mBody;
     std::vector<char> mChunkBuf;
@@ -371,8 +448,12 @@ private:
     UploadGrant mGrant;
     std::optional<ContentStore::Upload> mUpload;
     boost::uuids::detail::md5 mMd5;
-    uint64_t mReceived = 0;
+    uint64_t mReceived = 0;  // written to the file
+    size_t mFilled = 0;      // in mChunkBuf, not yet written
+    std::chrono::steady_clock::time_point mWindowStart;
+    uint64_t mWindowBytes = 0;
     uint64_t mDropAt = UINT64_MAX;
+    size_t mDrained = 0;
     // GET
     uint64_t mRemaining = 0;
     uint64_t mSent = 0;
@@ -383,8 +464,13 @@ private:
 // A fresh connection: TLS is required.
 class DetectSession : public std::enable_shared_from_this<DetectSession> {
 public:
-    DetectSession(tcp::socket socket, net::ssl::context& tls, ServiceCore& core, std::string authority)
-        : mStream(std::move(socket)), mTls(tls), mCore(core), mAuthority(std::move(authority)) {}
+    DetectSession(tcp::socket socket, net::ssl::context& tls, ServiceCore& core, std::string authority,
+                  ConnectionLimits::Ticket ticket)
+        : mStream(std::move(socket)),
+          mTls(tls),
+          mCore(core),
+          mAuthority(std::move(authority)),
+          mTicket(std::move(ticket)) {}
 
     void run() {
         mStream.expires_after(kHeaderTimeout);
@@ -411,7 +497,7 @@ private:
                                     self->mBuffer.consume(used);
                                     std::make_shared<HttpSession>(std::move(*stream),
                                                                   std::move(self->mBuffer), self->mCore,
-                                                                  self->mAuthority)
+                                                                  self->mAuthority, std::move(self->mTicket))
                                         ->readHeader();
                                 });
     }
@@ -420,6 +506,7 @@ private:
     net::ssl::context& mTls;
     ServiceCore& mCore;
     std::string mAuthority;
+    ConnectionLimits::Ticket mTicket;
     beast::flat_buffer mBuffer;
 };
 
@@ -444,6 +531,9 @@ struct Service::Impl {
     std::unique_ptr<net::ssl::context> tls;
     std::unique_ptr<tcp::acceptor> acceptor;
     std::unique_ptr<net::steady_timer> cleanup;
+    std::unique_ptr<net::steady_timer> acceptPause;
+    std::shared_ptr<ConnectionLimits> connections;
+    bool outOfDescriptors = false;  // logged once until an accept works again
     std::vector<std::thread> threads;
     bool started = false;
     bool stopped = false;
@@ -453,11 +543,41 @@ struct Service::Impl {
             if (ec == net::error::operation_aborted || !acceptor->is_open()) {
                 return;
             }
+            if (ec == net::error::no_descriptors || ec.value() == ENFILE) {
+                // Accepting again at once would spin: the connection waits in the backlog meanwhile.
+                // A fixed text: even a message lookup may need a descriptor (sanitizer builds do).
+                if (!outOfDescriptors) {
+                    logLine(std::string("no descriptor left for a new connection (") +
+                            (ec.value() == ENFILE ? "ENFILE" : "EMFILE") + "): waiting");
+                    outOfDescriptors = true;
+                }
+                acceptPause->expires_after(kAcceptPause);
+                acceptPause->async_wait([this](beast::error_code waitEc) {
+                    if (!waitEc) {
+                        accept();
+                    }
+                });
+                return;
+            }
             if (!ec) {
-                std::make_shared<DetectSession>(std::move(socket), *tls, *core, endpoint.authority())->run();
+                outOfDescriptors = false;
+                admit(std::move(socket));
             }
             accept();
         });
+    }
+
+    void admit(tcp::socket socket) {
+        beast::error_code ec;
+        const auto peer = socket.remote_endpoint(ec);
+        ConnectionLimits::Ticket ticket = ec ? nullptr : connections->admit(peer.address().to_string());
+        if (!ticket) {
+            socket.close(ec);
+            return;
+        }
+        std::make_shared<DetectSession>(std::move(socket), *tls, *core, endpoint.authority(),
+                                        std::move(ticket))
+            ->run();
     }
 
     void scheduleCleanup() {
@@ -510,11 +630,16 @@ Endpoint Service::start() {
     }
     TlsFiles files;
     try {
+        // Everything the service writes is the user's alone; ca.pem and server.pem are made public on
+        // purpose.
+        umask(077);
         fs::create_directories(d.dataDir);
         d.dataDir = fs::canonical(d.dataDir);
+        fs::permissions(d.dataDir, fs::perms::owner_all);
         if (o.certFile.empty()) {
             files = ensureCertificates(d.dataDir, serverNames(o.host));
         } else {
+            checkKeyFile(o.keyFile);
             files = {fs::absolute(o.certFile), fs::absolute(o.keyFile),
                      fs::absolute(o.caFile.empty() ? o.certFile : o.caFile)};
         }
@@ -550,6 +675,8 @@ Endpoint Service::start() {
                 d.endpoint.authority() + " may use the service)");
     }
     d.cleanup = std::make_unique<net::steady_timer>(*d.ioc);
+    d.acceptPause = std::make_unique<net::steady_timer>(*d.ioc);
+    d.connections = std::make_shared<ConnectionLimits>(o.maxConnections, o.maxConnectionsPerAddress);
     d.scheduleCleanup();
     d.accept();
     for (uint32_t i = 0; i < std::max<uint32_t>(1, o.nbNetThreads); ++i) {
@@ -570,6 +697,7 @@ void Service::stop() {
         beast::error_code ec;
         d.acceptor->close(ec);
         d.cleanup->cancel();
+        d.acceptPause->cancel();
     });
     // Tasks first: their subprocesses end while the connections still answer.
     d.core->tasks().stop();
@@ -580,6 +708,7 @@ void Service::stop() {
     d.threads.clear();
     // Sessions still held by pending handlers go now: partial uploads are removed, tasks cancelled.
     d.cleanup.reset();
+    d.acceptPause.reset();
     d.acceptor.reset();
     d.ioc.reset();
     d.tls.reset();

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "service/ConnectionLimits.h"
+
 namespace kxservice {
 
 class ServiceCore;
@@ -18,8 +20,9 @@ using tcp = net::ip::tcp;
 using SslStream = beast::ssl_stream<beast::tcp_stream>;
 
 // Takes over a TLS connection whose request asked for the WebSocket upgrade at the client path.
-// urlBase is "https://HOST:PORT" for the capability URLs handed out in the session.
+// urlBase is "https://HOST:PORT" for the capability URLs handed out in the session; the ticket is held
+// while the connection lives.
 void startWebSocket(SslStream stream, http::request<http::empty_body> upgrade, ServiceCore& core,
-                    std::string urlBase);
+                    std::string urlBase, ConnectionLimits::Ticket ticket);
 
 }  // namespace kxservice

@@ -35,8 +35,9 @@ public:
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Prepares the data directory and certificates, binds and starts serving on its own threads.
-    // Throws StartError.
+    // Prepares the data directory (made 0700; the process's umask becomes 077, so every file the service
+    // writes is private) and certificates, binds and starts serving on its own threads. Throws
+    // StartError, also for a --key file that every user may read.
     Endpoint start();
     // Stops accepting, closes the connections (partial uploads are dropped), cancels the tasks (their
     // subprocesses are ended) and joins the threads. Idempotent.

@@ -2,12 +2,13 @@
 
 #include <openssl/rand.h>
 
+#include "service/Limits.h"
 #include "service/Log.h"
 
 namespace kxservice {
 
 namespace {
-// Long enough for a large batch of uploads queued behind each other.
+// Long enough for a large batch of uploads queued behind each other; download URLs live as long at most.
 constexpr std::chrono::hours kUploadLifetime{24};
 }  // namespace
 
@@ -39,6 +40,8 @@ ServiceCore::ServiceCore(const Options& options, const std::filesystem::path& da
 }
 
 ServiceCore::~ServiceCore() {
+    mReader.stop();
+    mQuickReader.stop();
     mTasks.stop();
 }
 
@@ -50,21 +53,55 @@ uint64_t ServiceCore::newSession() {
 void ServiceCore::sessionEnded(uint64_t session) {
     {
         const std::lock_guard<std::mutex> lock(mMutex);
-        for (auto it = mUploads.begin(); it != mUploads.end();) {
-            it = it->second.session == session ? mUploads.erase(it) : std::next(it);
+        const auto uploads = mSessionUploads.find(session);
+        if (uploads != mSessionUploads.end()) {
+            const std::unordered_set<std::string> tokens = std::move(uploads->second);
+            for (const std::string& token : tokens) {
+                dropUploadLocked(token);
+            }
+            mSessionUploads.erase(session);
+        }
+        const auto downloads = mSessionDownloads.find(session);
+        if (downloads != mSessionDownloads.end()) {
+            for (const std::string& token : downloads->second) {
+                mDownloads.erase(token);
+            }
+            mSessionDownloads.erase(downloads);
         }
     }
     mTasks.sessionEnded(session);
 }
 
-std::string ServiceCore::grantUpload(const FileKey& key, uint64_t size, uint64_t session) {
-    const auto now = std::chrono::steady_clock::now();
+void ServiceCore::dropUploadLocked(const std::string& token) {
+    const auto it = mUploads.find(token);
+    if (it == mUploads.end()) {
+        return;
+    }
+    mUploadExpiry.erase({it->second.expiry, token});
+    const auto owner = mSessionUploads.find(it->second.grant.session);
+    if (owner != mSessionUploads.end()) {
+        owner->second.erase(token);
+        if (owner->second.empty()) {
+            mSessionUploads.erase(owner);
+        }
+    }
+    mUploads.erase(it);
+}
+
+std::optional<std::string> ServiceCore::grantUpload(const FileKey& key, uint64_t size, uint64_t session) {
+    const auto now = Clock::now();
     std::string token = randomToken();
     const std::lock_guard<std::mutex> lock(mMutex);
-    for (auto it = mUploads.begin(); it != mUploads.end();) {
-        it = it->second.expiry < now ? mUploads.erase(it) : std::next(it);
+    while (!mUploadExpiry.empty() && mUploadExpiry.begin()->first < now) {
+        dropUploadLocked(mUploadExpiry.begin()->second);
     }
-    mUploads[token] = {{key, size}, session, now + kUploadLifetime};
+    auto& mine = mSessionUploads[session];
+    if (mine.size() >= limits::kMaxPendingUploads) {
+        return std::nullopt;
+    }
+    mine.insert(token);
+    mUploads[token] = {{key, size, session}, now + kUploadLifetime};
+    mUploadExpiry.emplace(now + kUploadLifetime, token);
     return token;
 }
 
@@ -75,27 +112,33 @@ std::optional<UploadGrant> ServiceCore::takeUpload(const std::string& token) {
         return std::nullopt;
     }
     const UploadCap cap = it->second;
-    mUploads.erase(it);
-    if (cap.expiry < std::chrono::steady_clock::now()) {
+    dropUploadLocked(token);
+    if (cap.expiry < Clock::now()) {
         return std::nullopt;
     }
     return cap.grant;
 }
 
-std::string ServiceCore::grantDownload(const TaskResult& result) {
+std::string ServiceCore::grantDownload(const TaskResult& result, uint64_t session) {
     std::string token = randomToken();
     const std::lock_guard<std::mutex> lock(mMutex);
-    mDownloads[token] = result;
+    auto& mine = mSessionDownloads[session];
+    if (mine.size() >= limits::kMaxSessionDownloads) {
+        mDownloads.erase(mine.front());
+        mine.pop_front();
+    }
+    mine.push_back(token);
+    mDownloads[token] = {result, Clock::now() + kUploadLifetime};
     return token;
 }
 
-std::optional<TaskResult> ServiceCore::download(const std::string& token) const {
+std::optional<TaskResult> ServiceCore::download(const std::string& token) {
     const std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mDownloads.find(token);
-    if (it == mDownloads.end()) {
+    if (it == mDownloads.end() || it->second.expiry < Clock::now()) {
         return std::nullopt;
     }
-    return it->second;
+    return it->second.result;
 }
 
 }  // namespace kxservice

@@ -2,15 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace kxservice {
 
@@ -18,18 +17,44 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct SpawnAttrs {
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attr{};
-    SpawnAttrs() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attr);
+// In the child between fork and exec: only async-signal-safe calls. Its own process group (so that
+// ending it ends what it started), SIGKILL when the thread that started it dies, nothing of the
+// service's but standard input, output and error. Writes errno to report and exits on failure.
+[[noreturn]] void execChild(char* const* argv, const char* log, const char* dir, pid_t parent, int report) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+        _exit(127);
     }
-    ~SpawnAttrs() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
+        (*dir != '\0' && chdir(dir) != 0)) {
+        const int e = errno;
+        (void)!write(report, &e, sizeof e);
+        _exit(127);
     }
-};
+    // Everything above 2 but the report pipe, which closes on exec by itself.
+    if (report > 3) {
+        close_range(3, static_cast<unsigned>(report) - 1, 0);
+    }
+    close_range(static_cast<unsigned>(report) + 1, ~0u, 0);
+    execvp(argv[0], argv);
+    const int e = errno;
+    (void)!write(report, &e, sizeof e);
+    _exit(127);
+}
+
+// Whether the child has ended, leaving it to be reaped.
+bool exited(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
 
 // Reaps the child if it has ended; true then.
 bool reaped(pid_t pid, int& wstatus) {
@@ -73,30 +98,35 @@ SubprocessResult runSubprocess(const SubprocessSpec& spec) {
     if (spec.argv.empty()) {
         throw std::runtime_error("no program to run");
     }
-    SpawnAttrs sa;
     const std::string log = spec.logFile.string();
     const std::string dir = spec.workDir.string();
-    posix_spawn_file_actions_addopen(&sa.actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&sa.actions, 1, 2);
-    posix_spawn_file_actions_addopen(&sa.actions, 0, "/dev/null", O_RDONLY, 0);
-    if (!dir.empty()) {
-        posix_spawn_file_actions_addchdir_np(&sa.actions, dir.c_str());
-    }
-    // Its own process group, so that ending it also ends what it started.
-    posix_spawnattr_setpgroup(&sa.attr, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&sa.attr, &none);
-    posix_spawnattr_setflags(&sa.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-
     std::vector<char*> argv;
     for (const std::string& a : spec.argv) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int err = posix_spawnp(&pid, argv[0], &sa.actions, &sa.attr, argv.data(), environ);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot start " + spec.argv[0] + ": " + std::strerror(errno));
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execChild(argv.data(), log.c_str(), dir.c_str(), parent, report[1]);
+    }
+    close(report[1]);
+    int err = pid < 0 ? errno : 0;
+    if (pid > 0) {
+        // Either the exec closed the pipe (nothing to read) or the child reports why it could not run.
+        while (read(report[0], &err, sizeof err) < 0 && errno == EINTR) {
+        }
+    }
+    close(report[0]);
     if (err != 0) {
+        if (pid > 0) {
+            int wstatus = 0;
+            waitpid(pid, &wstatus, 0);
+        }
         throw std::runtime_error("cannot start " + spec.argv[0] + ": " + std::strerror(err));
     }
 
@@ -104,7 +134,11 @@ SubprocessResult runSubprocess(const SubprocessSpec& spec) {
     SubprocessResult result;
     int wstatus = 0;
     for (;;) {
-        if (reaped(pid, wstatus)) {
+        if (exited(pid)) {
+            // What it left behind in its group ends with it; reaping only now keeps the group's id
+            // from being reused meanwhile.
+            kill(-pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
             break;
         }
         if (spec.cancel != nullptr && spec.cancel->load()) {

@@ -1,6 +1,8 @@
 #pragma once
 // Runs a program to completion as its own process group, with a deadline and a cancellation flag, its
-// output appended to a log file. Used by engines through TaskContext::run.
+// output appended to a log file. Used by engines through TaskContext::run. The child inherits no
+// descriptor of the service but standard input, output and error, is killed when the thread that
+// started it dies, and whatever it leaves behind in its group is killed when it ends.
 #include <atomic>
 #include <chrono>
 #include <filesystem>

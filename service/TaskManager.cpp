@@ -40,6 +40,12 @@ TaskManager::TaskManager(Engine& engine, ContentStore& store, Faults& faults, fs
                          uint32_t nbWorkers)
     : mEngine(engine), mStore(store), mFaults(faults), mTasksDir(std::move(tasksDir)) {
     fs::create_directories(mTasksDir);
+    // Results of earlier runs count against the budget, and go first when room is needed.
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(mTasksDir, ec)) {
+        mStore.account(e.path(), bytesUnder(e.path()));
+        mStore.markRemovable(e.path());
+    }
     for (uint32_t i = 0; i < nbWorkers; ++i) {
         mWorkers.emplace_back([this] { workerLoop(); });
     }
@@ -71,7 +77,8 @@ TaskHandle TaskManager::launch(std::variant<SfmJob, MvsJob> job, std::vector<Fil
     task->handle = newHandle();
     task->dir = mTasksDir / hex64(task->handle);
     mTasks[task->handle] = task;
-    mQueue.push_back(task);
+    mQueue.push(session, task);
+    ++mNbActive[session];
     mWake.notify_one();
     logLine("task " + hex64(task->handle) + " queued (" + (task->kind == TaskKind::kSfm ? "SfM" : "MVS") +
             ")");
@@ -96,6 +103,19 @@ std::optional<TaskKind> TaskManager::kindOf(TaskHandle h) const {
     return it->second->kind;
 }
 
+size_t TaskManager::nbOfSession(uint64_t session) const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mNbActive.find(session);
+    return it == mNbActive.end() ? 0 : it->second;
+}
+
+void TaskManager::inactiveLocked(uint64_t session) {
+    const auto it = mNbActive.find(session);
+    if (it != mNbActive.end() && --it->second == 0) {
+        mNbActive.erase(it);
+    }
+}
+
 std::optional<std::vector<TaskResult>> TaskManager::collect(TaskHandle h, TaskKind kind) {
     const std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mTasks.find(h);
@@ -103,6 +123,7 @@ std::optional<std::vector<TaskResult>> TaskManager::collect(TaskHandle h, TaskKi
         return std::nullopt;
     }
     it->second->collected = true;
+    mStore.markRemovable(it->second->dir);
     return it->second->results;
 }
 
@@ -125,9 +146,8 @@ void TaskManager::sessionEnded(uint64_t session) {
             it = mTasks.erase(it);
         }
         for (const auto& t : idle) {
-            const auto q = std::find(mQueue.begin(), mQueue.end(), t);
-            if (q != mQueue.end()) {
-                mQueue.erase(q);
+            if (mQueue.remove(session, t)) {
+                inactiveLocked(session);
             }
         }
     }
@@ -138,6 +158,7 @@ void TaskManager::sessionEnded(uint64_t session) {
         }
         std::error_code ec;
         fs::remove_all(t->dir, ec);
+        mStore.forget(t->dir);
     }
 }
 
@@ -153,6 +174,7 @@ void TaskManager::removeOlderThan(std::chrono::seconds maxAge) {
             if (ended && !t->running && now - t->finishedAt > maxAge) {
                 std::error_code ec;
                 fs::remove_all(t->dir, ec);
+                mStore.forget(t->dir);
                 logLine("task " + hex64(t->handle) + " removed after its keeping time");
                 it = mTasks.erase(it);
             } else {
@@ -172,6 +194,7 @@ void TaskManager::removeOlderThan(std::chrono::seconds maxAge) {
         const auto mtime = e.last_write_time(ec2);
         if (!ec2 && fileNow - mtime > maxAge) {
             fs::remove_all(e.path(), ec2);
+            mStore.forget(e.path());
         }
     }
 }
@@ -204,8 +227,7 @@ void TaskManager::workerLoop() {
             if (mStopping) {
                 return;
             }
-            task = mQueue.front();
-            mQueue.pop_front();
+            task = *mQueue.pop();
             task->running = true;
             task->status = {TaskStage::kFetchingFiles, 0, {}};
         }
@@ -295,6 +317,7 @@ void TaskManager::finish(const std::shared_ptr<Task>& task) {
     {
         const std::lock_guard<std::mutex> lock(mMutex);
         task->running = false;
+        inactiveLocked(task->session);
         task->finishedAt = std::chrono::steady_clock::now();
         removed = task->removed;
         stage = static_cast<int>(task->status.stage);
@@ -302,6 +325,9 @@ void TaskManager::finish(const std::shared_ptr<Task>& task) {
     if (removed) {
         std::error_code ec;
         fs::remove_all(task->dir, ec);
+    } else {
+        // Counted only now: a running task is never failed for the budget.
+        mStore.account(task->dir, bytesUnder(task->dir));
     }
     logLine("task " + hex64(task->handle) + " ended in stage " + std::to_string(stage));
 }

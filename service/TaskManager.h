@@ -1,8 +1,8 @@
 #pragma once
 // Tasks from launch to removal. Launched tasks wait in stage 0 until one of --max-tasks workers takes
-// them, then run through the stages: 1 (inputs checked into the task directory), 2 (the engine), 3, 4
-// (result files hashed), 5 finished, or 6 failed with a reason. A task whose session ends before its
-// results were asked for is cancelled and its directory removed.
+// them (the sessions' queues in turns, see FairQueue), then run through the stages: 1 (inputs checked into
+// the task directory), 2 (the engine), 3, 4 (result files hashed), 5 finished, or 6 failed with a reason. A
+// task whose session ends before its results were asked for is cancelled and its directory removed.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -19,6 +19,7 @@
 
 #include "protocol/ProtoTypes.h"
 #include "service/Engine.h"
+#include "service/FairQueue.h"
 
 namespace kxservice {
 
@@ -60,6 +61,8 @@ public:
     // outlives its session.
     std::optional<std::vector<TaskResult>> collect(TaskHandle task, TaskKind kind);
     std::optional<TaskKind> kindOf(TaskHandle task) const;
+    // Tasks of the session queued or running.
+    size_t nbOfSession(uint64_t session) const;
 
     // Cancels the session's tasks that were not collected.
     void sessionEnded(uint64_t session);
@@ -74,6 +77,7 @@ private:
     void run(Task& task);
     void finish(const std::shared_ptr<Task>& task);
     TaskHandle newHandle() const;
+    void inactiveLocked(uint64_t session);
 
     Engine& mEngine;
     ContentStore& mStore;
@@ -82,7 +86,8 @@ private:
     mutable std::mutex mMutex;
     std::condition_variable mWake;
     std::unordered_map<TaskHandle, std::shared_ptr<Task>> mTasks;
-    std::deque<std::shared_ptr<Task>> mQueue;
+    FairQueue<std::shared_ptr<Task>> mQueue;
+    std::unordered_map<uint64_t, size_t> mNbActive;  // per session: queued or running
     bool mStopping = false;
     std::vector<std::thread> mWorkers;
 };

@@ -20,8 +20,12 @@ constexpr std::chrono::milliseconds kPollStep{20};
 
 class WsSession : public std::enable_shared_from_this<WsSession> {
 public:
-    WsSession(SslStream stream, ServiceCore& core, std::string urlBase)
-        : mWs(std::move(stream)), mTimer(mWs.get_executor()), mCore(core), mUrlBase(std::move(urlBase)) {}
+    WsSession(SslStream stream, ServiceCore& core, std::string urlBase, ConnectionLimits::Ticket ticket)
+        : mWs(std::move(stream)),
+          mTimer(mWs.get_executor()),
+          mCore(core),
+          mUrlBase(std::move(urlBase)),
+          mTicket(std::move(ticket)) {}
 
     void run(http::request<http::empty_body> upgrade) {
         beast::get_lowest_layer(mWs).expires_never();
@@ -129,6 +133,7 @@ private:
     net::steady_timer mTimer;
     ServiceCore& mCore;
     std::string mUrlBase;
+    ConnectionLimits::Ticket mTicket;
     beast::flat_buffer mBuffer;
     std::string mOut;
     std::unique_ptr<ClientSession> mLogic;
@@ -139,8 +144,9 @@ private:
 }  // namespace
 
 void startWebSocket(SslStream stream, http::request<http::empty_body> upgrade, ServiceCore& core,
-                    std::string urlBase) {
-    std::make_shared<WsSession>(std::move(stream), core, std::move(urlBase))->run(std::move(upgrade));
+                    std::string urlBase, ConnectionLimits::Ticket ticket) {
+    std::make_shared<WsSession>(std::move(stream), core, std::move(urlBase), std::move(ticket))
+        ->run(std::move(upgrade));
 }
 
 }  // namespace kxservice

@@ -107,7 +107,7 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
         for (int i = 0; i < nbFiles; ++i) {
             const std::array<char, 24> md5 = keys[i].base64();
             const int status =
-                kxbench::rawPut(peer, "/upload/" + service.core().grantUpload(keys[i], fileSize, session),
+                kxbench::rawPut(peer, "/upload/" + *service.core().grantUpload(keys[i], fileSize, session),
                                 files[i], std::string(md5.data(), md5.size()));
             gFailed |= status / 100 != 2;
         }
@@ -117,7 +117,7 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
     std::vector<std::string> targets;
     for (int i = 0; i < nbFiles; ++i) {
         kxservice::TaskResult result{files[i], FileType::kKsm, static_cast<uint32_t>(i), keys[i], fileSize};
-        targets.push_back("/download/" + service.core().grantDownload(result));
+        targets.push_back("/download/" + service.core().grantDownload(result, 0));
         attrs.push_back({dir / "project" / (std::to_string(i) + ".ksm"), keys[i], fileSize, FileType::kKsm,
                          "https://" + endpoint.authority() + targets.back()});
     }

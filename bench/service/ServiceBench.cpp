@@ -190,13 +190,13 @@ int main(int argc, char** argv) {
 
     // The service: an upload URL as a session would get it, then the stored file served as a result.
     const long peakBefore = peakKiB();
-    const std::string token = service.core().grantUpload(key, fs::file_size(file), 0);
+    const std::string token = *service.core().grantUpload(key, fs::file_size(file), 0);
     auto t0 = Clock::now();
     const int putStatus = put(port, clientTls, "/upload/" + token, file, contentMd5);
     const double servicePut = seconds(Clock::now() - t0);
     const fs::path stored = service.core().store().pathOf(key);
     const std::string download =
-        service.core().grantDownload({stored, FileType::kJpg, 0, key, fs::file_size(stored)});
+        service.core().grantDownload({stored, FileType::kJpg, 0, key, fs::file_size(stored)}, 0);
     t0 = Clock::now();
     const uint64_t serviceGot = get(port, clientTls, "/download/" + download);
     const double serviceGet = seconds(Clock::now() - t0);

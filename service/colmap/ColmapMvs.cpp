@@ -7,6 +7,8 @@
 #include <opencv2/core/utility.hpp>
 
 #include "model/PlyData.h"
+#include "service/LaunchCheck.h"
+#include "service/Limits.h"
 #include "service/colmap/CloudCheck.h"
 #include "service/colmap/DenseScene.h"
 #include "service/colmap/InputImages.h"
@@ -76,7 +78,8 @@ std::string agreement(const ksm::Model<1u>& model, const std::vector<Eigen::Vect
 }  // namespace
 
 unsigned mvsTaskSeconds(const RunOptions& options, size_t nbImages) {
-    return options.taskTimeout > 0 ? options.taskTimeout : unsigned(60 + 60 * nbImages);
+    return options.taskTimeout > 0 ? options.taskTimeout
+                                   : unsigned(kxservice::limits::taskSeconds(60, 60, nbImages));
 }
 
 std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservice::TaskContext& context,
@@ -91,7 +94,7 @@ std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservic
         throw std::runtime_error("the task names " + std::to_string(job.images.size()) + " images for " +
                                  std::to_string(nbImages) + " captures");
     }
-    const unsigned limit = mvsTaskSeconds(options, nbImages);
+    const unsigned limit = mvsTaskSeconds(options, kxservice::countDistinct(job.images));
     Runner runner(context, options, limit);
     const DenseLayout layout{context.dir()};
     context.log("colmap engine, dense: " + std::to_string(nbImages) + " images, " +

@@ -9,7 +9,8 @@
 
 namespace kxcolmap {
 
-// The task's seconds: options.taskTimeout, or 60 plus 60 per image when it is 0.
+// The task's seconds: options.taskTimeout, or 60 plus 60 per distinct photograph when it is 0,
+// capped at limits::kMaxTaskSeconds.
 unsigned mvsTaskSeconds(const RunOptions& options, size_t nbImages);
 
 // Writes the dense cloud "dense.ply" (binary PLY: x, y, z, normal, red, green, blue) in the task's

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "model/KsmWriter.h"
+#include "service/LaunchCheck.h"
+#include "service/Limits.h"
 #include "service/colmap/Alignment.h"
 #include "service/colmap/InputImages.h"
 #include "service/colmap/OpticModel.h"
@@ -169,7 +171,8 @@ double since(Clock::time_point& mark) {
 }  // namespace
 
 unsigned taskSeconds(const RunOptions& options, size_t nbImages) {
-    return options.taskTimeout > 0 ? options.taskTimeout : unsigned(60 + 30 * nbImages);
+    return options.taskTimeout > 0 ? options.taskTimeout
+                                   : unsigned(kxservice::limits::taskSeconds(60, 30, nbImages));
 }
 
 std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservice::TaskContext& context,
@@ -183,11 +186,16 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
     const SfmCfg::Settings settings = cfg.settings.value_or(SfmCfg::Settings{});
     const std::string code = settings.opticModel.value_or("F1D2");
     const bool fixedOptics = settings.fixedOptics.value_or(false);
-    Runner runner(context, options, taskSeconds(options, nbImages));
+    // Time comes from distinct photographs: listing one many times buys none.
+    std::vector<FileKey> keys;
+    for (const SfmCfg::Image& img : cfg.images) {
+        keys.push_back(img.key);
+    }
+    const unsigned limit = taskSeconds(options, kxservice::countDistinct(std::move(keys)));
+    Runner runner(context, options, limit);
     const TaskLayout layout{context.dir()};
     context.log("colmap engine: " + std::to_string(nbImages) + " images, optic model " + code +
-                (fixedOptics ? ", fixed optics" : "") + ", task limit " +
-                std::to_string(taskSeconds(options, nbImages)) + " s");
+                (fixedOptics ? ", fixed optics" : "") + ", task limit " + std::to_string(limit) + " s");
 
     const Prepared prepared = prepareImages(job, context, layout);
     StepSeconds took;

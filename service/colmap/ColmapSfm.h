@@ -11,7 +11,8 @@
 
 namespace kxcolmap {
 
-// The task's seconds: options.taskTimeout, or 60 plus 30 per image when it is 0.
+// The task's seconds: options.taskTimeout, or 60 plus 30 per distinct photograph when it is 0,
+// capped at limits::kMaxTaskSeconds.
 unsigned taskSeconds(const RunOptions& options, size_t nbImages);
 
 // Writes "0.ksm" (the largest sub-model) and "report.json" in the task's directory and returns them.

@@ -1,5 +1,14 @@
-// The executable's exit statuses when it cannot run. Its start line and its stop on SIGTERM are read by
-// every client flow that runs it (tests/remote/ServicePeer).
+// The executable's exit statuses when it cannot run, and what its subprocesses may hold. Its start line
+// and its stop on SIGTERM are read by every client flow that runs it (tests/remote/ServicePeer).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
 #include "service/Service.h"
 #include "service/Subprocess.h"
 #include "tests/support/TestSupport.h"
@@ -32,6 +41,95 @@ TEST(Binary, ExitStatusSaysWhyItDidNotRun) {
             << argv[1] << ": " << r.describe() << "\n"
             << readFile(dir / "log");
     }
+}
+
+// A stand-in engine program that lists its descriptors and leaves one child in its group and one that
+// escaped it: neither may keep a socket of the service, so the port binds again at once.
+TEST(Binary, SubprocessesHoldNoDescriptorOfTheServiceAndLeaveNothingInTheirGroup) {
+    TempDir dir;
+    kxservice::Options options;
+    options.dataDir = dir / "data";
+    options.port = 0;
+    auto service = std::make_unique<kxservice::Service>(options);
+    options.port = service->start().port;
+    const int plain = ::socket(AF_INET, SOCK_STREAM, 0);  // opened without close-on-exec
+    writeFile(dir / "colmap",
+              "#!/bin/sh\nls -l /proc/$$/fd > fds\nsleep 30 &\necho $! > grouped\n"
+              "setsid sleep 30 &\necho $! > escaped\nsleep 0.2\n");
+    chmod((dir / "colmap").c_str(), 0700);
+    const auto r = kxservice::runSubprocess(
+        {{(dir / "colmap").string()}, dir.path(), dir / "log", std::chrono::seconds(20)});
+    ::close(plain);
+    EXPECT_TRUE(r.ok()) << r.describe() << readFile(dir / "log");
+    EXPECT_EQ(readFile(dir / "fds").find("socket:"), std::string::npos) << readFile(dir / "fds");
+    const auto gone = [](const std::string& pid) {
+        for (int n = 0; n < 250; ++n) {  // a zombie left to an init that does not reap counts as gone
+            const std::string stat = readFile("/proc/" + pid + "/stat");
+            if (stat.empty() || stat.find(") Z") != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    const std::string grouped = readFile(dir / "grouped"), escaped = readFile(dir / "escaped");
+    EXPECT_TRUE(gone(grouped.substr(0, grouped.find('\n'))));
+    service.reset();
+    EXPECT_NO_THROW(kxservice::Service(options).start());
+    kill(std::stoi(escaped), SIGKILL);
+}
+
+// Out of descriptors, the acceptor says so once and waits; once the holders close, it serves again.
+TEST(Binary, OutOfDescriptorsTheAcceptorWaitsAndServesOnceOthersClose) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors: out of them, they report false errors";
+#endif
+    TempDir dir;
+    std::atomic<bool> stop{false};
+    std::thread service([&] {
+        const std::string run = "ulimit -n 40 && exec " KX_SERVICE_BIN
+                                " --listen 127.0.0.1:0 --engine test --data-dir " +
+                                (dir / "data").string();
+        kxservice::runSubprocess(
+            {{"/bin/sh", "-c", run}, dir.path(), dir / "log", std::chrono::seconds(60), &stop});
+    });
+    const auto logSays = [&](const std::string& text) {
+        for (int n = 0; n < 500; ++n) {
+            if (readFile(dir / "log").find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    ASSERT_TRUE(logSays("listening on wss://127.0.0.1:"));
+    const std::string log = readFile(dir / "log");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(std::stoi(log.substr(log.find("127.0.0.1:") + 10))));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto connectOne = [&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        return fd;
+    };
+    std::vector<int> fds;
+    for (int i = 0; i < 50; ++i) {
+        fds.push_back(connectOne());
+    }
+    EXPECT_TRUE(logSays("no descriptor left"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the acceptor retries meanwhile
+    const std::string during = readFile(dir / "log");
+    EXPECT_EQ(during.find("no descriptor left"), during.rfind("no descriptor left"));  // said once
+    for (int fd : fds) {
+        ::close(fd);
+    }
+    const int plain = connectOne();
+    EXPECT_EQ(::send(plain, "GET / HTTP/1.1\r\n\r\n", 18, 0), 18);
+    EXPECT_TRUE(logSays("refused a connection without TLS"));
+    ::close(plain);
+    stop = true;
+    service.join();
 }
 
 }  // namespace
