@@ -67,18 +67,30 @@ SubModel mapImages(Runner& runner, kxservice::TaskContext& context, const TaskLa
              relaxedFirst ? "relaxed mapping" : "default mapping")) {
         return *best;
     }
-    if (best) {
-        std::filesystem::create_directories(layout.continued());
-        runner.run(continuationArgs(layout, optics, best->dir, runner.options()), 0.72, 0.77, nbImages, true);
-        const auto size = readSubModelSize(layout.continued());
-        if (keep(size ? std::optional<SubModel>(SubModel{layout.continued(), *size}) : std::nullopt,
-                 "continued mapping")) {
-            return *best;
-        }
+    // Continues the best model so far with weaker registration; true once every image is in.
+    int round = 0;
+    const auto continueBest = [&](double from, double to) {
+        const std::filesystem::path out = layout.continued(round);
+        std::filesystem::create_directories(out);
+        runner.run(continuationArgs(layout, optics, best->dir, runner.options(), round++), from, to, nbImages,
+                   true);
+        const auto size = readSubModelSize(out);
+        return keep(size ? std::optional<SubModel>(SubModel{out, *size}) : std::nullopt, "continued mapping");
+    };
+    if (best && continueBest(0.72, 0.77)) {
+        return *best;
     }
+    const std::optional<SubModel> before = best;
     std::filesystem::create_directories(layout.sparse(!relaxedFirst));
-    runner.run(mapperArgs(layout, optics, !relaxedFirst, runner.options()), 0.77, 0.84, nbImages, true);
-    keep(largestSubModel(layout.sparse(!relaxedFirst)), relaxedFirst ? "default mapping" : "relaxed mapping");
+    runner.run(mapperArgs(layout, optics, !relaxedFirst, runner.options()), 0.77, 0.82, nbImages, true);
+    if (keep(largestSubModel(layout.sparse(!relaxedFirst)),
+             relaxedFirst ? "default mapping" : "relaxed mapping")) {
+        return *best;
+    }
+    // The other initialisation found a larger start than any continued so far: it is continued too.
+    if (best && (!before || before->dir != best->dir)) {
+        continueBest(0.82, 0.84);
+    }
     if (!best) {
         throw std::runtime_error("no model: colmap mapper registered no images, even with relaxed settings");
     }

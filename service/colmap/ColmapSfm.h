@@ -1,7 +1,7 @@
 #pragma once
 // The SfM task of the mapper engine: features per camera group, matching of planned pairs, mapping
-// (continued, then retried with the other initialisation, when it leaves images out), the staged
-// refinement of the intrinsics, alignment to the location priors, and the text export turned into the
+// (continued, then retried with the other initialisation, itself continued, when it leaves images out), the
+// staged refinement of the intrinsics, alignment to the location priors, and the text export turned into the
 // sparse model and a report.
 #include <string>
 #include <vector>

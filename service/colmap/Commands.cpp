@@ -123,7 +123,7 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
 }
 
 Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const std::filesystem::path& input,
-                      const RunOptions& options) {
+                      const RunOptions& options, int round) {
     Args args = mapperArgs(layout, model, true, options);
     const auto set = [&args](const std::string& option, const std::string& value) {
         const auto it = std::find(args.begin(), args.end(), option);
@@ -133,7 +133,7 @@ Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const s
             *std::next(it) = value;
         }
     };
-    set("--output_path", layout.continued().string());
+    set("--output_path", layout.continued(round).string());
     set("--input_path", input.string());
     set("--Mapper.abs_pose_min_num_inliers", "10");
     set("--Mapper.abs_pose_min_inlier_ratio", "0.1");

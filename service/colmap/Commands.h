@@ -33,7 +33,9 @@ struct TaskLayout {
     std::filesystem::path pairs() const { return dir / "pairs.txt"; }
     std::filesystem::path queries() const { return dir / "queries.txt"; }
     std::filesystem::path sparse(bool relaxed) const { return dir / (relaxed ? "sparse-relaxed" : "sparse"); }
-    std::filesystem::path continued() const { return dir / "continued"; }
+    std::filesystem::path continued(int round = 0) const {
+        return round == 0 ? dir / "continued" : dir / ("continued-" + std::to_string(round));
+    }
     std::filesystem::path refineInput() const { return dir / "refine-in"; }
     std::filesystem::path refined() const { return dir / "refined"; }
     std::filesystem::path refinedText() const { return dir / "refined-text"; }
@@ -69,8 +71,9 @@ Args mapperArgs(const TaskLayout& layout, const OpticModel& model, bool relaxed,
 
 // The relaxed mapper again, continuing the given model: it registers the images left out with fewer
 // and weaker correspondences (where a walk turns a corner, the first run may stop short of its end).
+// Round 0 writes to continued(), a later round to continued(round).
 Args continuationArgs(const TaskLayout& layout, const OpticModel& model, const std::filesystem::path& input,
-                      const RunOptions& options);
+                      const RunOptions& options, int round = 0);
 
 // Similarity alignment of a sub-model to the location priors (the reference file's "NAME X Y Z"
 // lines, in the configuration's local frame), robust to priors off by more than maxError metres.
