@@ -30,6 +30,9 @@ constexpr size_t kMaxSessionDownloads = 1024;
 constexpr uint64_t kUploadShare = 1;
 constexpr uint64_t kShareScale = 2;
 
+// How often the directories of running tasks are measured against --max-store.
+constexpr unsigned kTaskMeterMilliseconds = 2000;
+
 // Seconds a task may run from its photographs: base plus perPhotograph for each distinct one, capped.
 constexpr uint64_t taskSeconds(uint64_t base, uint64_t perPhotograph, size_t nbDistinct) {
     const uint64_t room = (kMaxTaskSeconds - base) / perPhotograph;

@@ -6,6 +6,7 @@
 
 #include "service/ContentStore.h"
 #include "service/Faults.h"
+#include "service/Limits.h"
 #include "service/Log.h"
 
 namespace fs = std::filesystem;
@@ -49,6 +50,7 @@ TaskManager::TaskManager(Engine& engine, ContentStore& store, Faults& faults, fs
     for (uint32_t i = 0; i < nbWorkers; ++i) {
         mWorkers.emplace_back([this] { workerLoop(); });
     }
+    mMeter = std::thread([this] { meterLoop(); });
 }
 
 TaskManager::~TaskManager() {
@@ -212,10 +214,37 @@ void TaskManager::stop() {
         mQueue.clear();
     }
     mWake.notify_all();
+    mMeterWake.notify_all();
     for (std::thread& w : mWorkers) {
         w.join();
     }
     mWorkers.clear();
+    mMeter.join();
+}
+
+void TaskManager::meterLoop() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    const auto interval = std::chrono::milliseconds(limits::kTaskMeterMilliseconds);
+    while (!mMeterWake.wait_for(lock, interval, [&] { return mStopping; })) {
+        std::vector<std::shared_ptr<Task>> running;
+        for (const auto& [h, t] : mTasks) {
+            if (t->running) {
+                running.push_back(t);
+            }
+        }
+        lock.unlock();
+        std::vector<uint64_t> sizes;
+        for (const auto& t : running) {
+            sizes.push_back(bytesUnder(t->dir));  // a walk: not under the lock
+        }
+        lock.lock();
+        // A task that ended meanwhile was counted, or forgotten, by finish().
+        for (size_t i = 0; i < running.size(); ++i) {
+            if (running[i]->running) {
+                mStore.account(running[i]->dir, sizes[i]);
+            }
+        }
+    }
 }
 
 void TaskManager::workerLoop() {
@@ -325,8 +354,8 @@ void TaskManager::finish(const std::shared_ptr<Task>& task) {
     if (removed) {
         std::error_code ec;
         fs::remove_all(task->dir, ec);
+        mStore.forget(task->dir);
     } else {
-        // Counted only now: a running task is never failed for the budget.
         mStore.account(task->dir, bytesUnder(task->dir));
     }
     logLine("task " + hex64(task->handle) + " ended in stage " + std::to_string(stage));

@@ -78,6 +78,7 @@ private:
     void finish(const std::shared_ptr<Task>& task);
     TaskHandle newHandle() const;
     void inactiveLocked(uint64_t session);
+    void meterLoop();
 
     Engine& mEngine;
     ContentStore& mStore;
@@ -90,6 +91,8 @@ private:
     std::unordered_map<uint64_t, size_t> mNbActive;  // per session: queued or running
     bool mStopping = false;
     std::vector<std::thread> mWorkers;
+    std::condition_variable mMeterWake;
+    std::thread mMeter;  // counts running tasks' directories against the store's budget
 };
 
 }  // namespace kxservice
