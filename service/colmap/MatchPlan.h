@@ -16,7 +16,7 @@ namespace kxcolmap {
 
 struct PlanLimits {
     size_t nbNearest = 10;        // nearest photographs in space that each photograph is paired with
-    size_t sequenceOverlap = 5;   // following photographs in the configured order
+    size_t sequenceOverlap = 4;   // following photographs in the configured order
     size_t exhaustiveLimit = 60;  // largest set that is matched all against all
     size_t nbRetrieved = 10;      // photographs that retrieval proposes for each one
     size_t nbWords = 4096;        // words of the retrieval vocabulary

@@ -44,7 +44,7 @@ TEST(LundEndToEnd, TheDenseCloudOfAlignedPhotographsLiesOnTheirSparseSurface) {
         image.name = path.string();
         cfg.images.push_back(image);
     }
-    cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 2000, true, false, false};
+    cfg.settings = SfmCfg::Settings{"F1D2", false, "Global", 4000, true, false, true};
     writeSfmCfgFile(project / "sfm.json", cfg);
 
     kxtest::ServicePeer peer({}, "colmap");
@@ -54,7 +54,7 @@ TEST(LundEndToEnd, TheDenseCloudOfAlignedPhotographsLiesOnTheirSparseSurface) {
         kxtest::runClient(QStringList{"--align", toQStr(project / "sfm.json")} + common, 600000);
     ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
-    ASSERT_GE(model.captures.size(), 6u);
+    ASSERT_GE(model.captures.size(), 6u) << peer.taskLogs();
 
     const kxcolmap::WithheldModel reduced = kxcolmap::withholdPoints(model, 10);
     ksm::writeKsm(project / "reduced.ksm", KestrixSparseModel(reduced.model));

@@ -130,7 +130,7 @@ TEST(ColmapEngine, AlignsEightLundPhotographs) {
     // all the others. The report names the plan and the steps' times.
     EXPECT_EQ(jsonNumber(report, "imagePairs"), 8 * 7 / 2) << report;
     EXPECT_NE(report.find("\"unregistered\": []"), std::string::npos) << report;
-    EXPECT_NE(report.find("\"plan\": {\"name\": \"spatial\", \"nearest\": 10, \"overlap\": 5"),
+    EXPECT_NE(report.find("\"plan\": {\"name\": \"spatial\", \"nearest\": 10, \"overlap\": 4"),
               std::string::npos)
         << report;
     for (const char* step : {"extraction", "matching", "mapping", "refinement"}) {

@@ -92,9 +92,10 @@ TEST(MatchPlan, PlanFollowsWhatThePriorsAndTheOrderTell) {
     }
     const auto walk = kxcolmap::planMatching(coarse, false);
     EXPECT_EQ(walk.name, "sequential");
-    EXPECT_EQ(walk.pairs.size(), 100u * 5 - 15);
-    EXPECT_TRUE(paired(walk.pairs, 10, 15));
-    EXPECT_FALSE(paired(walk.pairs, 10, 16));
+    const size_t overlap = kxcolmap::PlanLimits{}.sequenceOverlap;
+    EXPECT_EQ(walk.pairs.size(), 100 * overlap - overlap * (overlap + 1) / 2);
+    EXPECT_TRUE(paired(walk.pairs, 10, 10 + overlap));
+    EXPECT_FALSE(paired(walk.pairs, 10, 11 + overlap));
 
     const std::vector<PlanImage> few(coarse.begin(), coarse.begin() + 60);
     EXPECT_EQ(kxcolmap::planMatching(few, true).pairs.size(), 60u * 59 / 2);
