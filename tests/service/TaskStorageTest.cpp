@@ -34,22 +34,21 @@ TEST(TaskStorage, ARunningTasksScratchCountsWhileItRunsAndTheTaskStillFinishes) 
     GrowingEngine engine;
     kxservice::Faults faults;
     kxservice::TaskManager tasks(engine, store, faults, dir / "tasks", 1);
+    const auto settle = [](auto done) {  // up to 10 s
+        for (int n = 0; n < 1000 && !done(); ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
     const auto task = tasks.launch(kxservice::SfmJob{}, {}, 1);
-    for (int n = 0; n < 1000 && store.storedBytes() < 900000; ++n) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    settle([&] { return store.storedBytes() >= 900000; });
     EXPECT_GE(store.storedBytes(), 900000u);
     EXPECT_EQ(tasks.status(task)->stage, user_proto::TaskStage::kRunning);
     EXPECT_FALSE(store.beginUpload(200000));
     engine.release.set_value();
-    for (int n = 0; n < 1000 && tasks.status(task)->stage == user_proto::TaskStage::kRunning; ++n) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    settle([&] { return tasks.status(task)->stage != user_proto::TaskStage::kRunning; });
     EXPECT_EQ(tasks.status(task)->stage, user_proto::TaskStage::kFinished);
     tasks.sessionEnded(1);  // not collected: removed, and its bytes given back
-    for (int n = 0; n < 1000 && store.storedBytes() != 0; ++n) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    settle([&] { return store.storedBytes() == 0; });
     EXPECT_EQ(store.storedBytes(), 0u);
     EXPECT_TRUE(store.beginUpload(200000));
 }
