@@ -48,7 +48,8 @@ if [ "${KX_SKIP_FUZZ:-0}" != 1 ] && [ -f fuzz/CMakeLists.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" -DKX_FUZZ=ON \
     -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j"$jobs" --target kx_fuzzers
-  ctest --test-dir build-fuzz --output-on-failure -L fuzz
+  # Each fuzzer runs on one core: two at a time halve the stage.
+  ctest --test-dir build-fuzz --output-on-failure -L fuzz -j"$jobs"
 fi
 
 stage "all tests passed"

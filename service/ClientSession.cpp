@@ -222,6 +222,12 @@ ClientSession::Outcome ClientSession::launch(const UserRequest& request, Clock::
         return refuse(kOverLimit, "the session has " + std::to_string(nbTasks) +
                                       " tasks queued or running, the most one session may have");
     }
+    const size_t nbHeld = mCore.tasks().nbUncollectedOfSession(mId);
+    if (nbHeld >= limits::kMaxSessionUncollected) {
+        return refuse(kOverLimit, "the session holds " + std::to_string(nbHeld) +
+                                      " finished tasks whose results it has not asked for, the most one "
+                                      "session may hold");
+    }
     auto pending = std::make_shared<PendingLaunch>();
     mLaunch = pending;
     mLaunchRequest = request;

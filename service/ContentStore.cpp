@@ -171,8 +171,13 @@ std::optional<ContentStore::Upload> ContentStore::beginUpload(uint64_t size, uin
     const std::lock_guard<std::mutex> lock(mMutex);
     uint64_t& mine = mSessionReserved[session];
     const uint64_t share = mMaxBytes / limits::kShareScale * limits::kUploadShare;
-    if (size > share || mine > share - size || !makeRoomLocked(size)) {
-        mLastShortage = std::chrono::steady_clock::now();
+    const bool withinShare = size <= share && mine <= share - size;
+    if (!withinShare || !makeRoomLocked(size)) {
+        // Only a request the store would grant if it had room makes slow uploads give way: a session
+        // over its share is refused for its own sake.
+        if (withinShare) {
+            mLastShortage = std::chrono::steady_clock::now();
+        }
         if (mine == 0) {
             mSessionReserved.erase(session);
         }

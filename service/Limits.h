@@ -25,6 +25,8 @@ constexpr uint64_t kMaxTaskSeconds = 72 * 3600;
 // or running, and download URLs (the oldest goes when a new one would pass the cap).
 constexpr size_t kMaxPendingUploads = kMaxPhotographs + 1;
 constexpr size_t kMaxSessionTasks = 4;
+// Per session: finished tasks whose results were not asked for (their directories cannot be evicted).
+constexpr size_t kMaxSessionUncollected = 16;
 constexpr size_t kMaxSessionDownloads = 1024;
 // One session's unfinished uploads hold at most this share of --max-store (in 1/kShareScale).
 constexpr uint64_t kUploadShare = 1;

@@ -20,6 +20,15 @@ uint64_t parseNumber(const std::string& option, const std::string& text, uint64_
     return v;
 }
 
+// A count or a number of seconds that must be at least 1.
+uint32_t parsePositive(const std::string& option, const std::string& text, uint32_t max) {
+    const uint64_t v = parseNumber(option, text, max);
+    if (v == 0) {
+        throw UsageError(option + " needs at least 1");
+    }
+    return static_cast<uint32_t>(v);
+}
+
 // "HOST:PORT", "[V6]:PORT".
 void parseListen(const std::string& text, Options& o) {
     const size_t colon = text.rfind(':');
@@ -54,6 +63,9 @@ std::string usageText() {
            "                       [--cert FILE --key FILE [--ca FILE]] [--max-tasks N] [--max-body BYTES]\n"
            "                       [--max-store BYTES] [--keep-results DAYS] [--allow-remote]\n"
            "                       [--task-timeout SECONDS] [--dense-image-size PIXELS]\n"
+           "                       [--upload-idle SECONDS] [--upload-min-rate BYTES]\n"
+           "                       [--upload-rate-window SECONDS] [--max-connections N]\n"
+           "                       [--max-connections-per-address N]\n"
            "engines: " +
            engines + "\n";
 }
@@ -93,10 +105,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--ca") {
             o.caFile = value();
         } else if (a == "--max-tasks") {
-            o.maxTasks = static_cast<uint32_t>(parseNumber(a, value(), 256));
-            if (o.maxTasks == 0) {
-                throw UsageError("--max-tasks needs at least 1");
-            }
+            o.maxTasks = parsePositive(a, value(), 256);
         } else if (a == "--max-body") {
             o.maxBody = parseNumber(a, value(), UINT64_MAX);
         } else if (a == "--max-store") {
@@ -110,6 +119,16 @@ Options parseOptions(const std::vector<std::string>& args) {
             if (o.denseImageSize < 64) {
                 throw UsageError("--dense-image-size needs at least 64 pixels");
             }
+        } else if (a == "--upload-idle") {
+            o.uploadIdle = std::chrono::seconds(parsePositive(a, value(), 24 * 3600));
+        } else if (a == "--upload-min-rate") {
+            o.uploadMinRate = parseNumber(a, value(), UINT64_MAX);
+        } else if (a == "--upload-rate-window") {
+            o.uploadRateWindow = std::chrono::seconds(parsePositive(a, value(), 24 * 3600));
+        } else if (a == "--max-connections") {
+            o.maxConnections = parsePositive(a, value(), 1 << 20);
+        } else if (a == "--max-connections-per-address") {
+            o.maxConnectionsPerAddress = parsePositive(a, value(), 1 << 20);
         } else if (a == "--allow-remote") {
             o.allowRemote = true;
         } else {

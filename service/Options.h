@@ -27,11 +27,13 @@ struct Options {
     uint32_t keepResultsDays = 7;
     bool allowRemote = false;
     uint32_t nbNetThreads = 2;  // threads serving connections
-    // Connections open at once, in all and from one address; more are closed at once.
+    // Connections open at once, in all and from one address; more are closed at once
+    // (--max-connections, --max-connections-per-address).
     uint32_t maxConnections = 512;
     uint32_t maxConnectionsPerAddress = 64;
     // A PUT that sends nothing for uploadIdle is ended, and so is one that sends less than
-    // uploadMinRate bytes a second over uploadRateWindow while other uploads were refused for room.
+    // uploadMinRate bytes a second over uploadRateWindow while other uploads were refused for room
+    // (--upload-idle, --upload-min-rate, --upload-rate-window).
     std::chrono::milliseconds uploadIdle{30000};
     std::chrono::milliseconds uploadRateWindow{60000};
     uint64_t uploadMinRate = 8192;

@@ -208,6 +208,7 @@ private:
             refuse(http::status::internal_server_error, "cannot write to the store");
             return;
         }
+        logLine("receiving " + grant->key.str() + ": " + std::to_string(length) + " bytes of room reserved");
         mGrant = *grant;
         mKeepAlive = req.keep_alive();
         mReceived = 0;
@@ -244,18 +245,20 @@ private:
         if (ec == http::error::need_buffer) {
             ec = {};
         }
+        // Logged once cut: the room is back by then.
         if (ec) {
-            logLine("upload cut after " + std::to_string(mReceived + mFilled) + " bytes: " + ec.message());
             cut();
+            logLine("upload of " + mGrant.key.str() + " cut after " + std::to_string(mReceived + mFilled) +
+                    " bytes: " + ec.message());
             return;
         }
         const size_t got = mChunkBuf.size() - mFilled - mBody->get().body().size;
         mFilled += got;
         mWindowBytes += got;
         if (tooSlow()) {
-            logLine("upload ended after " + std::to_string(mReceived + mFilled) +
-                    " bytes: too slow while others wait for room");
             cut();
+            logLine("upload of " + mGrant.key.str() + " too slow while others wait for room: ended after " +
+                    std::to_string(mReceived + mFilled) + " bytes");
             return;
         }
         if (mFilled == mChunkBuf.size() && !flushChunk()) {

@@ -21,10 +21,11 @@ struct TaskManager::Task {
     uint64_t session = 0;
     fs::path dir;
     std::atomic<bool> cancel{false};
-    bool collected = false;  // results asked for: the task outlives its session
-    bool running = false;    // a worker holds it
-    bool removed = false;    // cancelled: the worker removes its directory
-    TaskStatus status;       // guarded by mMutex
+    bool collected = false;    // results asked for: the task outlives its session
+    bool running = false;      // a worker holds it
+    bool removed = false;      // cancelled: the worker removes its directory
+    bool uncollected = false;  // finished and counted in mNbUncollected
+    TaskStatus status;         // guarded by mMutex
     std::vector<TaskResult> results;
     std::chrono::steady_clock::time_point finishedAt;
 };
@@ -111,11 +112,23 @@ size_t TaskManager::nbOfSession(uint64_t session) const {
     return it == mNbActive.end() ? 0 : it->second;
 }
 
-void TaskManager::inactiveLocked(uint64_t session) {
-    const auto it = mNbActive.find(session);
-    if (it != mNbActive.end() && --it->second == 0) {
-        mNbActive.erase(it);
+size_t TaskManager::nbUncollectedOfSession(uint64_t session) const {
+    const std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mNbUncollected.find(session);
+    return it == mNbUncollected.end() ? 0 : it->second;
+}
+
+namespace {
+void decrement(std::unordered_map<uint64_t, size_t>& counts, uint64_t session) {
+    const auto it = counts.find(session);
+    if (it != counts.end() && --it->second == 0) {
+        counts.erase(it);
     }
+}
+}  // namespace
+
+void TaskManager::inactiveLocked(uint64_t session) {
+    decrement(mNbActive, session);
 }
 
 std::optional<std::vector<TaskResult>> TaskManager::collect(TaskHandle h, TaskKind kind) {
@@ -125,6 +138,10 @@ std::optional<std::vector<TaskResult>> TaskManager::collect(TaskHandle h, TaskKi
         return std::nullopt;
     }
     it->second->collected = true;
+    if (it->second->uncollected) {
+        it->second->uncollected = false;
+        decrement(mNbUncollected, it->second->session);
+    }
     mStore.markRemovable(it->second->dir);
     return it->second->results;
 }
@@ -151,16 +168,29 @@ void TaskManager::sessionEnded(uint64_t session) {
             if (mQueue.remove(session, t)) {
                 inactiveLocked(session);
             }
+            mDoomed.push_back(t->dir);
         }
+        mNbUncollected.erase(session);
     }
+    mMeterWake.notify_all();
     for (const auto& t : idle) {
         // Queued or already ended: nobody else holds it.
         if (t->status.stage == TaskStage::kPending) {
             mStore.unpinAll(t->inputs);
         }
+    }
+}
+
+void TaskManager::removeDoomed() {
+    std::vector<fs::path> doomed;
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        doomed.swap(mDoomed);
+    }
+    for (const fs::path& dir : doomed) {
         std::error_code ec;
-        fs::remove_all(t->dir, ec);
-        mStore.forget(t->dir);
+        fs::remove_all(dir, ec);
+        mStore.forget(dir);
     }
 }
 
@@ -174,9 +204,10 @@ void TaskManager::removeOlderThan(std::chrono::seconds maxAge) {
             const bool ended =
                 t->status.stage == TaskStage::kFinished || t->status.stage == TaskStage::kFailed;
             if (ended && !t->running && now - t->finishedAt > maxAge) {
-                std::error_code ec;
-                fs::remove_all(t->dir, ec);
-                mStore.forget(t->dir);
+                if (t->uncollected) {
+                    decrement(mNbUncollected, t->session);
+                }
+                mDoomed.push_back(t->dir);
                 logLine("task " + hex64(t->handle) + " removed after its keeping time");
                 it = mTasks.erase(it);
             } else {
@@ -195,10 +226,11 @@ void TaskManager::removeOlderThan(std::chrono::seconds maxAge) {
         std::error_code ec2;
         const auto mtime = e.last_write_time(ec2);
         if (!ec2 && fileNow - mtime > maxAge) {
-            fs::remove_all(e.path(), ec2);
-            mStore.forget(e.path());
+            const std::lock_guard<std::mutex> lock(mMutex);
+            mDoomed.push_back(e.path());
         }
     }
+    mMeterWake.notify_all();
 }
 
 void TaskManager::stop() {
@@ -220,12 +252,17 @@ void TaskManager::stop() {
     }
     mWorkers.clear();
     mMeter.join();
+    removeDoomed();
 }
 
 void TaskManager::meterLoop() {
     std::unique_lock<std::mutex> lock(mMutex);
     const auto interval = std::chrono::milliseconds(limits::kTaskMeterMilliseconds);
-    while (!mMeterWake.wait_for(lock, interval, [&] { return mStopping; })) {
+    while (!mMeterWake.wait_for(lock, interval, [&] { return mStopping || !mDoomed.empty(); }) ||
+           !mStopping) {
+        lock.unlock();
+        removeDoomed();
+        lock.lock();
         std::vector<std::shared_ptr<Task>> running;
         for (const auto& [h, t] : mTasks) {
             if (t->running) {
@@ -350,6 +387,10 @@ void TaskManager::finish(const std::shared_ptr<Task>& task) {
         task->finishedAt = std::chrono::steady_clock::now();
         removed = task->removed;
         stage = static_cast<int>(task->status.stage);
+        if (!removed && !task->collected && task->status.stage == TaskStage::kFinished) {
+            task->uncollected = true;
+            ++mNbUncollected[task->session];
+        }
     }
     if (removed) {
         std::error_code ec;
@@ -357,6 +398,9 @@ void TaskManager::finish(const std::shared_ptr<Task>& task) {
         mStore.forget(task->dir);
     } else {
         mStore.account(task->dir, bytesUnder(task->dir));
+        if (stage == static_cast<int>(TaskStage::kFailed)) {
+            mStore.markRemovable(task->dir);  // only its log is left to read: it may go for room
+        }
     }
     logLine("task " + hex64(task->handle) + " ended in stage " + std::to_string(stage));
 }

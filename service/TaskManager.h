@@ -63,6 +63,9 @@ public:
     std::optional<TaskKind> kindOf(TaskHandle task) const;
     // Tasks of the session queued or running.
     size_t nbOfSession(uint64_t session) const;
+    // Tasks of the session finished whose results it has not asked for: their directories cannot be
+    // evicted for room, so a session may hold only so many (limits::kMaxSessionUncollected).
+    size_t nbUncollectedOfSession(uint64_t session) const;
 
     // Cancels the session's tasks that were not collected.
     void sessionEnded(uint64_t session);
@@ -79,6 +82,8 @@ private:
     TaskHandle newHandle() const;
     void inactiveLocked(uint64_t session);
     void meterLoop();
+    void removeLater(std::shared_ptr<Task> task);
+    void removeDoomed();
 
     Engine& mEngine;
     ContentStore& mStore;
@@ -88,11 +93,16 @@ private:
     std::condition_variable mWake;
     std::unordered_map<TaskHandle, std::shared_ptr<Task>> mTasks;
     FairQueue<std::shared_ptr<Task>> mQueue;
-    std::unordered_map<uint64_t, size_t> mNbActive;  // per session: queued or running
+    std::unordered_map<uint64_t, size_t> mNbActive;       // per session: queued or running
+    std::unordered_map<uint64_t, size_t> mNbUncollected;  // per session: finished, not collected
+    std::vector<std::filesystem::path> mDoomed;           // directories the meter removes
     bool mStopping = false;
     std::vector<std::thread> mWorkers;
     std::condition_variable mMeterWake;
-    std::thread mMeter;  // counts running tasks' directories against the store's budget
+    // Counts running tasks' directories against the store's budget and removes the directories of
+    // tasks that went, so that a session's end or the daily cleanup never walks a tree on its caller's
+    // (a network) thread.
+    std::thread mMeter;
 };
 
 }  // namespace kxservice

@@ -1,7 +1,8 @@
 // The service under hostile load, its protocol driven in-process on two threads as its two network
 // threads would drive it: the time a well-behaved session needs for a whole task (launch, progress to
 // the end, results) alone, while two sessions launch a large configuration each, and after one session
-// queued many tasks; and how much the process's peak memory grew for the large configurations.
+// queued many tasks; and how much the process's peak memory grew for the large configurations. Then the
+// binary at its defaults: how long stalled PUTs hold the store's room before a waiting upload is stored.
 // Usage: bench_service_limits [photographs in the large configuration, default 44000 (about 48 MiB)]
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "service/ClientSession.h"
 #include "service/Service.h"
 #include "service/ServiceCore.h"
+#include "tests/service/ServiceClient.h"
 #include "vexkit/ThreadPool.h"
 
 namespace fs = std::filesystem;
@@ -112,6 +114,39 @@ double wellBehaved(kxservice::ServiceCore& core, ThreadPool& net, const FileKey&
     return ok ? std::chrono::duration<double>(Clock::now() - t0).count() : -1;
 }
 
+// The binary at its defaults (--upload-idle 30 s): two sessions each announce half of the store and stall
+// after 64 KiB, and a third tries a small upload every 100 ms. The seconds from the stalls holding their
+// room until that upload is stored (negative when it never was within two minutes).
+double stalledRoomSeconds(const fs::path& dir) {
+    kxtest::ServiceProcess service(KX_SERVICE_BIN, dir / "binary", "", dir / "binary.log");
+    if (service.port == 0) {
+        return -1;
+    }
+    kxtest::Client a(service.port, service.ca), b(service.port, service.ca),
+        waiting(service.port, service.ca);
+    const uint64_t half = kxservice::Options().maxStore / 2;
+    std::vector<std::unique_ptr<kxtest::Https>> stalls;
+    for (kxtest::Client* s : {&a, &b}) {
+        const std::string key = "stands for half the store " + std::to_string(stalls.size());
+        const std::string url = s->urlFor(key, half);
+        stalls.push_back(std::make_unique<kxtest::Https>(
+            url, service.ca,
+            kxtest::putText(url, std::string(64 << 10, 's'), kxtest::contentMd5(key), half)));
+        if (!kxtest::fileSays(dir / "binary.log", "receiving " + kxtest::keyOf(key).str())) {
+            return -1;
+        }
+    }
+    const auto t0 = Clock::now();
+    for (int n = 0; n < 1200; ++n) {
+        const std::string bytes = "waiting upload " + std::to_string(n);
+        if (kxtest::httpsPut(waiting.urlFor(bytes), service.ca, bytes, kxtest::contentMd5(bytes)) == 201) {
+            return std::chrono::duration<double>(Clock::now() - t0).count();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,15 +197,19 @@ int main(int argc, char** argv) {
         }
     });
 
-    // One session queues 400 tasks (as many as it is allowed), then the well-behaved session launches.
-    Session greedy(core, net);
-    Request<kLaunchSfmTask> launch;
-    launch.config = small;
+    // One session queues 400 tasks (as many as it is allowed), then the well-behaved session launches. The
+    // session ends before the service stops: its end goes to the service's core.
     int nbQueued = 0;
-    for (int i = 0; i < 400; ++i) {
-        nbQueued += greedy.call(launch).hTask != 0;
+    double afterQueue = 0;
+    {
+        Session greedy(core, net);
+        Request<kLaunchSfmTask> launch;
+        launch.config = small;
+        for (int i = 0; i < 400; ++i) {
+            nbQueued += greedy.call(launch).hTask != 0;
+        }
+        afterQueue = wellBehaved(core, net, small);
     }
-    const double afterQueue = wellBehaved(core, net, small);
 
     std::printf("well-behaved task alone: %.2f s\n", alone);
     std::printf(
@@ -181,6 +220,13 @@ int main(int argc, char** argv) {
     std::printf("one session queued %d of 400 tasks; well-behaved task after it: %.2f s\n", nbQueued,
                 afterQueue);
     service.stop();
+    const double stalled = stalledRoomSeconds(dir);
+    std::printf(
+        "binary at its defaults: two stalled PUTs held the store's room for %.1f s before a waiting "
+        "upload was stored (--upload-idle %lld s)\n",
+        stalled,
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::seconds>(kxservice::Options().uploadIdle).count()));
     fs::remove_all(dir);
-    return alone > 0 && duringLarge > 0 && afterQueue > 0 ? 0 : 1;
+    return alone > 0 && duringLarge > 0 && afterQueue > 0 && stalled > 0 ? 0 : 1;
 }

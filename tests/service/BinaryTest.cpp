@@ -1,12 +1,10 @@
 // The executable's exit statuses when it cannot run, and what its subprocesses may hold. Its start line
-// and its stop on SIGTERM are read by every client flow that runs it (tests/remote/ServicePeer).
-#include <arpa/inet.h>
-#include <netinet/in.h>
+// and its stop on SIGTERM are read by every client flow that runs it (tests/remote/ServicePeer) and by
+// the hostile peers of tests/service/HostileTest.
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <thread>
 
 #include "service/Service.h"
@@ -29,6 +27,7 @@ TEST(Binary, ExitStatusSaysWhyItDidNotRun) {
         int status;
     } rows[] = {
         {{"--bogus"}, 2},
+        {{"--upload-idle", "0"}, 2},
         {{"--listen", "10.1.2.3:47443"}, 2},  // not loopback without --allow-remote
         {{"--listen", "127.0.0.1:" + std::to_string(port), "--data-dir", (dir / "d2").string()}, 1},
         {{"--listen", "127.0.0.1:0", "--data-dir", (dir / "file").string()}, 1},
@@ -77,59 +76,6 @@ TEST(Binary, SubprocessesHoldNoDescriptorOfTheServiceAndLeaveNothingInTheirGroup
     service.reset();
     EXPECT_NO_THROW(kxservice::Service(options).start());
     kill(std::stoi(escaped), SIGKILL);
-}
-
-// Out of descriptors, the acceptor says so once and waits; once the holders close, it serves again.
-TEST(Binary, OutOfDescriptorsTheAcceptorWaitsAndServesOnceOthersClose) {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizers' own checks need descriptors: out of them, they report false errors";
-#endif
-    TempDir dir;
-    std::atomic<bool> stop{false};
-    std::thread service([&] {
-        const std::string run = "ulimit -n 40 && exec " KX_SERVICE_BIN
-                                " --listen 127.0.0.1:0 --engine test --data-dir " +
-                                (dir / "data").string();
-        kxservice::runSubprocess(
-            {{"/bin/sh", "-c", run}, dir.path(), dir / "log", std::chrono::seconds(60), &stop});
-    });
-    const auto logSays = [&](const std::string& text) {
-        for (int n = 0; n < 500; ++n) {
-            if (readFile(dir / "log").find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    };
-    ASSERT_TRUE(logSays("listening on wss://127.0.0.1:"));
-    const std::string log = readFile(dir / "log");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(std::stoi(log.substr(log.find("127.0.0.1:") + 10))));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const auto connectOne = [&] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        return fd;
-    };
-    std::vector<int> fds;
-    for (int i = 0; i < 50; ++i) {
-        fds.push_back(connectOne());
-    }
-    EXPECT_TRUE(logSays("no descriptor left"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the acceptor retries meanwhile
-    const std::string during = readFile(dir / "log");
-    EXPECT_EQ(during.find("no descriptor left"), during.rfind("no descriptor left"));  // said once
-    for (int fd : fds) {
-        ::close(fd);
-    }
-    const int plain = connectOne();
-    EXPECT_EQ(::send(plain, "GET / HTTP/1.1\r\n\r\n", 18, 0), 18);
-    EXPECT_TRUE(logSays("refused a connection without TLS"));
-    ::close(plain);
-    stop = true;
-    service.join();
 }
 
 }  // namespace

@@ -43,7 +43,12 @@ TEST(TaskStorage, ARunningTasksScratchCountsWhileItRunsAndTheTaskStillFinishes) 
     settle([&] { return store.storedBytes() >= 900000; });
     EXPECT_GE(store.storedBytes(), 900000u);
     EXPECT_EQ(tasks.status(task)->stage, user_proto::TaskStage::kRunning);
+    // Slow uploads give way only to one refused for room, not to a session over its share.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(store.beginUpload(600000, 2));
+    EXPECT_FALSE(store.shortOfRoomSince(before));
     EXPECT_FALSE(store.beginUpload(200000));
+    EXPECT_TRUE(store.shortOfRoomSince(before));
     engine.release.set_value();
     settle([&] { return tasks.status(task)->stage != user_proto::TaskStage::kRunning; });
     EXPECT_EQ(tasks.status(task)->stage, user_proto::TaskStage::kFinished);
