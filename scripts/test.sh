@@ -10,6 +10,9 @@ started=$SECONDS
 # Line tables only: sanitizer reports and backtraces keep file and line, while the full debug information
 # of the networking templates took a quarter of the compile time.
 flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
+# The instrumented builds at -O1, as the sanitizers advise: their reports stay exact and their compile
+# takes less of the run than -O2's.
+san_flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 
 bash scripts/install-deps.sh
 
@@ -31,21 +34,21 @@ run_ctest build
 
 if [ "${KX_SKIP_SANITIZE:-0}" != 1 ]; then
   stage "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" -DKX_SANITIZE=ON -DKX_BUILD_TESTS=ON -DKX_BUILD_BENCH=OFF >/dev/null
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${san_flags[@]}" -DKX_SANITIZE=ON -DKX_BUILD_TESTS=ON -DKX_BUILD_BENCH=OFF >/dev/null
   cmake --build build-asan -j"$jobs"
   run_ctest build-asan
 fi
 
 if [ "${KX_SKIP_TSAN:-0}" != 1 ]; then
   stage "build (ThreadSanitizer, concurrency tests only)"
-  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" -DKX_TSAN=ON -DKX_BUILD_TESTS=ON -DKX_BUILD_BENCH=OFF >/dev/null
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${san_flags[@]}" -DKX_TSAN=ON -DKX_BUILD_TESTS=ON -DKX_BUILD_BENCH=OFF >/dev/null
   cmake --build build-tsan -j"$jobs" --target kx_tsan_tests
   run_ctest build-tsan
 fi
 
 if [ "${KX_SKIP_FUZZ:-0}" != 1 ] && [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz targets (short fixed run)"
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" -DKX_FUZZ=ON \
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${san_flags[@]}" -DKX_FUZZ=ON \
     -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j"$jobs" --target kx_fuzzers
   # Each fuzzer runs on one core: two at a time halve the stage.

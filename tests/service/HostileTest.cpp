@@ -3,6 +3,7 @@
 // hostile case is a loop that ends by itself, and outcomes and their order are read from the protocol,
 // the HTTP statuses and the service's log.
 #include <atomic>
+#include <future>
 #include <functional>
 #include <thread>
 
@@ -17,15 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 constexpr uint64_t kMiB = 1 << 20;
 
-// A thread whose exception fails the test instead of ending the program.
-std::thread guarded(std::function<void()> body) {
-    return std::thread([body = std::move(body)] {
-        try {
-            body();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-        }
-    });
+// Runs body on a thread of its own; the future's get() rethrows what it threw.
+std::future<void> guarded(std::function<void()> body) {
+    return std::async(std::launch::async, std::move(body));
 }
 
 std::string hexOf(TaskHandle task) {
@@ -85,14 +80,14 @@ protected:
         std::vector<TaskHandle> tasks;
         std::string lastUrl;
         auto well = session();
-        std::thread worker = guarded([&] {
+        auto worker = guarded([&] {
             for (int n = 0; n == 0 || (!done && n < 200 && !lastUrl.empty()); ++n) {
                 std::tie(tasks.emplace_back(), lastUrl) = well->wholeTask("well" + std::to_string(n));
             }
         });
         hostile();
         done = true;
-        worker.join();
+        EXPECT_NO_THROW(worker.get());
         well.reset();
         int status = 200;
         for (int n = 0; n < 250 && status == 200 && !lastUrl.empty(); ++n) {  // until the end is seen
@@ -156,7 +151,7 @@ TEST_F(Hostile, StalledSlowOrRefusedUploadsGiveTheirRoomBack) {
         Https trickle(trickleUrl, mCa, putText(trickleUrl, "", contentMd5(trickled), trickled.size()));
         ASSERT_TRUE(logSays("receiving " + keyOf(trickled).str()));
         bool trickleCut = false;
-        std::thread crawl = guarded([&] {  // 1 KiB every 25 ms, far under the least rate
+        auto crawl = guarded([&] {  // 1 KiB every 25 ms, far under the least rate
             beast::error_code ec;
             for (int n = 0; n < 800 && !ec; ++n) {
                 net::write(trickle.s, net::buffer(std::string(1024, 'w')), ec);
@@ -169,7 +164,7 @@ TEST_F(Hostile, StalledSlowOrRefusedUploadsGiveTheirRoomBack) {
         EXPECT_TRUE(logSays("receiving " + keyOf(stalled).str()));
         EXPECT_EQ(probe(*b), 413);  // no room left, which either alone would leave
         EXPECT_EQ(probe(*a), 413);  // past its session's share
-        crawl.join();
+        EXPECT_NO_THROW(crawl.get());
         EXPECT_TRUE(trickleCut);
         EXPECT_TRUE(logSays("upload of " + keyOf(trickled).str() + " too slow while others wait for room"));
         EXPECT_EQ(stall.status(), 0);  // ended without an answer
@@ -252,7 +247,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     std::string lastRefusal;
     size_t nbBeforeRefused = 0;
     const std::vector<TaskHandle> wellTasks = wellBehavedWhile([&] {
-        std::thread floodThread = guarded([&] {
+        auto flooding = guarded([&] {
             Request<kLaunchSfmTask> launch;
             launch.config = flood->upload(configText({flood->upload("photograph of the flood")}));
             for (int n = 0; n < 20000 && lastRefusal.find("not asked for") == std::string::npos; ++n) {
@@ -272,7 +267,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
             absent.push_back(keyOf("absent photograph " + std::to_string(i)));
         }
         const FileKey large = d->upload(configText(absent, 0, "/" + std::string(2048, 'd')));
-        std::vector<std::thread> largeLaunches;
+        std::vector<std::future<void>> largeLaunches;
         for (int i = 0; i < 2; ++i) {
             largeLaunches.push_back(guarded([&] {
                 Request<kLaunchSfmTask> launch;
@@ -319,10 +314,10 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
         mvs.ksmFile = img;
         mvs.images.assign(kxservice::limits::kMaxPhotographs + 1, img);
         EXPECT_EQ(d->call(mvs).mvsErr.code, kxservice::kInconsistentInput);
-        for (std::thread& l : largeLaunches) {
-            l.join();
+        for (auto& l : largeLaunches) {
+            EXPECT_NO_THROW(l.get());
         }
-        floodThread.join();
+        EXPECT_NO_THROW(flooding.get());
     });
     EXPECT_FALSE(refusals.empty());
     EXPECT_EQ(std::count(refusals.begin(), refusals.end(), uint32_t(kxservice::kOverLimit)),

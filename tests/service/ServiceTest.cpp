@@ -1,6 +1,6 @@
 // The service in-process on 127.0.0.1, port 0, where a test needs its state: the store's eviction and
-// budget, launch inputs read off the network threads, many sessions at once, the order in which sessions
-// take turns and the per-session cap of upload URLs. Sessions speak the protocol over the WebSocket (or
+// budget, launch inputs read off the network threads, the order in which sessions take turns and the
+// per-session cap of upload URLs. Sessions speak the protocol over the WebSocket (or
 // through the session logic directly), transfers go over HTTPS. The binary against hostile peers is
 // tests/service/HostileTest.cpp.
 #include <fstream>
@@ -35,22 +35,6 @@ protected:
     uint16_t mPort = 0;
     std::filesystem::path mCa;
 };
-
-TEST_F(Service, FiftySessionsRunTheirTasksAtOnce) {
-    kxservice::Options options;
-    options.maxTasks = 4;
-    options.nbNetThreads = 3;
-    options.maxConnectionsPerAddress = 256;
-    startService(options);
-    std::vector<std::thread> clients;
-    for (int i = 0; i < 50; ++i) {
-        clients.emplace_back(
-            [&, i] { EXPECT_NE(connect()->wholeTask("session" + std::to_string(i)).second, ""); });
-    }
-    for (std::thread& t : clients) {
-        t.join();
-    }
-}
 
 TEST_F(Service, TheStoreEvictsLeastRecentlyUsedFilesThatNoTaskHolds) {
     kxservice::Options options;
