@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "service/ClientSession.h"
+#include "service/LocalRunner.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ kxservice::ServiceCore& core() {
     static kxservice::ServiceCore instance = [] {
         kxservice::Options options;
         options.maxTasks = 1;
-        return kxservice::ServiceCore(options, dir, kxservice::makeTestEngine({dir}));
+        return kxservice::ServiceCore(
+            options, dir, std::make_unique<kxservice::LocalRunner>(kxservice::makeTestEngine({dir})));
     }();
     return instance;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that building, running and testing the client needs.
-# Idempotent: packages already present are left as they are.
+# Installs every Debian 12 package that building, running and testing the client needs; with the
+# argument "slurm" also the scheduler and its authentication daemon that scripts/slurm-test-cluster.sh
+# runs. Idempotent: packages already present are left as they are.
 set -euo pipefail
 
 packages=(
@@ -22,6 +23,9 @@ packages=(
   # command-line views used to cross-check metadata by hand
   exiv2 libheif-examples
 )
+if [ "${1:-}" = slurm ]; then
+  packages+=(slurm-wlm munge)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

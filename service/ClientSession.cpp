@@ -214,8 +214,11 @@ ClientSession::Outcome ClientSession::launch(const UserRequest& request, Clock::
     if (mCore.faults().fire(Fault::kLaunchRefused)) {
         return refuse(kRefused, "launch refused on purpose (fault launch-refused)");
     }
-    if (!sfm && !mCore.engine().canDensify()) {
-        return refuse(kCannotDensify, mCore.engine().refusalOfMvs());
+    if (auto refusal = mCore.runner().launchRefusal()) {
+        return refuse(kRefused, std::move(*refusal));
+    }
+    if (auto refusal = sfm ? std::optional<std::string>() : mCore.runner().mvsRefusal()) {
+        return refuse(kCannotDensify, std::move(*refusal));
     }
     const size_t nbTasks = mCore.tasks().nbOfSession(mId);
     if (nbTasks >= limits::kMaxSessionTasks) {

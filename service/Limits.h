@@ -35,6 +35,12 @@ constexpr uint64_t kShareScale = 2;
 // How often the directories of running tasks are measured against --max-store.
 constexpr unsigned kTaskMeterMilliseconds = 2000;
 
+// A task's seconds when --task-timeout is not given, from its distinct photographs: the colmap engine
+// holds itself to them, and a cluster job is given as long.
+constexpr uint64_t kTaskBaseSeconds = 60;
+constexpr uint64_t kSfmSecondsPerPhotograph = 30;
+constexpr uint64_t kMvsSecondsPerPhotograph = 60;
+
 // Seconds a task may run from its photographs: base plus perPhotograph for each distinct one, capped.
 constexpr uint64_t taskSeconds(uint64_t base, uint64_t perPhotograph, size_t nbDistinct) {
     const uint64_t room = (kMaxTaskSeconds - base) / perPhotograph;

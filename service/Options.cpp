@@ -66,6 +66,10 @@ std::string usageText() {
            "                       [--upload-idle SECONDS] [--upload-min-rate BYTES]\n"
            "                       [--upload-rate-window SECONDS] [--max-connections N]\n"
            "                       [--max-connections-per-address N]\n"
+           "                       [--runner local|slurm] [--slurm-bin DIR] [--slurm-partition NAME]\n"
+           "                       [--slurm-option ARG]... [--slurm-mvs-option ARG]...\n"
+           "                       [--slurm-poll MILLISECONDS]\n"
+           "       kestrix-service --run-task TASK_DIR   (the worker a cluster job runs)\n"
            "engines: " +
            engines + "\n";
 }
@@ -73,6 +77,7 @@ std::string usageText() {
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
     o.engine = colmapFound() ? "colmap" : "test";
+    bool maxTasksGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -106,6 +111,22 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.caFile = value();
         } else if (a == "--max-tasks") {
             o.maxTasks = parsePositive(a, value(), 256);
+            maxTasksGiven = true;
+        } else if (a == "--runner") {
+            o.runner = value();
+            if (o.runner != "local" && o.runner != "slurm") {
+                throw UsageError("--runner is local or slurm, not \"" + o.runner + "\"");
+            }
+        } else if (a == "--slurm-bin") {
+            o.slurmBin = value();
+        } else if (a == "--slurm-partition") {
+            o.slurmPartition = value();
+        } else if (a == "--slurm-option") {
+            o.slurmOptions.push_back(value());
+        } else if (a == "--slurm-mvs-option") {
+            o.slurmMvsOptions.push_back(value());
+        } else if (a == "--slurm-poll") {
+            o.slurmPoll = std::chrono::milliseconds(parsePositive(a, value(), 600000));
         } else if (a == "--max-body") {
             o.maxBody = parseNumber(a, value(), UINT64_MAX);
         } else if (a == "--max-store") {
@@ -134,6 +155,9 @@ Options parseOptions(const std::vector<std::string>& args) {
         } else {
             throw UsageError("unknown option \"" + a + "\"");
         }
+    }
+    if (!maxTasksGiven && o.runner == "slurm") {
+        o.maxTasks = kDefaultSlurmJobs;
     }
     if (o.certFile.empty() != o.keyFile.empty()) {
         throw UsageError("--cert and --key go together");

@@ -21,7 +21,14 @@ struct Options {
     uint32_t denseImageSize = 0;
     std::vector<std::string> faults;  // names, each firing once per occurrence
     std::filesystem::path certFile, keyFile, caFile;
+    // Tasks running (local) or jobs in flight (slurm) at once; the rest wait in stage 0.
     uint32_t maxTasks = 1;
+    // Where tasks run: "local" (this machine) or "slurm" (one batch job each, see SlurmRunner).
+    std::string runner = "local";
+    std::filesystem::path slurmBin;  // the directory of sbatch and its kin; empty: PATH
+    std::string slurmPartition;      // empty: the cluster's default
+    std::vector<std::string> slurmOptions, slurmMvsOptions;  // sbatch options of every job, of MVS jobs
+    std::chrono::milliseconds slurmPoll{500};                // how often the queue is asked
     uint64_t maxBody = uint64_t{64} << 30;
     uint64_t maxStore = uint64_t{20} << 30;
     uint32_t keepResultsDays = 7;
@@ -38,6 +45,9 @@ struct Options {
     std::chrono::milliseconds uploadRateWindow{60000};
     uint64_t uploadMinRate = 8192;
 };
+
+// --max-tasks when the runner is slurm and none is given: jobs wait on the cluster, not here.
+constexpr uint32_t kDefaultSlurmJobs = 64;
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -22,6 +22,7 @@
 #include "service/Log.h"
 #include "service/Service.h"
 #include "service/ServerDetail.h"
+#include "service/Runners.h"
 #include "service/ServiceCore.h"
 
 namespace fs = std::filesystem;
@@ -627,10 +628,8 @@ Endpoint Service::start() {
     if (!isLoopbackHost(o.host) && !o.allowRemote) {
         throw StartError("listening on " + o.host + " needs --allow-remote");
     }
-    std::unique_ptr<Engine> engine = makeEngine(o.engine, {d.dataDir, o.taskTimeout, o.denseImageSize});
-    if (!engine) {
-        throw StartError("unknown engine " + o.engine);
-    }
+    // Absolute: a cluster's worker finds the inputs by these paths.
+    std::unique_ptr<TaskRunner> runner = makeRunner(o, fs::weakly_canonical(fs::absolute(d.dataDir)));
     TlsFiles files;
     try {
         // Everything the service writes is the user's alone; ca.pem and server.pem are made public on
@@ -646,7 +645,7 @@ Endpoint Service::start() {
             files = {fs::absolute(o.certFile), fs::absolute(o.keyFile),
                      fs::absolute(o.caFile.empty() ? o.certFile : o.caFile)};
         }
-        d.core = std::make_unique<ServiceCore>(o, d.dataDir, std::move(engine));
+        d.core = std::make_unique<ServiceCore>(o, d.dataDir, std::move(runner));
         d.tls = std::make_unique<net::ssl::context>(net::ssl::context::tls_server);
         d.tls->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
                            net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
@@ -685,8 +684,8 @@ Endpoint Service::start() {
     for (uint32_t i = 0; i < std::max<uint32_t>(1, o.nbNetThreads); ++i) {
         d.threads.emplace_back([&d] { d.ioc->run(); });
     }
-    logLine("serving " + d.endpoint.clientUrl() + " with engine " + o.engine + ", data in " +
-            d.dataDir.string());
+    logLine("serving " + d.endpoint.clientUrl() + " with engine " + o.engine + " on the " +
+            d.core->runner().name() + " runner, data in " + d.dataDir.string());
     return d.endpoint;
 }
 

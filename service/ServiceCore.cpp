@@ -27,11 +27,11 @@ std::string randomToken() {
 }
 
 ServiceCore::ServiceCore(const Options& options, const std::filesystem::path& dataDir,
-                         std::unique_ptr<Engine> engine)
+                         std::unique_ptr<TaskRunner> runner)
     : mOptions(options),
       mStore(dataDir / "store", options.maxStore, {dataDir / "cache"}),
-      mEngine(std::move(engine)),
-      mTasks(*mEngine, mStore, mFaults, dataDir / "tasks", options.maxTasks) {
+      mRunner(std::move(runner)),
+      mTasks(*mRunner, mStore, mFaults, dataDir / "tasks", options.maxTasks) {
     for (const std::string& name : options.faults) {
         if (const auto f = faultByName(name)) {
             mFaults.arm(*f);

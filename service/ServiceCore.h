@@ -14,7 +14,6 @@
 #include <unordered_set>
 
 #include "service/ContentStore.h"
-#include "service/Engine.h"
 #include "service/Faults.h"
 #include "service/InputReader.h"
 #include "service/Limits.h"
@@ -34,14 +33,15 @@ class ServiceCore {
 public:
     // The data directory holds "store", "tasks" and the certificates. Throws
     // std::filesystem::filesystem_error when it is unusable.
-    ServiceCore(const Options& options, const std::filesystem::path& dataDir, std::unique_ptr<Engine> engine);
+    ServiceCore(const Options& options, const std::filesystem::path& dataDir,
+                std::unique_ptr<TaskRunner> runner);
     ~ServiceCore();
 
     const Options& options() const { return mOptions; }
     Faults& faults() { return mFaults; }
     ContentStore& store() { return mStore; }
     TaskManager& tasks() { return mTasks; }
-    Engine& engine() { return *mEngine; }
+    TaskRunner& runner() { return *mRunner; }
     // The reader of a launch input of that stored size: large ones are read one at a time, small ones
     // on a lane of their own.
     InputReader& reader(uint64_t bytes) { return bytes > limits::kQuickReadBytes ? mReader : mQuickReader; }
@@ -76,7 +76,7 @@ private:
     Options mOptions;
     Faults mFaults;
     ContentStore mStore;
-    std::unique_ptr<Engine> mEngine;
+    std::unique_ptr<TaskRunner> mRunner;
     TaskManager mTasks;
     mutable std::mutex mMutex;
     uint64_t mNextSession = 0;

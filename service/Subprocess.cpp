@@ -20,7 +20,8 @@ using Clock = std::chrono::steady_clock;
 // In the child between fork and exec: only async-signal-safe calls. Its own process group (so that
 // ending it ends what it started), SIGKILL when the thread that started it dies, nothing of the
 // service's but standard input, output and error. Writes errno to report and exits on failure.
-[[noreturn]] void execChild(char* const* argv, const char* log, const char* dir, pid_t parent, int report) {
+[[noreturn]] void execChild(char* const* argv, const char* log, const char* outFile, const char* dir,
+                            pid_t parent, int report) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) {
@@ -31,8 +32,9 @@ using Clock = std::chrono::steady_clock;
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
+    const int err = open(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const int out = *outFile == '\0' ? err : open(outFile, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || err < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         (*dir != '\0' && chdir(dir) != 0)) {
         const int e = errno;
         (void)!write(report, &e, sizeof e);
@@ -99,6 +101,7 @@ SubprocessResult runSubprocess(const SubprocessSpec& spec) {
         throw std::runtime_error("no program to run");
     }
     const std::string log = spec.logFile.string();
+    const std::string outFile = spec.outFile.string();
     const std::string dir = spec.workDir.string();
     std::vector<char*> argv;
     for (const std::string& a : spec.argv) {
@@ -112,7 +115,7 @@ SubprocessResult runSubprocess(const SubprocessSpec& spec) {
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-        execChild(argv.data(), log.c_str(), dir.c_str(), parent, report[1]);
+        execChild(argv.data(), log.c_str(), outFile.c_str(), dir.c_str(), parent, report[1]);
     }
     close(report[1]);
     int err = pid < 0 ? errno : 0;

@@ -14,9 +14,10 @@ namespace kxservice {
 struct SubprocessSpec {
     std::vector<std::string> argv;         // argv[0] is looked up in PATH
     std::filesystem::path workDir;         // the child's working directory
-    std::filesystem::path logFile;         // standard output and error are appended here
+    std::filesystem::path logFile;         // standard error (and output, unless outFile) are appended here
     std::chrono::milliseconds timeout{0};  // 0: none
     const std::atomic<bool>* cancel = nullptr;
+    std::filesystem::path outFile{};  // when given, standard output is written here instead
 };
 
 struct SubprocessResult {

@@ -32,7 +32,11 @@ void TaskContext::progress(float ratio) {
 
 void TaskContext::log(std::string_view line) {
     const std::lock_guard<std::mutex> lock(mLogMutex);
-    std::ofstream out(mLogFile, std::ios::app);
+    appendTaskLog(mDir, line);
+}
+
+void appendTaskLog(const std::filesystem::path& dir, std::string_view line) {
+    std::ofstream out(dir / "task.log", std::ios::app);
     out << timestamp() << ' ' << line << '\n';
 }
 

@@ -63,4 +63,8 @@ private:
     std::mutex mLogMutex;
 };
 
+// Appends one timestamped line to the task log of the task directory dir (errors are ignored: the log
+// is a courtesy to whoever reads it).
+void appendTaskLog(const std::filesystem::path& dir, std::string_view line);
+
 }  // namespace kxservice

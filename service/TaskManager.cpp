@@ -38,9 +38,9 @@ std::string hex64(uint64_t v) {
 }
 }  // namespace
 
-TaskManager::TaskManager(Engine& engine, ContentStore& store, Faults& faults, fs::path tasksDir,
+TaskManager::TaskManager(TaskRunner& runner, ContentStore& store, Faults& faults, fs::path tasksDir,
                          uint32_t nbWorkers)
-    : mEngine(engine), mStore(store), mFaults(faults), mTasksDir(std::move(tasksDir)) {
+    : mRunner(runner), mStore(store), mFaults(faults), mTasksDir(std::move(tasksDir)) {
     fs::create_directories(mTasksDir);
     // Results of earlier runs count against the budget, and go first when room is needed.
     std::error_code ec;
@@ -316,22 +316,21 @@ void TaskManager::run(Task& task) {
         for (const FileKey& k : task.inputs) {
             inputs[k] = mStore.pathOf(k);
         }
-        TaskContext context(
-            task.dir, std::move(inputs), [&](float r) { setStatus(TaskStage::kRunning, r); }, task.cancel);
-        context.setStorageClaim([this](int64_t size) {
+        RunnerTask job;
+        job.job = &task.job;
+        job.dir = task.dir;
+        job.inputs = std::move(inputs);
+        job.cancel = &task.cancel;
+        job.status = setStatus;
+        job.claim = [this](int64_t size) {
             if (size < 0) {
                 mStore.release(uint64_t(-size));
                 return true;
             }
             return mStore.claim(uint64_t(size));
-        });
-        logLine(name + " running; its log is " + context.logFile().string());
-        context.log(std::string("started ") + (task.kind == TaskKind::kSfm ? "SfM" : "MVS"));
+        };
         setStatus(TaskStage::kFetchingFiles, 1);
-        setStatus(TaskStage::kRunning, 0);
-        std::vector<ResultFile> files = task.kind == TaskKind::kSfm
-                                            ? mEngine.runSfm(std::get<SfmJob>(task.job), context)
-                                            : mEngine.runMvs(std::get<MvsJob>(task.job), context);
+        std::vector<ResultFile> files = mRunner.run(job);
         if (task.cancel) {
             throw std::runtime_error("cancelled");
         }
@@ -351,7 +350,7 @@ void TaskManager::run(Task& task) {
             results.push_back(
                 {f.path, f.type, f.hModel, FileKey(md5sumHex(f.path.c_str())), fs::file_size(f.path)});
         }
-        context.log("finished with " + std::to_string(results.size()) + " result files");
+        appendTaskLog(task.dir, "finished with " + std::to_string(results.size()) + " result files");
         const std::lock_guard<std::mutex> lock(mMutex);
         task.results = std::move(results);
         task.status = {TaskStage::kFinished, 1, {}};
@@ -362,11 +361,7 @@ void TaskManager::run(Task& task) {
     {
         std::error_code ec;
         if (fs::exists(task.dir, ec)) {
-            std::FILE* f = std::fopen((task.dir / "task.log").c_str(), "a");
-            if (f != nullptr) {
-                std::fprintf(f, "%s failed: %s\n", timestamp().c_str(), failure.c_str());
-                std::fclose(f);
-            }
+            appendTaskLog(task.dir, "failed: " + failure);
         }
     }
     if (!task.cancel) {

@@ -1,8 +1,9 @@
 #pragma once
 // Tasks from launch to removal. Launched tasks wait in stage 0 until one of --max-tasks workers takes
 // them (the sessions' queues in turns, see FairQueue), then run through the stages: 1 (inputs checked into
-// the task directory), 2 (the engine), 3, 4 (result files hashed), 5 finished, or 6 failed with a reason. A
-// task whose session ends before its results were asked for is cancelled and its directory removed.
+// the task directory), 2 (the engine, through the TaskRunner; a cluster's runner shows 0 again while its
+// job waits), 3, 4 (result files hashed), 5 finished, or 6 failed with a reason. A task whose session ends
+// before its results were asked for is cancelled and its directory removed.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -18,8 +19,8 @@
 #include <vector>
 
 #include "protocol/ProtoTypes.h"
-#include "service/Engine.h"
 #include "service/FairQueue.h"
+#include "service/TaskRunner.h"
 
 namespace kxservice {
 
@@ -44,12 +45,10 @@ struct TaskResult {
     uint64_t size = 0;
 };
 
-enum class TaskKind { kSfm, kMvs };
-
 class TaskManager {
 public:
-    // Task directories live in tasksDir/<handle in hex>.
-    TaskManager(Engine& engine, ContentStore& store, Faults& faults, std::filesystem::path tasksDir,
+    // Task directories live in tasksDir/<handle in hex> (RunnerTask::name() relies on it).
+    TaskManager(TaskRunner& runner, ContentStore& store, Faults& faults, std::filesystem::path tasksDir,
                 uint32_t nbWorkers);
     ~TaskManager();  // stop()
 
@@ -85,7 +84,7 @@ private:
     void removeLater(std::shared_ptr<Task> task);
     void removeDoomed();
 
-    Engine& mEngine;
+    TaskRunner& mRunner;
     ContentStore& mStore;
     Faults& mFaults;
     std::filesystem::path mTasksDir;

@@ -1,5 +1,6 @@
 // kestrix-service: the command line around kxservice::Service. Exit status 2 for a usage error, 1 when
-// the service cannot start, 0 after SIGINT or SIGTERM.
+// the service cannot start, 0 after SIGINT or SIGTERM. `--run-task TASK_DIR` runs one task as a cluster
+// job's worker instead (service/TaskWorker.h).
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,9 +11,25 @@
 
 #include "service/Log.h"
 #include "service/Service.h"
+#include "service/TaskWorker.h"
 
 int main(int argc, char** argv) {
     using namespace kxservice;
+    // The stop signals are taken by sigwait (the service's stop, the worker's cancellation); every thread
+    // started from here on inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    if (argc >= 2 && std::string(argv[1]) == "--run-task") {
+        if (argc != 3) {
+            std::cerr << "kestrix-service: --run-task needs the task directory, alone\n";
+            return 2;
+        }
+        return runTaskWorker(argv[2], stopSignals);
+    }
     Options options;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -20,14 +37,6 @@ int main(int argc, char** argv) {
         std::cerr << "kestrix-service: " << e.what() << "\n" << usageText();
         return 2;
     }
-    // The signals are taken by sigwait below; every thread started from here on inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
     Service service(options);
     try {
         service.start();

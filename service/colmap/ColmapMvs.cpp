@@ -79,7 +79,9 @@ std::string agreement(const ksm::Model<1u>& model, const std::vector<Eigen::Vect
 
 unsigned mvsTaskSeconds(const RunOptions& options, size_t nbImages) {
     return options.taskTimeout > 0 ? options.taskTimeout
-                                   : unsigned(kxservice::limits::taskSeconds(60, 60, nbImages));
+                                   : unsigned(kxservice::limits::taskSeconds(
+                                         kxservice::limits::kTaskBaseSeconds,
+                                         kxservice::limits::kMvsSecondsPerPhotograph, nbImages));
 }
 
 std::vector<kxservice::ResultFile> runMvs(const kxservice::MvsJob& job, kxservice::TaskContext& context,

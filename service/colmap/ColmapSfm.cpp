@@ -184,7 +184,9 @@ double since(Clock::time_point& mark) {
 
 unsigned taskSeconds(const RunOptions& options, size_t nbImages) {
     return options.taskTimeout > 0 ? options.taskTimeout
-                                   : unsigned(kxservice::limits::taskSeconds(60, 30, nbImages));
+                                   : unsigned(kxservice::limits::taskSeconds(
+                                         kxservice::limits::kTaskBaseSeconds,
+                                         kxservice::limits::kSfmSecondsPerPhotograph, nbImages));
 }
 
 std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservice::TaskContext& context,

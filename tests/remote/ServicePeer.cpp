@@ -9,12 +9,14 @@
 
 namespace kxtest {
 
-ServicePeer::ServicePeer(const std::vector<QString>& args, const QString& engine) {
+ServicePeer::ServicePeer(const std::vector<QString>& args, const QString& engine,
+                         const QStringList& options) {
     QStringList arguments{"--listen", "127.0.0.1:0", "--data-dir", toQStr(mDataDir.path()),
                           "--engine", engine};
     for (const QString& arg : args) {
         arguments << "--fault" << arg;
     }
+    arguments << options;
     mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     mProcess.start(QStringLiteral(KX_SERVICE_BINARY), arguments);
     const QRegularExpression startLine(QStringLiteral("listening on wss://(\\S+)/client CA (.+)$"));

@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include "config/SfmCfg.h"
 #include "remote/Backend.h"
@@ -17,8 +18,10 @@ namespace kxtest {
 
 class ServicePeer {
 public:
-    // Starts the service with the engine and `args` (faults); fails the test when it does not start.
-    explicit ServicePeer(const std::vector<QString>& args = {}, const QString& engine = "test");
+    // Starts the service with the engine, `args` (faults) and further options; fails the test when it does
+    // not start.
+    explicit ServicePeer(const std::vector<QString>& args = {}, const QString& engine = "test",
+                         const QStringList& options = {});
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;

@@ -5,6 +5,7 @@
 
 #include "service/ContentStore.h"
 #include "service/Faults.h"
+#include "service/LocalRunner.h"
 #include "service/TaskManager.h"
 #include "tests/support/TestSupport.h"
 
@@ -31,9 +32,11 @@ struct GrowingEngine final : kxservice::Engine {
 TEST(TaskStorage, ARunningTasksScratchCountsWhileItRunsAndTheTaskStillFinishes) {
     TempDir dir;
     kxservice::ContentStore store(dir / "store", 1000000);
-    GrowingEngine engine;
+    auto owned = std::make_unique<GrowingEngine>();
+    GrowingEngine& engine = *owned;
+    kxservice::LocalRunner runner(std::move(owned));
     kxservice::Faults faults;
-    kxservice::TaskManager tasks(engine, store, faults, dir / "tasks", 1);
+    kxservice::TaskManager tasks(runner, store, faults, dir / "tasks", 1);
     const auto settle = [](auto done) {  // up to 10 s
         for (int n = 0; n < 1000 && !done(); ++n) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

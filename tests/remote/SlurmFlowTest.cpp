@@ -1,0 +1,42 @@
+// The client's whole SfM then MVS flow against the service whose tasks run as jobs of the one-node
+// cluster (scripts/slurm-test-cluster.sh): the results are, byte for byte, those of the local runner.
+#include "remote/MvsBackend.h"
+#include "remote/SfmBackend.h"
+#include "tests/remote/ServicePeer.h"
+#include "tests/support/SlurmCluster.h"
+
+namespace {
+
+using kxtest::Observer;
+using kxtest::ServicePeer;
+
+// The sparse and the dense result of the same photographs through a service started with options.
+std::pair<std::string, std::string> resultsThrough(const QStringList& options, const SfmCfg& cfg) {
+    ServicePeer peer({}, "test", options);
+    kxtest::TempDir project;
+    SfmBackend sfm;
+    sfm.setServiceSettings(peer.trusted());
+    Observer sfmSeen(sfm);
+    sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
+    EXPECT_TRUE(kxtest::waitUntil([&] { return !sfmSeen.results.empty() || !sfmSeen.failures.empty(); }));
+    EXPECT_TRUE(sfmSeen.failures.empty()) << peer.taskLogs();
+    MvsBackend mvs;
+    mvs.setServiceSettings(peer.trusted());
+    Observer mvsSeen(mvs);
+    mvs.launchMvsTask(project / "0.ksm", "0_dense", project.path());
+    EXPECT_TRUE(kxtest::waitUntil([&] { return !mvsSeen.results.empty() || !mvsSeen.failures.empty(); }));
+    EXPECT_TRUE(mvsSeen.failures.empty()) << peer.taskLogs();
+    return {kxtest::readFile(project / "0.ksm"), kxtest::readFile(project / "0_dense.ply")};
+}
+
+TEST(SlurmFlow, SfmThenMvsAsClusterJobsGiveTheLocalRunnersResults) {
+    KX_REQUIRE_SLURM_CLUSTER();
+    kxtest::TempDir images;
+    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 3);
+    const auto local = resultsThrough({}, cfg);
+    const auto cluster = resultsThrough({"--runner", "slurm", "--slurm-poll", "200"}, cfg);
+    EXPECT_FALSE(local.first.empty() || local.second.empty());
+    EXPECT_TRUE(local == cluster) << "the cluster's results differ from the local runner's";
+}
+
+}  // namespace
