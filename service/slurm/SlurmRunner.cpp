@@ -191,22 +191,32 @@ std::vector<ResultFile> SlurmRunner::follow(const RunnerTask& task, const std::s
             task.status(TaskStage::kRunning, taskfiles::readProgress(task.dir));
             continue;
         }
-        if (const std::optional<taskfiles::Exit> exit = taskfiles::readExit(task.dir)) {
-            if (exit->ok) {
-                return exit->results;
-            }
-            throw std::runtime_error(exit->failure);
-        }
-        std::string why =
-            record.state.empty()
-                ? "job " + id + " left the queue and the scheduler keeps no record of how it ended"
-                : endReason(record, minutes);
-        const std::string output = lastLineOf(task.dir / "job.out");
-        if (!output.empty()) {
-            why += "; its output ends: " + output;
-        }
-        throw std::runtime_error(why);
+        return outcome(task, id, record, minutes);
     }
+}
+
+std::vector<ResultFile> SlurmRunner::outcome(const RunnerTask& task, const std::string& id,
+                                             const JobRecord& record, unsigned minutes) const {
+    std::optional<taskfiles::Exit> exit = taskfiles::readExit(task.dir);
+    // A shared filesystem may show another node's new file a little later.
+    for (int n = 0; !exit && record.state == "COMPLETED" && n < 25; ++n) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        exit = taskfiles::readExit(task.dir);
+    }
+    if (exit && exit->ok) {
+        return exit->results;
+    }
+    if (exit) {
+        throw std::runtime_error(exit->failure);
+    }
+    std::string why = record.state.empty()
+                          ? "job " + id + " left the queue and the scheduler keeps no record of how it ended"
+                          : endReason(record, minutes);
+    const std::string output = lastLineOf(task.dir / "job.out");
+    if (!output.empty()) {
+        why += "; its output ends: " + output;
+    }
+    throw std::runtime_error(why);
 }
 
 JobRecord SlurmRunner::recordOf(const std::string& id) const {

@@ -54,6 +54,10 @@ private:
     };
     std::string submit(const RunnerTask& task, unsigned minutes) const;
     std::vector<ResultFile> follow(const RunnerTask& task, const std::string& id, unsigned minutes);
+    // The end of a job that left the queue: the worker's results, or an exception with its reason or else
+    // the scheduler's.
+    std::vector<ResultFile> outcome(const RunnerTask& task, const std::string& id, const JobRecord& record,
+                                    unsigned minutes) const;
     JobRecord recordOf(const std::string& id) const;
     void cancelJob(const std::string& id);
     void pollLoop();
