@@ -55,7 +55,7 @@ dir=$(cd "$dir" && pwd)
 chmod 755 "$dir"
 mkdir -p "$dir/state" "$dir/spool" "$dir/munge"
 chown munge:munge "$dir/munge"
-chmod 700 "$dir/munge"
+chmod 755 "$dir/munge"  # munged wants its socket's directory open to every client
 
 if [ ! -f /etc/munge/munge.key ]; then
   install -d -o munge -g munge -m 700 /etc/munge

@@ -31,7 +31,7 @@ struct RunnerTask {
     // Room in the store's budget for bytes an engine keeps after the task (see TaskContext).
     std::function<bool(int64_t)> claim;
 
-    // The task handle in hex, as the service's log and the client's errors name it.
+    // The task handle in hex, as the service's log names it.
     std::string name() const { return dir.filename().string(); }
     TaskKind kind() const { return std::holds_alternative<SfmJob>(*job) ? TaskKind::kSfm : TaskKind::kMvs; }
 };

@@ -47,13 +47,15 @@ Ended follow(Client& c, const std::string& name, TaskStage stopAt = TaskStage::k
 class Slurm : public ::testing::Test {
 protected:
     void start(const std::string& options) {
+        // A log of its own for each start: the next one must not read the last one's start line.
+        mLog = mDir / ("log" + std::to_string(++mNbStarts));
         mService = std::make_unique<ServiceProcess>(KX_SERVICE_BIN, mDir / "data",
-                                                    "--runner slurm " + options, mDir / "log");
-        ASSERT_NE(mService->port, 0) << fileText(mDir / "log");
+                                                    "--runner slurm " + options, mLog);
+        ASSERT_NE(mService->port, 0) << fileText(mLog);
     }
     void TearDown() override {
         if (mService) {
-            EXPECT_EQ(mService->stop(), 0) << fileText(mDir / "log");
+            EXPECT_EQ(mService->stop(), 0) << fileText(mLog);
         }
     }
     std::unique_ptr<Client> session() { return std::make_unique<Client>(mService->port, mService->ca); }
@@ -67,6 +69,8 @@ protected:
 
     TempDir mDir;
     std::unique_ptr<ServiceProcess> mService;
+    fs::path mLog;
+    int mNbStarts = 0;
 };
 
 TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
@@ -153,16 +157,17 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
     EXPECT_EQ(missing.error, "the cluster cannot take tasks: sbatch is not found in the directory " +
                                  (mDir / "bin").string());
 
-    // The job runs at once on this machine, but its inputs are not where the service put them: the
-    // worker's own reason ends the task.
+    // The job runs on this machine before sbatch answers, but its inputs are not where the service put
+    // them: the worker's own reason ends the task.
     script("sbatch",
            "for a; do job=$a; done\ndir=$(dirname \"$job\"); echo \"$dir\" > $D/taskdir\n"
            "sed -i 's| /| /nowhere/|' \"$dir/task.in\"\n"
-           "setsid sh \"$job\" >/dev/null 2>&1 </dev/null &\necho 200\n");
+           "sh \"$job\" >/dev/null 2>&1 </dev/null\necho 200\n");
     script("squeue", "[ -f \"$(cat $D/taskdir)/exit\" ] || echo '200|RUNNING|None'\n");
     const Ended unseen = follow(*c, "unseen");
     EXPECT_EQ(unseen.stage, TaskStage::kFailed);
-    EXPECT_NE(unseen.error.find(" is missing at /nowhere/"), std::string::npos) << unseen.error;
+    EXPECT_NE(unseen.error.find(" is missing at /nowhere/"), std::string::npos)
+        << unseen.error << fileText(taskDir(unseen.task) / "task.log") << fileText(mLog);
     EXPECT_NE(unseen.error.find(": the data directory must be visible at the same path on every node"),
               std::string::npos)
         << unseen.error;
