@@ -67,6 +67,7 @@ struct Run {
 void measure(const std::string& name, const std::string& options, int nbSessions) {
     const fs::path dir =
         fs::temp_directory_path() / ("kx-bench-runner-" + name + "-" + std::to_string(getpid()));
+    fs::create_directories(dir);
     kxtest::ServiceProcess service(KX_SERVICE_BIN, dir / "data", options, dir / "log");
     if (service.port == 0) {
         std::printf("%s: the service did not start\n%s\n", name.c_str(),
