@@ -46,6 +46,9 @@ struct TaskResult {
 
 enum class TaskKind { kSfm, kMvs };
 
+// A task handle as the log and the task's directory name it: 16 hexadecimal digits.
+std::string hex64(uint64_t v);
+
 class TaskManager {
 public:
     // Task directories live in tasksDir/<handle in hex>.
