@@ -113,7 +113,7 @@ void imageSeeds(const fs::path& root) {
     kxtest::writeJpeg(root / "jpeg" / "plain.jpg", 40, 24);
     kxtest::writeJpeg(root / "jpeg" / "tagged.jpg", 64, 48, tags);
     kxtest::writeHeif(root / "heif" / "tagged.heic", 64, 64, tags);
-    kxtest::writeHeif(root / "heif" / "rotated.heic", 64, 64, {}, {6});
+    kxtest::writeHeif(root / "heif" / "six-images.heic", 64, 64, {}, {6});  // refused: one image only
     kxtest::writeHeif(root / "heif" / "tagged.avif", 64, 64, tags);
     // The EXIF target's input: a 16-bit big-endian length, the EXIF block, then the XMP packet.
     const std::string exif = kxtest::encodeExifTiff(tags);

@@ -30,13 +30,11 @@ struct TaskManager::Task {
     std::chrono::steady_clock::time_point finishedAt;
 };
 
-namespace {
 std::string hex64(uint64_t v) {
     char buf[17];
     std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
     return buf;
 }
-}  // namespace
 
 TaskManager::TaskManager(TaskRunner& runner, ContentStore& store, Faults& faults, fs::path tasksDir,
                          uint32_t nbWorkers)

@@ -45,6 +45,9 @@ struct TaskResult {
     uint64_t size = 0;
 };
 
+// A task handle as the log and the task's directory name it: 16 hexadecimal digits.
+std::string hex64(uint64_t v);
+
 class TaskManager {
 public:
     // Task directories live in tasksDir/<handle in hex> (RunnerTask::name() relies on it).

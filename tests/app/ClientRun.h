@@ -1,7 +1,6 @@
 #pragma once
 // A headless run of the client's real binary, with a clean environment: no default service or CA.
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
 // The client's command line, and headless runs of the real binaries with their exit statuses.
-#include <QProcess>
 #include <QTcpServer>
 
 #include "app/CommandLine.h"

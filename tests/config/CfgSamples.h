@@ -33,22 +33,19 @@ inline FileKey keyOf(const std::string& hex) {
 // Every member set, a pose with no member, a tie point list whose first element is empty.
 inline SfmCfg fullCfg() {
     using Measurements = std::vector<SfmCfg::Image::TiePointMeasurement>;
-    const float inf = std::numeric_limits<float>::infinity();
     SfmCfg cfg;
     cfg.origin = SfmCfg::GpsCoords{47.3977419, 8.5455938, 488.25};
     cfg.cameras = {
         {5472, 3648, 2900.0f, 2900.5f, 2736.25f, 1824.0f, 0.1f, -0.25f, 0.0009765625f, -0.5f, 0.125f}};
     const SfmCfg::Location prior{{12.5, -3.75, 0.001},
                                  std::array<std::array<float, 3>, 3>{{{9, 0, 0}, {0, 9, 0}, {0, 0, 0.25f}}},
-                                 inf};
+                                 std::numeric_limits<float>::infinity()};
     cfg.poses = std::vector<SfmCfg::Pose>{
         {prior, std::array<float, 3>{0.5f, -0.5f, 1.0f}, std::array<float, 3>{0.0f, 1.0f, -2.0f}}, {}};
     cfg.tiePoints = std::vector<std::optional<SfmCfg::Location>>{
         std::nullopt, SfmCfg::Location{{1.0, 2.0, 3.0}, std::nullopt, std::nullopt}};
     cfg.images = {{keyOf("900150983cd24fb0d6963f7d28e17f72"), 0, 0, 0u, "http://127.0.0.1/files/a",
-                   "inputs/DJI_0001.JPG",
-                   "/data/Flug \xC3\x9C"
-                   "ber/DJI_0001.JPG",
+                   "inputs/DJI_0001.JPG", u8"/data/Flug \u00dcber/DJI_0001.JPG",
                    Measurements{{1, 100.5f, 200.25f}}}};
     cfg.settings = SfmCfg::Settings{"F1C2D5", true, "Rolling1DLoc", 30000u, false, true, false};
     return cfg;

@@ -85,11 +85,7 @@ TEST(Allocation, HugePlyCountsAllocateLittle) {
     const kxtest::Cloud cloud = kxtest::makeCloud(3, 5);
     for (kxtest::PlyOut format :
          {kxtest::PlyOut::kAscii, kxtest::PlyOut::kBinaryLittleEndian, kxtest::PlyOut::kBinaryBigEndian}) {
-        kxtest::CloudLayout l;
-        l.format = format;
-        l.extras = true;
-        l.nbFaces = 2;
-        const std::string bytes = kxtest::cloudBytes(cloud, l);
+        const std::string bytes = kxtest::cloudBytes(cloud, {format, "float", "uchar", true, 2});
         for (const std::string element : {"vertex 3\n", "face 2\n"}) {
             std::string patched = bytes;
             const size_t at = patched.find("element " + element);

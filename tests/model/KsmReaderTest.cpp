@@ -37,11 +37,6 @@ std::string cerealError(const std::string& bytes) {
     return errorOf([&] { cereal::PortableBinaryInputArchive{in}(m); });
 }
 
-ksm::Model<1u> modelOf(const KestrixSparseModel& result) {
-    EXPECT_EQ(result.index(), 1u);
-    return std::get<ksm::Model<1u>>(result);
-}
-
 // Reading from a file is the headless run's and the viewer's way.
 TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromStreamAndPipe) {
     const struct {
@@ -62,9 +57,9 @@ TEST(KsmReader, ReadsEveryShapeInBothByteOrdersFromStreamAndPipe) {
             SCOPED_TRACE(little ? "little-endian" : "big-endian");
             const std::string bytes = kxtest::ksmBytes(model, little);
             std::istringstream in(bytes + std::string(100, '\xee'));  // bytes after the model are not read
-            EXPECT_EQ(modelOf(ksm::loadKsm(in)), model);
+            EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(in)), model);
             kxtest::PipeStream pipe(bytes);
-            EXPECT_EQ(modelOf(ksm::loadKsm(pipe)), model);
+            EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(pipe)), model);
         }
     }
 }
@@ -101,7 +96,6 @@ TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
     const ksm::Model<1u> model = kxtest::makeKsmModel({2, 2, 5, 3, 3, "Flüge/"}, 11);
     for (bool little : {true, false}) {
         const std::string bytes = kxtest::ksmBytes(model, little);
-        EXPECT_EQ(ourError(bytes.substr(0, 12), false), "Failed to read 1 bytes from input stream! Read 0");
         for (size_t cut = 12; cut < bytes.size(); ++cut) {
             const std::string part = bytes.substr(0, cut);
             const std::string expected = cerealError(part);
@@ -109,7 +103,6 @@ TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
             ASSERT_EQ(ourError(part, false), expected) << "cut at " << cut;
             ASSERT_EQ(ourError(part, true), expected) << "cut at " << cut << " (pipe)";
         }
-        EXPECT_EQ(ourError(bytes, false), "");
     }
 }
 

@@ -42,17 +42,6 @@ Type typeOf(const std::string& name) {
 // One entry's values, each with its stored type.
 using Entry = std::vector<std::pair<Type, double>>;
 
-template <typename T>
-void putBytes(std::ostream& out, T v, bool little) {
-    char b[sizeof(T)];
-    std::memcpy(b, &v, sizeof v);
-    const uint16_t one = 1;
-    if (little != (*reinterpret_cast<const unsigned char*>(&one) == 1)) {
-        std::reverse(b, b + sizeof b);
-    }
-    out.write(b, sizeof b);
-}
-
 // Writes one entry, each value converted to its stored type (integers truncated, floats rounded): as a
 // line of text, values separated by spaces, or as bytes in the file's order.
 void writeEntry(std::ostream& out, PlyOut format, const Entry& entry) {
@@ -66,13 +55,20 @@ void writeEntry(std::ostream& out, PlyOut format, const Entry& entry) {
                            : t.size == 4 ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(v))
                                          : std::to_chars(buf, buf + sizeof buf, v);
             out << (k ? " " : "") << std::string_view(buf, r.ptr - buf);
-        } else if (t.isFloat) {
-            t.size == 4 ? putBytes(out, static_cast<float>(v), little) : putBytes(out, v, little);
-        } else if (t.size < 4) {
-            t.size == 1 ? putBytes(out, static_cast<uint8_t>(i), little)
-                        : putBytes(out, static_cast<uint16_t>(i), little);
         } else {
-            putBytes(out, static_cast<uint32_t>(i), little);
+            // The stored bits as a number, put out a byte at a time: the host's byte order does not matter.
+            uint64_t bits = static_cast<uint64_t>(i);  // an integer's low bytes are its truncation
+            if (t.isFloat && t.size == 4) {
+                const float single = static_cast<float>(v);
+                uint32_t singleBits = 0;
+                std::memcpy(&singleBits, &single, sizeof single);
+                bits = singleBits;
+            } else if (t.isFloat) {
+                std::memcpy(&bits, &v, sizeof v);
+            }
+            for (size_t b = 0; b < t.size; ++b) {
+                out.put(static_cast<char>(bits >> 8 * (little ? b : t.size - 1 - b)));
+            }
         }
     }
     if (format == PlyOut::kAscii) {
@@ -98,20 +94,28 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
     const char* formats[] = {"ascii", "binary_little_endian", "binary_big_endian"};
     out << "ply\nformat " << formats[static_cast<int>(layout.format)]
         << " 1.0\ncomment written by the tests\n";
-    std::ostringstream faceHeader;
+    // The face element's header and entries, put before or after the vertices'.
+    std::ostringstream faceHeader, faces;
     if (layout.nbFaces) {
         faceHeader << "element face " << layout.nbFaces
                    << "\nproperty list uchar int vertex_indices\nproperty float quality\n";
     }
-    if (layout.facesFirst) {
-        out << faceHeader.str();
+    const Type f = typeOf("float"), count = typeOf("uchar"), index = typeOf("int");
+    const size_t n = std::max<size_t>(1, cloud.positions.size());
+    for (size_t i = 0; i < layout.nbFaces; ++i) {
+        Entry e = {{count, double(i % 5)}};  // 0 to 4 corners: empty lists too
+        for (size_t k = 0; k < i % 5; ++k) {
+            e.push_back({index, double((i + k) % n)});
+        }
+        e.push_back({f, 0.5});
+        writeEntry(faces, layout.format, e);
     }
     // The vertex properties in file order, by what each holds: 0..2 a coordinate, 3..5 a colour, 6 + i
     // the extra i. Extras sit between the wanted ones.
     const size_t order[] = {6, 7, 0, 8, 9, 1, 3, 10, 11, 2, 4, 5, 12, 13};
     const char* names[] = {"x", "y", "z", "red", "green", "blue"};
     std::vector<std::pair<size_t, Type>> props;  // role, type
-    out << "element vertex " << cloud.positions.size() << '\n';
+    out << (layout.facesFirst ? faceHeader.str() : "") << "element vertex " << cloud.positions.size() << '\n';
     for (size_t role : order) {
         if (role >= 6 ? !layout.extras : role >= 3 && layout.colorType.empty()) {
             continue;
@@ -125,27 +129,10 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
     if (layout.extras) {
         out << "property list ushort uint8 neighbours\n";
     }
-    if (!layout.facesFirst) {
-        out << faceHeader.str();
-    }
-    out << "end_header\n";
+    out << (layout.facesFirst ? "" : faceHeader.str()) << "end_header\n"
+        << (layout.facesFirst ? faces.str() : "");
 
-    const Type f = typeOf("float"), ushort = typeOf("ushort"), uint8 = typeOf("uint8");
-    auto faces = [&] {
-        const Type count = typeOf("uchar"), index = typeOf("int");
-        const size_t n = std::max<size_t>(1, cloud.positions.size());
-        for (size_t i = 0; i < layout.nbFaces; ++i) {
-            Entry e = {{count, double(i % 5)}};  // 0 to 4 corners: empty lists too
-            for (size_t k = 0; k < i % 5; ++k) {
-                e.push_back({index, double((i + k) % n)});
-            }
-            e.push_back({f, 0.5});
-            writeEntry(out, layout.format, e);
-        }
-    };
-    if (layout.facesFirst) {
-        faces();
-    }
+    const Type ushort = typeOf("ushort"), uint8 = typeOf("uint8");
     Entry e;
     for (size_t i = 0; i < cloud.positions.size(); ++i) {
         e.clear();
@@ -160,9 +147,7 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
         }
         writeEntry(out, layout.format, e);
     }
-    if (!layout.facesFirst) {
-        faces();
-    }
+    out << (layout.facesFirst ? "" : faces.str());
 }
 
 std::string cloudBytes(const Cloud& cloud, const CloudLayout& layout) {

@@ -14,7 +14,6 @@ struct RequestText {
     const char* text;  // without blanks
 };
 
-// One request of each type with its JSON text written out by hand.
 inline std::vector<RequestText> requestTexts() {
     using namespace user_proto;
     const FileKey a = keyOf("900150983cd24fb0d6963f7d28e17f72");
@@ -55,7 +54,6 @@ struct ResponseText {
     user_proto::UserResponse res;
 };
 
-// Response texts of every type written by hand, with the responses they hold.
 inline std::vector<ResponseText> responseTexts() {
     using namespace user_proto;
     const FileKey a = keyOf("900150983cd24fb0d6963f7d28e17f72");

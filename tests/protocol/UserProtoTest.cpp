@@ -12,10 +12,8 @@
 
 namespace {
 
+using namespace kxtest;
 using namespace user_proto;
-using kxtest::envelope;
-using kxtest::kNoTaskError;
-using kxtest::ok;
 
 std::string withoutBlanks(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }),
@@ -25,14 +23,14 @@ std::string withoutBlanks(std::string text) {
 
 // The keys and number forms of every request, character for character (the layout's blanks aside).
 TEST(UserProtoWrite, RequestsMatchTheirTextsAndReadBackEqual) {
-    for (const auto& row : kxtest::requestTexts()) {
+    for (const auto& row : requestTexts()) {
         EXPECT_EQ(withoutBlanks(writeRequest(row.req)), row.text);
         EXPECT_TRUE(readRequest(row.text) == row.req) << row.text;
     }
 }
 
 TEST(UserProtoRead, ResponsesOfEveryTypeRead) {
-    for (const auto& row : kxtest::responseTexts()) {
+    for (const auto& row : responseTexts()) {
         EXPECT_TRUE(readResponse(row.text) == row.res) << row.text;
     }
 }
@@ -56,7 +54,7 @@ TEST(UserProtoRead, MalformedEnvelopesAndOutOfRangeNumbersAreRefused) {
             << row.text;
     }
     EXPECT_TRUE(readRequest(envelope(4, R"("hRequest": 0, "config": "abc", "hProfile": 65535)")) ==
-                UserRequest(Request<kLaunchSfmTask>{0, kxtest::keyOf("abc"), 65535}));
+                UserRequest(Request<kLaunchSfmTask>{0, keyOf("abc"), 65535}));
 }
 
 }  // namespace

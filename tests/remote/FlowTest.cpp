@@ -3,17 +3,13 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
-#include "model/KsmModel.h"
 #include "remote/MvsBackend.h"
 #include "remote/SfmBackend.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Paths.h"
 
 using namespace user_proto;
-using kxtest::Observer;
-using kxtest::Recorded;
-using kxtest::ServicePeer;
-using kxtest::waitUntil;
+using namespace kxtest;
 
 namespace {
 
@@ -35,17 +31,17 @@ bool contains(const std::vector<QString>& lines, const QString& prefix) {
 class FlowTest : public ::testing::Test {
 protected:
     bool launch(SfmBackend& sfm, int nbImages) {
-        return sfm.launchSfmTask(kxtest::makeSfmCfg(images.path(), nbImages), project.path());
+        return sfm.launchSfmTask(makeSfmCfg(images.path(), nbImages), project.path());
     }
-    kxtest::TempDir project;
-    kxtest::TempDir images;
+    TempDir project;
+    TempDir images;
 };
 
 TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     ServicePeer peer;
     Recorded<SfmBackend> sfm(peer);
     Observer seen(sfm);
-    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 2);
+    const SfmCfg cfg = *makeSfmCfg(images.path(), 2);
     sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
     ASSERT_TRUE(waitUntil([&] { return !seen.results.empty() || !seen.failures.empty(); }));
     const FileKey cfgKey(md5sumHex((project / "toBeUploaded.json").c_str()));
@@ -53,8 +49,6 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
                                           {FileType::kJpg, cfg.images[1].key},
                                           {FileType::kJson, cfgKey}}));
     ASSERT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0.ksm"}}));
-    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
-    EXPECT_EQ(model.captures.size(), 2u);
     QStringList labels;
     for (const auto& r : seen.reports) {
         if (labels.isEmpty() || labels.back() != r.label) {
@@ -89,7 +83,7 @@ TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
     ServicePeer peer;
     Recorded<SfmBackend> sfm(peer);
     Observer sfmSeen(sfm);
-    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 5);
+    const SfmCfg cfg = *makeSfmCfg(images.path(), 5);
     sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
     ASSERT_TRUE(waitUntil([&] { return !sfmSeen.results.empty(); }));
     Recorded<MvsBackend> mvs(peer);
@@ -158,8 +152,8 @@ TEST_F(FlowTest, SecondTaskDuringDownloadsAbortsTheFirstQuietly) {
 TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
     struct Row {
         const char* fault;
-        const char* title;  // the box, or empty for a log line
-        const char* text;   // prefix of the box text or log line
+        QString title;     // the box, or empty for a log line
+        const char* text;  // prefix of the box text or log line
     };
     const Row rows[] = {
         {"protocol-version-2", "Error", "Software update required!"},
@@ -177,21 +171,20 @@ TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
         ServicePeer peer({row.fault});
-        kxtest::writeFile(project / "0.ksm", "an earlier result");
+        writeFile(project / "0.ksm", "an earlier result");
         Recorded<SfmBackend> sfm(peer);
         Observer seen(sfm);
         launch(sfm, 2);
-        const QString title = row.title;
         const auto ended = [&] {
-            return title.isEmpty()
+            return row.title.isEmpty()
                        ? contains(seen.logs(), row.text)
                        : std::any_of(seen.failures.begin(), seen.failures.end(), [&](const auto& m) {
-                             return m.title == title && m.text.contains(row.text);
+                             return m.title == row.title && m.text.contains(row.text);
                          });
         };
         ASSERT_TRUE(waitUntil(ended));
         EXPECT_TRUE(seen.results.empty());
-        EXPECT_EQ(kxtest::readFile(project / "0.ksm"), "an earlier result");
+        EXPECT_EQ(readFile(project / "0.ksm"), "an earlier result");
         if (std::string(row.fault) == "task-fails") {
             const auto logs = seen.logs();
             const auto failed = std::find(logs.begin(), logs.end(), "Task failed!");

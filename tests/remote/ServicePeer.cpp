@@ -3,7 +3,6 @@
 #include <QRegularExpression>
 #include <QtTest/QTest>
 
-#include "remote/ServiceSettings.h"
 #include "tests/support/ImageFixtures.h"
 #include "vexkit/Paths.h"
 
@@ -43,10 +42,6 @@ std::string ServicePeer::taskLogs() const {
         logs += readFile(task.path() / "task.log");
     }
     return logs;
-}
-
-remote::ServiceSettings ServicePeer::trusted() const {
-    return {address, remote::loadCaFile(caFile)};
 }
 
 Observer::Observer(Backend& backend) {

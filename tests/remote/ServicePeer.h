@@ -25,7 +25,8 @@ public:
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;
-    remote::ServiceSettings trusted() const;  // settings that point at it, trusting its CA
+    // Settings that point at it, trusting its CA.
+    remote::ServiceSettings trusted() const { return {address, remote::loadCaFile(caFile)}; }
     // The task logs of the service's engine, one after another, for a failing test to show.
     std::string taskLogs() const;
 

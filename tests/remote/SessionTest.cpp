@@ -64,11 +64,7 @@ TEST(Session, AnEmptyResultListFailsTheTask) {
         Session s;
         s.backend.sendReq(mvs ? UserRequest(Request<kGetMvsResults>{})
                               : UserRequest(Request<kGetSfmResults>{}));
-        if (mvs) {
-            s.answer(Response<kGetMvsResults>{});
-        } else {
-            s.answer(Response<kGetSfmResults>{});
-        }
+        s.answer(mvs ? UserResponse(Response<kGetMvsResults>{}) : UserResponse(Response<kGetSfmResults>{}));
         EXPECT_EQ(s.failures, (std::vector<remote::Failure>{{"Error", text}}));
         EXPECT_EQ(s.seen, (std::vector<Seen>{{"Error", 0, text}}));
     }
@@ -142,7 +138,6 @@ TEST(Transfers, PlainAddressesOversizedResultsAndRedactedLines) {
     for (const char* url : {"http://127.0.0.1/upload/a", "file:///etc/passwd", "https:///upload/a"}) {
         EXPECT_FALSE(remote::isTransferUrl(QUrl(url))) << url;
     }
-    EXPECT_TRUE(remote::isTransferUrl(QUrl("https://store.example/upload/a")));
 
     Session s;
     kxtest::TempDir dir;

@@ -9,6 +9,7 @@
 
 #include "service/ClientSession.h"
 #include "service/Limits.h"
+#include "service/TaskManager.h"
 #include "tests/service/ServiceClient.h"
 #include "tests/support/TestSupport.h"
 
@@ -17,17 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr uint64_t kMiB = 1 << 20;
-
-// Runs body on a thread of its own; the future's get() rethrows what it threw.
-std::future<void> guarded(std::function<void()> body) {
-    return std::async(std::launch::async, std::move(body));
-}
-
-std::string hexOf(TaskHandle task) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(task));
-    return text;
-}
 
 class Hostile : public ::testing::Test {
 protected:
@@ -60,7 +50,7 @@ protected:
     void TearDown() override { stop(); }
 
     fs::path data() const { return mDir / "data"; }
-    std::string log() const { return fileText(mDir / "log"); }
+    std::string log() const { return readFile(mDir / "log"); }
     bool logSays(const std::string& text) const { return fileSays(mDir / "log", text); }
     std::unique_ptr<Client> session(const std::string& from = "127.0.0.1") {
         return std::make_unique<Client>(mPort, mCa, from);
@@ -80,7 +70,7 @@ protected:
         std::vector<TaskHandle> tasks;
         std::string lastUrl;
         auto well = session();
-        auto worker = guarded([&] {
+        auto worker = std::async(std::launch::async, [&] {
             for (int n = 0; n == 0 || (!done && n < 200 && !lastUrl.empty()); ++n) {
                 std::tie(tasks.emplace_back(), lastUrl) = well->wholeTask("well" + std::to_string(n));
             }
@@ -151,7 +141,7 @@ TEST_F(Hostile, StalledSlowOrRefusedUploadsGiveTheirRoomBack) {
         Https trickle(trickleUrl, mCa, putText(trickleUrl, "", contentMd5(trickled), trickled.size()));
         ASSERT_TRUE(logSays("receiving " + keyOf(trickled).str()));
         bool trickleCut = false;
-        auto crawl = guarded([&] {  // 1 KiB every 25 ms, far under the least rate
+        auto crawl = std::async(std::launch::async, [&] {  // 1 KiB every 25 ms, far under the least rate
             beast::error_code ec;
             for (int n = 0; n < 800 && !ec; ++n) {
                 net::write(trickle.s, net::buffer(std::string(1024, 'w')), ec);
@@ -247,7 +237,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     std::string lastRefusal;
     size_t nbBeforeRefused = 0;
     const std::vector<TaskHandle> wellTasks = wellBehavedWhile([&] {
-        auto flooding = guarded([&] {
+        auto flooding = std::async(std::launch::async, [&] {
             Request<kLaunchSfmTask> launch;
             launch.config = flood->upload(configText({flood->upload("photograph of the flood")}));
             for (int n = 0; n < 20000 && lastRefusal.find("not asked for") == std::string::npos; ++n) {
@@ -269,7 +259,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
         const FileKey large = d->upload(configText(absent, 0, "/" + std::string(2048, 'd')));
         std::vector<std::future<void>> largeLaunches;
         for (int i = 0; i < 2; ++i) {
-            largeLaunches.push_back(guarded([&] {
+            largeLaunches.push_back(std::async(std::launch::async, [&] {
                 Request<kLaunchSfmTask> launch;
                 launch.config = large;
                 const auto res = session()->call(launch);
@@ -332,7 +322,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     // The order in which the single worker took the tasks, from the log.
     const std::string text = log();
     const auto at = [&](TaskHandle task, const char* what) {
-        return text.find("task " + hexOf(task) + " " + what);
+        return text.find("task " + kxservice::hex64(task) + " " + what);
     };
     size_t nbOvertaken = 0;
     for (TaskHandle w : wellTasks) {
@@ -348,8 +338,9 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     EXPECT_GT(nbOvertaken, 0u);
     flood.reset();
     const auto nbLeft = [&] {
-        return std::count_if(floodTasks.begin(), floodTasks.end(),
-                             [&](TaskHandle f) { return fs::exists(data() / "tasks" / hexOf(f)); });
+        return std::count_if(floodTasks.begin(), floodTasks.end(), [&](TaskHandle f) {
+            return fs::exists(data() / "tasks" / kxservice::hex64(f));
+        });
     };
     for (int n = 0; n < 1500 && nbLeft() > 0; ++n) {  // until the service has seen the session end
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -357,7 +348,7 @@ TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     EXPECT_EQ(nbLeft(), 0);
     stop();
     for (TaskHandle w : wellTasks) {
-        EXPECT_TRUE(fs::exists(data() / "tasks" / hexOf(w)));
+        EXPECT_TRUE(fs::exists(data() / "tasks" / kxservice::hex64(w)));
     }
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,6 +26,7 @@
 #include "config/SfmCfgJson.h"
 #include "model/KsmModel.h"
 #include "protocol/UserProto.h"
+#include "tests/support/TestSupport.h"
 
 namespace kxtest {
 
@@ -35,14 +35,10 @@ namespace beast = boost::beast;
 namespace net = boost::asio;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
-inline std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 // Whether the file says text, waiting up to 30 s for it.
 inline bool fileSays(const std::filesystem::path& path, const std::string& text) {
     for (int n = 0; n < 1500; ++n) {
-        if (fileText(path).find(text) != std::string::npos) {
+        if (readFile(path).find(text) != std::string::npos) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -66,7 +62,7 @@ struct ServiceProcess {
             _exit(127);
         }
         if (fileSays(log, "listening on wss://127.0.0.1:")) {
-            const std::string text = fileText(log);
+            const std::string text = readFile(log);
             const size_t at = text.find("wss://127.0.0.1:") + 16, caAt = text.find(" CA ", at) + 4;
             port = uint16_t(std::stoi(text.substr(at)));
             ca = text.substr(caAt, text.find('\n', caAt) - caAt);

@@ -5,7 +5,6 @@
 #include <ostream>
 #include <string>
 
-#include <QByteArray>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -55,8 +54,5 @@ std::filesystem::path sharedTestData();
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
-}
-inline void PrintTo(const QByteArray& b, std::ostream* os) {
-    *os << '"' << b.toStdString() << '"';
 }
 QT_END_NAMESPACE

@@ -29,10 +29,8 @@ TEST(FileType, ClassifiesTheLastExtensionInAnyCase) {
     // Whatever the process locale, only ASCII letters are lowered; UTF-8 sequences stay intact.
     EXPECT_EQ(getFileExtension(std::filesystem::u8path(u8"photo.JPG\u00c9")), u8".jpg\u00c9");
     EXPECT_EQ(getFileExtension(std::filesystem::u8path(u8"\u0424\u041e\u0422\u041e.HEIC")), ".heic");
-}
-
-// The numbers travel with transferred files: the protocol's golden texts pin them.
-TEST(FileType, OnlyKnownKindsHaveExtensions) {
+    // The numbers travel with transferred files (the protocol's golden texts pin them): only known kinds
+    // have extensions.
     for (uint32_t i = 0; i <= 8; ++i) {
         EXPECT_EQ(fileTypeOf(extensionOf(static_cast<FileType>(i))), static_cast<FileType>(i)) << i;
     }

@@ -18,20 +18,6 @@ using kxtest::HeifOptions;
 using kxtest::ImageTags;
 using Path = std::filesystem::path;
 
-// Runs `f`, expecting a vexkit::AssertionFailure of the reader, printed with the reader's unit.
-template <typename F>
-void expectAssertion(F&& f) {
-    testing::internal::CaptureStdout();
-    try {
-        f();
-        ADD_FAILURE() << "no assertion failure";
-    } catch (const vexkit::AssertionFailure& e) {
-        EXPECT_STREQ(e.file, "ImageReader");
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Error ImageReader:"), std::string::npos) << out;
-}
-
 // The message of the std::exception that `f` throws.
 template <typename F>
 std::string messageOf(F&& f) {
@@ -61,15 +47,12 @@ const ImageTags kTags =
     ImageTags().exifMake("DJI").focal35(24).exifGps(47.51, -8.25, 12.5).droneGps(47.1, 8.2, 400.5);
 
 TEST(ImageReader, MetadataOfEveryFormatAndASecondFileForgettingThem) {
-    HeifOptions prefixed;
-    prefixed.exifHeaderPrefix = true;
     kxtest::TempDir dir;
     // The format is chosen by the extension in any case.
     kxtest::writeJpeg(dir / "tagged.Jpeg", 128, 96, kTags);
     kxtest::writeHeif(dir / "plain.HEIC", 128, 96, kTags);
-    kxtest::writeHeif(dir / "prefixed.heic", 128, 96, kTags, prefixed);
     kxtest::writeHeif(dir / "plain.Avif", 128, 96, kTags);
-    for (const char* name : {"tagged.Jpeg", "plain.HEIC", "prefixed.heic", "plain.Avif"}) {
+    for (const char* name : {"tagged.Jpeg", "plain.HEIC", "plain.Avif"}) {
         SCOPED_TRACE(name);
         auto reader = readerOf(dir / name);
         const Exiv2::XmpData xmp = reader->getXmpData();
@@ -111,18 +94,21 @@ TEST(ImageReader, ScaledJpegDecodeIsTheSmallestReductionCoveringTheMinimum) {
               std::numeric_limits<double>::infinity());
 }
 
-TEST(ImageReader, UnknownMissingAndCutFilesFailLoudly) {
+TEST(ImageReader, UnknownAndCutFilesFailLoudly) {
     kxtest::TempDir dir;
-    EXPECT_THROW(vexkit::decodeJpegAtLeast((dir / "missing.jpg").c_str(), 10, 10), ::AssertionFailure);
     // A truncated file measures, then fails its decode.
     const std::string whole = kxtest::encodeJpeg(kxtest::makePattern(256, 256));
     kxtest::writeFile(dir / "cut.jpg", whole.substr(0, whole.size() / 2));
     auto reader = readerOf(dir / "cut.jpg");
     EXPECT_EQ(reader->getWidth(), 256u);
-    expectAssertion([&] { reader->decodeTo8UC3(); });
+    try {
+        reader->decodeTo8UC3();
+        ADD_FAILURE() << "a cut-off image decoded";
+    } catch (const vexkit::AssertionFailure& e) {
+        EXPECT_STREQ(e.file, "ImageReader");
+    }
     kxtest::writeFile(dir / "f.png", whole);
     EXPECT_EQ(messageOf([&] { reader->setFile((dir / "f.png").c_str()); }), "unknown image file type");
-    EXPECT_EQ(messageOf([&] { vexkit::getImageSize((dir / "f.png").c_str()); }), "unknown image file type");
 }
 
 TEST(ImageReader, HugeClaimedJpegSizeIsRefusedBeforeAnyDecode) {
@@ -137,8 +123,6 @@ TEST(ImageReader, HugeClaimedJpegSizeIsRefusedBeforeAnyDecode) {
         "the image is 30000 x 30000 pixels, more than the 400 megapixels this program reads";
     EXPECT_EQ(messageOf([&] { readerOf(path)->getWidth(); }), refused);
     EXPECT_EQ(messageOf([&] { readerOf(path)->decodeTo8UC3(); }), refused);
-    EXPECT_EQ(messageOf([&] { vexkit::decodeJpegAtLeast(path.c_str(), 16, 16); }), refused);
-    EXPECT_EQ(messageOf([&] { vexkit::getImageSize(path.c_str()); }), refused);
 }
 
 TEST(ImageReader, HeifWithTwoImagesIsRefusedAndForgetsTheFileBefore) {
@@ -147,10 +131,9 @@ TEST(ImageReader, HeifWithTwoImagesIsRefusedAndForgetsTheFileBefore) {
     options.nbTopLevelImages = 2;
     kxtest::writeHeif(dir / "two-images.heic", 64, 64, {}, options);
     kxtest::writeHeif(dir / "good.heic", 64, 64);
-    auto reader = vexkit::createImageReader();
     // Without metadata blocks the containers are empty; nothing of an earlier file answers for one that
     // failed.
-    reader->setFile((dir / "good.heic").c_str());
+    auto reader = readerOf(dir / "good.heic");
     EXPECT_TRUE(reader->getExifData().empty());
     EXPECT_TRUE(reader->getXmpData().empty());
     EXPECT_THROW(reader->setFile((dir / "two-images.heic").c_str()), vexkit::AssertionFailure);
@@ -159,7 +142,6 @@ TEST(ImageReader, HeifWithTwoImagesIsRefusedAndForgetsTheFileBefore) {
 
 TEST(ImageReader, HeifWithWipedDataFailsItsDecodeWithTheLibrarysError) {
     kxtest::TempDir dir;
-    auto reader = vexkit::createImageReader();
     // A file whose boxes parse but whose coded data is wiped: reading succeeds, decoding must fail loudly.
     kxtest::writeHeif(dir / "whole.heic", 256, 256);
     std::string bytes = kxtest::readFile(dir / "whole.heic");
@@ -167,7 +149,7 @@ TEST(ImageReader, HeifWithWipedDataFailsItsDecodeWithTheLibrarysError) {
     ASSERT_NE(mdat, std::string::npos);
     std::fill(bytes.begin() + mdat + 4, bytes.end(), '\0');
     kxtest::writeFile(dir / "wiped.heic", bytes);
-    reader->setFile((dir / "wiped.heic").c_str());
+    const auto reader = readerOf(dir / "wiped.heic");
     ASSERT_EQ(reader->getWidth(), 256u);
     try {
         reader->decodeTo8UC3();

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
-#include <set>
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,6 @@ bool paired(const std::vector<ImagePair>& pairs, uint32_t a, uint32_t b) {
     return std::binary_search(pairs.begin(), pairs.end(), ImagePair(std::min(a, b), std::max(a, b)));
 }
 
-double pairsPerImage(const kxcolmap::MatchPlan& plan, size_t nbImages) {
-    return double(plan.pairs.size()) / double(nbImages);
-}
-
 // A survey of 1,000 photographs, 40 along each line and 25 lines flown back and forth, in flight order
 // and then shuffled: every photograph meets all its grid neighbours, and the cost per photograph stays
 // bounded whatever the order says.
@@ -39,9 +35,7 @@ TEST(MatchPlan, GridSurveyPairsEveryNeighbourAtBoundedCost) {
         }
     }
     std::vector<uint32_t> order(images.size());
-    for (uint32_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
+    std::iota(order.begin(), order.end(), 0);
     for (const bool shuffled : {false, true}) {
         if (shuffled) {
             std::shuffle(order.begin(), order.end(), std::mt19937(7));
@@ -54,7 +48,7 @@ TEST(MatchPlan, GridSurveyPairsEveryNeighbourAtBoundedCost) {
             const auto plan = kxcolmap::planMatching(listed, unordered);
             EXPECT_EQ(plan.name, "spatial");
             EXPECT_TRUE(plan.retrievalQueries.empty());
-            EXPECT_LE(pairsPerImage(plan, listed.size()), 15.0);
+            EXPECT_LE(plan.pairs.size(), 15 * listed.size());
             EXPECT_TRUE(std::is_sorted(plan.pairs.begin(), plan.pairs.end()));
             size_t nbMissing = 0;
             for (uint32_t a = 0; a < listed.size(); ++a) {

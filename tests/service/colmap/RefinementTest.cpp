@@ -50,7 +50,7 @@ TEST(Refinement, CamerasRewrittenWithTheSameValues) {
                  std::runtime_error);
 }
 
-// Two cameras looking down the z axis at a grid of points, the measurements projected exactly with
+// Three cameras looking down the z axis at a grid of points, the measurements projected exactly with
 // distortion and then moved by a known offset.
 ksm::Model<1u> viewedGrid(const kxsfm::RealCamera& camera, float offset) {
     ksm::Model<1u> model;
