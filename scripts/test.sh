@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the AddressSanitizer/UBSan build, the ThreadSanitizer
-# build of the concurrency tests, then a short fixed run of each fuzz target. Run from anywhere; needs
-# nothing but a Debian 12 machine. KX_SKIP_SANITIZE=1, KX_SKIP_TSAN=1 and KX_SKIP_FUZZ=1 leave a stage
-# out; KX_JOBS sets the build parallelism (default 2).
+# build of the concurrency tests, then a short fixed run of each fuzz target. The cluster runner's tests
+# run against a one-node Slurm cluster that this script starts for the run (as root, or through sudo)
+# and stops at its end. Run from anywhere; needs nothing but a Debian 12 machine. KX_SKIP_SANITIZE=1,
+# KX_SKIP_TSAN=1, KX_SKIP_FUZZ=1 and KX_SKIP_SLURM=1 leave a stage or the cluster out (its tests then
+# skip); KX_JOBS sets the build parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${KX_JOBS:-2}
@@ -15,6 +17,18 @@ flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
 san_flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 
 bash scripts/install-deps.sh
+
+if [ "${KX_SKIP_SLURM:-0}" != 1 ] && [ -z "${SLURM_CONF:-}" ]; then
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  cluster=$(mktemp -d /tmp/kx-slurm.XXXXXX)
+  if "${as_root[@]}" bash scripts/slurm-test-cluster.sh start "$cluster"; then
+    trap '"${as_root[@]}" bash scripts/slurm-test-cluster.sh stop "$cluster"' EXIT
+    export SLURM_CONF="$cluster/slurm.conf"
+  else
+    echo "== no Slurm test cluster: the cluster runner's tests skip"
+  fi
+fi
 
 run_ctest() {
   # One X server for the whole run: GL tests use it, widget tests run offscreen. Sanitizer options

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "service/TaskManager.h"
 #include "tests/service/ServiceClient.h"
 #include "tests/support/SlurmCluster.h"
 
@@ -24,12 +25,6 @@ using namespace user_proto;
 using Wall = std::chrono::system_clock;
 
 namespace {
-
-std::string hexOf(TaskHandle task) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(task));
-    return text;
-}
 
 double seconds(Wall::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -71,7 +66,7 @@ void measure(const std::string& name, const std::string& options, int nbSessions
     kxtest::ServiceProcess service(KX_SERVICE_BIN, dir / "data", options, dir / "log");
     if (service.port == 0) {
         std::printf("%s: the service did not start\n%s\n", name.c_str(),
-                    kxtest::fileText(dir / "log").c_str());
+                    kxtest::readFile(dir / "log").c_str());
         return;
     }
     std::vector<std::unique_ptr<kxtest::Client>> sessions;
@@ -120,12 +115,12 @@ void measure(const std::string& name, const std::string& options, int nbSessions
         done.push_back(r.get());
     }
     service.stop();
-    const std::string log = kxtest::fileText(dir / "log");
+    const std::string log = kxtest::readFile(dir / "log");
     for (const Run& run : done) {
         firstMax = std::max(firstMax, run.firstProgress);
         nbFinished += run.finished;
         toFinished += run.toFinished;
-        const std::string hex = hexOf(run.task);
+        const std::string hex = kxservice::hex64(run.task);
         const auto submitted = loggedAt(log, "task " + hex + " is job ");
         const auto ended = loggedAt(log, "task " + hex + " ended in stage 5");
         struct stat st {};

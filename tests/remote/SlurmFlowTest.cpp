@@ -31,12 +31,26 @@ std::pair<std::string, std::string> resultsThrough(const QStringList& options, c
 
 TEST(SlurmFlow, SfmThenMvsAsClusterJobsGiveTheLocalRunnersResults) {
     KX_REQUIRE_SLURM_CLUSTER();
-    kxtest::TempDir images;
+    kxtest::TempDir images, bin;
     const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 3);
+    // The real tools; sbatch also notes its arguments, one job a line.
+    for (const std::string tool : {"sbatch", "squeue", "scontrol", "sacct", "scancel"}) {
+        const std::string note = tool == "sbatch" ? "echo \"$@\" >> " + (bin / "jobs").string() + "\n" : "";
+        kxtest::writeFile(bin / tool, "#!/bin/sh\n" + note + "exec " + tool + " \"$@\"\n");
+        std::filesystem::permissions(bin / tool, std::filesystem::perms::owner_all);
+    }
     const auto local = resultsThrough({}, cfg);
-    const auto cluster = resultsThrough({"--runner", "slurm", "--slurm-poll", "200"}, cfg);
+    const auto cluster =
+        resultsThrough({"--runner", "slurm", "--slurm-poll", "200", "--slurm-bin",
+                        QString::fromStdString(bin.path().string()), "--slurm-mvs-option", "--comment=dense"},
+                       cfg);
     EXPECT_FALSE(local.first.empty() || local.second.empty());
     EXPECT_TRUE(local == cluster) << "the cluster's results differ from the local runner's";
+    // The MVS option went to the dense job only.
+    const std::string jobs = kxtest::readFile(bin / "jobs");
+    const size_t sfmEnd = jobs.find('\n');
+    EXPECT_EQ(jobs.substr(0, sfmEnd).find("--comment=dense"), std::string::npos) << jobs;
+    EXPECT_NE(jobs.find("--comment=dense", sfmEnd), std::string::npos) << jobs;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // waits or runs leaves nothing in the queue or on the node.
 #include <signal.h>
 
+#include "service/TaskManager.h"
 #include "tests/service/ServiceClient.h"
 #include "tests/support/SlurmCluster.h"
 #include "tests/support/TestSupport.h"
@@ -12,12 +13,6 @@ namespace kxtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string hexOf(TaskHandle task) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(task));
-    return text;
-}
 
 struct Ended {
     TaskHandle task = 0;
@@ -51,15 +46,15 @@ protected:
         mLog = mDir / ("log" + std::to_string(++mNbStarts));
         mService = std::make_unique<ServiceProcess>(KX_SERVICE_BIN, mDir / "data",
                                                     "--runner slurm " + options, mLog);
-        ASSERT_NE(mService->port, 0) << fileText(mLog);
+        ASSERT_NE(mService->port, 0) << readFile(mLog);
     }
     void TearDown() override {
         if (mService) {
-            EXPECT_EQ(mService->stop(), 0) << fileText(mLog);
+            EXPECT_EQ(mService->stop(), 0) << readFile(mLog);
         }
     }
     std::unique_ptr<Client> session() { return std::make_unique<Client>(mService->port, mService->ca); }
-    fs::path taskDir(TaskHandle task) const { return mDir / "data" / "tasks" / hexOf(task); }
+    fs::path taskDir(TaskHandle task) const { return mDir / "data" / "tasks" / kxservice::hex64(task); }
     // A shell script in bin.
     void script(const std::string& name, const std::string& body) const {
         fs::create_directories(mDir / "bin");
@@ -128,7 +123,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
             << row.name << ": " << e.error;
     }
     // One photograph: 90 s, two whole minutes; the MVS option stays off an SfM job.
-    const std::string args = fileText(mDir / "sbatch.args");
+    const std::string args = readFile(mDir / "sbatch.args");
     EXPECT_NE(args.find("--parsable --job-name=kestrix-"), std::string::npos) << args;
     EXPECT_NE(args.find(" --time=2 "), std::string::npos) << args;
     EXPECT_NE(args.find("--partition=debug --exclusive " + (mDir / "data").string()), std::string::npos)
@@ -141,7 +136,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
     EXPECT_TRUE(fileSays(taskDir(waiting.task) / "task.log", "waits in the queue: Priority"));
     EXPECT_EQ(waiting.stage, TaskStage::kPending);
     c.reset();
-    EXPECT_TRUE(fileSays(mDir / "scancel.args", fileText(mDir / "id")));
+    EXPECT_TRUE(fileSays(mDir / "scancel.args", readFile(mDir / "id")));
 
     // A failing sbatch fails the task with its words; a missing one refuses the launch.
     c = session();
@@ -167,7 +162,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
     const Ended unseen = follow(*c, "unseen");
     EXPECT_EQ(unseen.stage, TaskStage::kFailed);
     EXPECT_NE(unseen.error.find(" is missing at /nowhere/"), std::string::npos)
-        << unseen.error << fileText(taskDir(unseen.task) / "task.log") << fileText(mLog);
+        << unseen.error << readFile(taskDir(unseen.task) / "task.log") << readFile(mLog);
     EXPECT_NE(unseen.error.find(": the data directory must be visible at the same path on every node"),
               std::string::npos)
         << unseen.error;
@@ -175,7 +170,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
 
 // The queue's line for the job of that task on the real cluster: "STATE", empty once it left.
 std::string queued(TaskHandle task) {
-    const std::string command = "squeue -h -o %T -n kestrix-" + hexOf(task);
+    const std::string command = "squeue -h -o %T -n kestrix-" + kxservice::hex64(task);
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buf[256];
@@ -223,13 +218,13 @@ TEST_F(Slurm, ATaskCancelledWhileItsJobWaitsOrRunsLeavesNothingBehind) {
     const Ended running = follow(*c, "running", TaskStage::kRunning);
     ASSERT_EQ(running.stage, TaskStage::kRunning) << running.error;
     ASSERT_TRUE(fileSays(taskDir(running.task) / "started", "\n"));
-    const int pid = std::stoi(fileText(taskDir(running.task) / "started"));
+    const int pid = std::stoi(readFile(taskDir(running.task) / "started"));
     EXPECT_EQ(queued(running.task), "RUNNING");
     c.reset();
     EXPECT_TRUE(becomes(running.task, "")) << queued(running.task);
     bool gone = false;
     for (int n = 0; n < 200 && !gone; ++n) {  // a zombie left to an init that does not reap counts as gone
-        const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
         gone = stat.empty() || stat.find(") Z") != std::string::npos;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
