@@ -1,6 +1,5 @@
 #include "project/ImageDashWidget.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include <QMenu>
@@ -18,17 +17,7 @@
 #include "vexkit/ThreadPool.h"
 
 namespace {
-
 const char* const kImageFilter = "Images (*.jpg *.jpeg *.avif *.heif *.heic)";
-
-// Destroys the one owned object that `target` points to, if it is there.
-template <typename T>
-void eraseOwned(std::vector<std::unique_ptr<T>>& owners, const T* target) {
-    owners.erase(std::remove_if(owners.begin(), owners.end(),
-                                [target](const std::unique_ptr<T>& owned) { return owned.get() == target; }),
-                 owners.end());
-}
-
 }  // namespace
 
 ImageDashWidget::ImageDashWidget(QWidget* parent) : QListWidget(parent) {
@@ -109,12 +98,7 @@ void ImageDashWidget::addImages() {
             return;
         }
         DASH_ASSERT(files.size() == images.size());
-        if (!origin) {
-            origin = meanGpsPosition(images);
-        }
-        for (auto& group : makeGroups(std::move(images), *info)) {
-            groups.push_back(std::move(group));
-        }
+        mProject.addGroups(std::move(images), *info);
         showItems(currentGroup);
     });
 }
@@ -125,9 +109,7 @@ void ImageDashWidget::addImagesToGroup(ImgGrp* group) {
         if (files.empty()) {
             return;
         }
-        for (auto& image : loadBatch(files)) {
-            group->images.push_back(std::move(image));
-        }
+        mProject.addImages(*group, loadBatch(files));
         showItems(currentGroup);
     });
 }
@@ -135,10 +117,10 @@ void ImageDashWidget::addImagesToGroup(ImgGrp* group) {
 void ImageDashWidget::removeItem(QListWidgetItem* item) {
     if (item->type() == ImageItem::kType) {
         if (currentGroup) {
-            eraseOwned(currentGroup->images, static_cast<ImageItem*>(item)->image);
+            mProject.removeImage(*currentGroup, static_cast<ImageItem*>(item)->image);
         }
     } else if (item->type() == ImageGroupItem::kType) {
-        eraseOwned(groups, static_cast<ImageGroupItem*>(item)->group);
+        mProject.removeGroup(static_cast<ImageGroupItem*>(item)->group);
     } else {
         throw std::runtime_error("unexpected item");
     }
@@ -149,7 +131,7 @@ void ImageDashWidget::showItems(ImgGrp* group) {
     QListWidget::clear();
     currentGroup = group;
     if (!group) {
-        for (const auto& each : groups) {
+        for (const auto& each : mProject.groups()) {
             new ImageGroupItem(each.get(), this);
         }
     } else {
@@ -164,40 +146,17 @@ void ImageDashWidget::showImage(Image* image) {
 }
 
 void ImageDashWidget::clearData() {
-    tiePoints.clear();
     QListWidget::clear();
     currentGroup = nullptr;
-    groups.clear();
+    mProject.clear();
     showItems(nullptr);
-}
-
-void ImageDashWidget::makeOrigin() {
-    if (auto mean = meanGpsPosition(groups)) {
-        origin = mean;
-    }
-}
-
-bool ImageDashWidget::smallImages() const {
-    return ::smallImages(groups);
-}
-
-bool ImageDashWidget::hasHighResGps() const {
-    return ::hasHighResGps(groups);
-}
-
-bool ImageDashWidget::isDiscrete() const {
-    return ::isDiscrete(groups);
-}
-
-SfmCfg::Settings ImageDashWidget::defaultSettings() const {
-    return ::defaultSettings(groups);
 }
 
 void ImageDashWidget::changeSfmSettings() {
     runCommand([this] {
-        SfmSettingsDialog dialog(mSfmSettings ? *mSfmSettings : defaultSettings(), nullptr);
+        SfmSettingsDialog dialog(mProject.settings() ? *mProject.settings() : defaultSettings(), nullptr);
         connect(&dialog, &SfmSettingsDialog::done, this,
-                [this](const SfmCfg::Settings& settings) { mSfmSettings = settings; });
+                [this](const SfmCfg::Settings& settings) { mProject.setSettings(settings); });
         gui::execDialog(dialog);
     });
 }

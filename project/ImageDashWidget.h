@@ -1,6 +1,6 @@
 #pragma once
-// The left pane of the main window and the owner of the image project: it shows the groups, or the
-// images of one group, as icons and edits them; it also builds, saves and imports the configuration.
+// The left pane of the main window: a view of the image project that shows its groups, or the images of
+// one group, as icons, and runs the user's commands on the project with their dialogs.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +12,7 @@
 #include "config/SfmCfg.h"
 #include "project/ContextMenu.h"
 #include "project/Image.h"
+#include "project/Project.h"
 
 class QMenu;
 
@@ -36,14 +37,14 @@ public:
     // Empties the project (tie points, groups and images); origin and settings stay.
     void clearData();
 
-    void makeOrigin();
-    bool smallImages() const;
-    bool hasHighResGps() const;
-    bool isDiscrete() const;
-    SfmCfg::Settings defaultSettings() const;
+    void makeOrigin() { mProject.makeOrigin(); }
+    bool smallImages() const { return mProject.smallImages(); }
+    bool hasHighResGps() const { return mProject.hasHighResGps(); }
+    bool isDiscrete() const { return mProject.isDiscrete(); }
+    SfmCfg::Settings defaultSettings() const { return mProject.defaultSettings(); }
 
     // Never null. Throws std::runtime_error("unknown extension") for an image that has no file type.
-    std::unique_ptr<SfmCfg> getSfmCfg(bool forService);
+    std::unique_ptr<SfmCfg> getSfmCfg(bool forService) { return mProject.sfmCfg(forService); }
     // Writes the project's configuration; a file that cannot be written is reported to the user.
     void saveInputConfig(const QString& path);
     // Replaces the project by the one the file describes, once every image of it has loaded.
@@ -54,11 +55,9 @@ public:
     // Carries out a menu command for the item that was under the cursor (may be null).
     void runMenuCommand(MenuCommand command, QListWidgetItem* item);
 
-    const ImgGrps& getGroups() const { return groups; }
+    const Project& project() const { return mProject; }
+    const ImgGrps& getGroups() const { return mProject.groups(); }
     ImgGrp* getCurrentGroup() const { return currentGroup; }
-    const std::optional<SfmCfg::GpsCoords>& getOrigin() const { return origin; }
-    const TiePoints& getTiePoints() const { return tiePoints; }
-    const std::optional<SfmCfg::Settings>& getSfmSettings() const { return mSfmSettings; }
 
 signals:
     void reportProgress(const QString& label, int32_t percentage, const QString& log);
@@ -73,9 +72,6 @@ private:
     std::vector<std::unique_ptr<Image>> loadBatch(const std::vector<std::string>& files);
     void runCommand(const std::function<void()>& command);
 
-    std::optional<SfmCfg::GpsCoords> origin;
-    TiePoints tiePoints;
-    ImgGrps groups;
+    Project mProject;
     ImgGrp* currentGroup = nullptr;
-    std::optional<SfmCfg::Settings> mSfmSettings;
 };

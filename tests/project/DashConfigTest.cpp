@@ -22,7 +22,7 @@ std::string snapshot(ImageDashWidget& dash) {
     for (size_t size : groupSizes(dash)) {
         text << ' ' << size;
     }
-    text << " origin " << (dash.getOrigin() ? dash.getOrigin()->latitude : -1000);
+    text << " origin " << (dash.project().origin() ? dash.project().origin()->latitude : -1000);
     return text.str();
 }
 

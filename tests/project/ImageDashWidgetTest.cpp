@@ -57,12 +57,12 @@ TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
         {photo(dir, "g1.jpg", 400, 300, ImageTags().exifGps(47.0, 8.0, 400)),
          photo(dir, "g2.jpg", 400, 300, ImageTags().exifGps(47.2, 8.4, 500)), photo(dir, "g3.jpg", 400, 300)},
         true);
-    ASSERT_TRUE(dash.getOrigin());
-    const SfmCfg::GpsCoords first = *dash.getOrigin();
+    ASSERT_TRUE(dash.project().origin());
+    const SfmCfg::GpsCoords first = *dash.project().origin();
     EXPECT_NEAR(first.latitude, 47.1, 1e-4) << "the mean of the located images";
 
     addBatch(dash, dialogs, {photo(dir, "g4.jpg", 400, 300, ImageTags().exifGps(10, 10, 10))}, true);
-    EXPECT_EQ(dash.getOrigin()->latitude, first.latitude) << "a later batch leaves the origin";
+    EXPECT_EQ(dash.project().origin()->latitude, first.latitude) << "a later batch leaves the origin";
 }
 
 TEST_F(Dashboard, MenuCommandsActOnTheirItem) {

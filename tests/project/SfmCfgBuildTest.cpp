@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "project/ProjectRules.h"
+#include "project/Project.h"
 #include "project/SfmCfgBuild.h"
 #include "tests/project/RecordBuilders.h"
 
@@ -12,22 +12,12 @@ using Source = ImgMetaData::GPS::Source;
 
 namespace {
 
-// The dashboard's state, owned here.
-struct Project {
-    ImgGrps groups;
-    TiePoints tiePoints;
-    std::optional<SfmCfg::GpsCoords> origin;
-    std::optional<SfmCfg::Settings> settings;
-
-    std::unique_ptr<SfmCfg> build(bool forService) {
-        return buildSfmCfg({groups, tiePoints, origin, settings}, forService);
-    }
-    void useSettings(bool useGps, const char* shutter) {
-        settings.emplace();
-        settings->useGps = useGps;
-        settings->shutterType = shutter;
-    }
-};
+void useSettings(Project& p, bool useGps, const char* shutter) {
+    SfmCfg::Settings settings;
+    settings.useGps = useGps;
+    settings.shutterType = shutter;
+    p.setSettings(settings);
+}
 
 // The meridian arc of a small latitude step on WGS84, from the ellipsoid's radius of curvature.
 double meridianMetres(double latitudeDeg, double stepDeg) {
@@ -41,19 +31,20 @@ double meridianMetres(double latitudeDeg, double stepDeg) {
 
 TEST(SfmCfgBuild, CamerasFormatsAndSettings) {
     Project p;
-    p.groups.push_back(makeGroup(100));
-    p.groups.push_back(makeGroup(200, makeImage(4000, 3000, "/data/b\xc3\xa9la.JPEG"),
-                                 makeImage(4000, 3000, "/data/2.heic")));
-    p.groups.push_back(makeGroup(300, makeImage(4000, 3000, "/data/3.avif")));
-    const auto cfg = p.build(false);
+    p.addGroup(makeGroup(100));
+    p.addGroup(makeGroup(200, makeImage(4000, 3000, "/data/b\xc3\xa9la.JPEG"),
+                         makeImage(4000, 3000, "/data/2.heic")));
+    p.addGroup(makeGroup(300, makeImage(4000, 3000, "/data/3.avif")));
+    const auto cfg = p.sfmCfg(false);
     ASSERT_EQ(cfg->cameras.size(), 2u);
     EXPECT_EQ(cfg->cameras[1].fx, 300.f);
     // Settings: the defaults only for the service; as set, absent fields staying absent.
     EXPECT_FALSE(cfg->settings);
-    EXPECT_EQ(p.build(true)->settings, defaultSettings(p.groups));
-    p.settings.emplace();
-    p.settings->nbKPoints = 2000;
-    EXPECT_EQ(p.build(true)->settings, p.settings);
+    EXPECT_EQ(p.sfmCfg(true)->settings, p.defaultSettings());
+    SfmCfg::Settings settings;
+    settings.nbKPoints = 2000;
+    p.setSettings(settings);
+    EXPECT_EQ(p.sfmCfg(true)->settings, settings);
     using Entry = std::tuple<uint32_t, int32_t, std::string>;  // camera index, format, name
     std::vector<Entry> entries;
     for (const auto& image : cfg->images) {
@@ -67,16 +58,16 @@ TEST(SfmCfgBuild, CamerasFormatsAndSettings) {
 TEST(SfmCfgBuild, LocationPriorsInTheLocalNorthEastDownFrame) {
     Project p;
     const double lat = 47.0, lon = 8.0, alt = 400.0;
-    p.groups.push_back(makeGroup(1, makeGpsImage(gpsAt(lat, lon, alt)), makeImage(4000, 3000),
-                                 makeGpsImage(gpsAt(lat + 0.002, lon, alt))));
-    p.useSettings(true, "Global");
+    p.addGroup(makeGroup(1, makeGpsImage(gpsAt(lat, lon, alt)), makeImage(4000, 3000),
+                         makeGpsImage(gpsAt(lat + 0.002, lon, alt))));
+    useSettings(p, true, "Global");
 
-    EXPECT_FALSE(p.build(false)->poses) << "a saved file carries no priors";
-    EXPECT_FALSE(p.origin) << "building for a file leaves the origin alone";
+    EXPECT_FALSE(p.sfmCfg(false)->poses) << "a saved file carries no priors";
+    EXPECT_FALSE(p.origin()) << "building for a file leaves the origin alone";
 
-    const auto cfg = p.build(true);
-    ASSERT_TRUE(p.origin);
-    EXPECT_DOUBLE_EQ(p.origin->latitude, lat + 0.001);
+    const auto cfg = p.sfmCfg(true);
+    ASSERT_TRUE(p.origin());
+    EXPECT_DOUBLE_EQ(p.origin()->latitude, lat + 0.001);
     EXPECT_FALSE(cfg->origin) << "the frame origin stays with the project";
     ASSERT_TRUE(cfg->poses);
     ASSERT_EQ(cfg->poses->size(), 2u);
@@ -112,10 +103,10 @@ TEST(SfmCfgBuild, CovarianceBySourceOfThePosition) {
         Project p;
         auto image = makeGpsImage(gps);
         image->meta.hasBaro = hasBaro;
-        p.groups.push_back(makeGroup(1, std::move(image)));
-        p.useSettings(true, "Global");
+        p.addGroup(makeGroup(1, std::move(image)));
+        useSettings(p, true, "Global");
         // The diagonal in north, east, down order; everything else zero.
-        const auto cfg = p.build(true);
+        const auto cfg = p.sfmCfg(true);
         const auto& cov = *(*cfg->poses)[0].location->covariance;
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
@@ -131,10 +122,10 @@ TEST(SfmCfgBuild, RollingShutterGivesEveryImageAMotionPrior) {
     down->meta.gimbalAttitude = ImgMetaData::Attitude{0, -90, 0};
     auto level = makeImage(4000, 3000);
     level->meta.gimbalAttitude = ImgMetaData::Attitude{0, 0, 0};
-    p.groups.push_back(makeGroup(1, makeImage(4000, 3000), std::move(down)));
-    p.groups.push_back(makeGroup(2, std::move(level), makeGpsImage(gpsAt(1, 1, 1))));
-    p.useSettings(false, "Rolling1DLoc");
-    const auto cfg = p.build(true);
+    p.addGroup(makeGroup(1, makeImage(4000, 3000), std::move(down)));
+    p.addGroup(makeGroup(2, std::move(level), makeGpsImage(gpsAt(1, 1, 1))));
+    useSettings(p, false, "Rolling1DLoc");
+    const auto cfg = p.sfmCfg(true);
     ASSERT_TRUE(cfg->poses);
     ASSERT_EQ(cfg->poses->size(), 4u);
     for (uint32_t i = 0; i < 4; ++i) {
@@ -151,8 +142,8 @@ TEST(SfmCfgBuild, RollingShutterGivesEveryImageAMotionPrior) {
     }
 
     // With GPS as well, the located image carries both priors in one pose.
-    p.settings->useGps = true;
-    const auto both = p.build(true);
+    useSettings(p, true, "Rolling1DLoc");
+    const auto both = p.sfmCfg(true);
     ASSERT_EQ(both->poses->size(), 4u);
     EXPECT_TRUE((*both->poses)[3].location && (*both->poses)[3].velocity);
     EXPECT_FALSE((*both->poses)[0].location);
