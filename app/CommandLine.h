@@ -5,16 +5,17 @@
 //                  [--service ADDRESS] [--service-ca FILE] [--timeout SECONDS]
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "vexkit/Exception.h"
 
 namespace app {
 
 // A command line that cannot run; the process ends with status 2.
-class UsageError : public std::runtime_error {
+class UsageError : public vexkit::Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using vexkit::Exception::Exception;
 };
 
 struct ClientOptions {

@@ -63,8 +63,9 @@ constexpr uint32_t kVersion = 1;
 // gives the empty alternative. Malformed content throws cereal::Exception (a std::runtime_error)
 // "Failed to read N bytes from input stream! Read M" naming the item that was cut; a list count is
 // never trusted beyond the bytes that remain, so a few bytes never make the reader allocate much.
-KestrixSparseModel loadKsm(const std::filesystem::path& path);
 KestrixSparseModel loadKsm(std::istream& in);
+// The same from a file; malformed content throws vexkit::FileError naming the file, with the text above.
+KestrixSparseModel loadKsm(const std::filesystem::path& path);
 
 }  // namespace ksm
 

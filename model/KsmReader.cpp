@@ -12,6 +12,8 @@
 #include "model/HugePages.h"
 #include "model/KsmModel.h"
 
+#include "vexkit/Exception.h"
+
 namespace ksm {
 namespace {
 
@@ -183,7 +185,11 @@ KestrixSparseModel loadKsm(const std::filesystem::path& path) {
     if (!in) {
         return {};
     }
-    return loadKsm(in);
+    try {
+        return loadKsm(in);
+    } catch (const cereal::Exception& e) {
+        throw vexkit::FileError(path, e.what());
+    }
 }
 
 }  // namespace ksm

@@ -32,7 +32,7 @@ bool isImageType(FileType type) {
 }  // namespace
 
 TaskInputError::TaskInputError(const std::string& reason, std::filesystem::path file)
-    : std::runtime_error(reason), file(std::move(file)) {}
+    : vexkit::Exception(reason), file(std::move(file)) {}
 
 bool isHexKey(const FileKey& key) {
     return std::all_of(key.data.begin(), key.data.end(),

@@ -2,18 +2,18 @@
 // The files a task will upload, checked before the session connects, so that a task that cannot run
 // sends nothing and a sparse model can never make the client upload arbitrary local files.
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "config/SfmCfg.h"
 #include "vexkit/FileKey.h"
+#include "vexkit/Exception.h"
 #include "vexkit/FileType.h"
 
 namespace remote {
 
 // A file a task cannot use: `what()` is the reason ("unknown extension", ...), `file` the file.
-class TaskInputError : public std::runtime_error {
+class TaskInputError : public vexkit::Exception {
 public:
     TaskInputError(const std::string& reason, std::filesystem::path file);
     std::filesystem::path file;

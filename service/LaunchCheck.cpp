@@ -170,7 +170,9 @@ PreparedLaunch prepareMvs(ContentStore& store, const FileKey& sparseModel,
     job.ksmKey = sparseModel;
     job.images = images;
     try {
-        KestrixSparseModel model = ksm::loadKsm(path);
+        // Read from a stream: the reader's errors then name no path of the store to the client.
+        std::ifstream in(path, std::ios::binary);
+        KestrixSparseModel model = ksm::loadKsm(in);
         if (model.index() != 1) {
             return refusal(kUnreadableInput, "the sparse model is not a version-1 model");
         }

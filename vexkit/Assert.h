@@ -2,7 +2,8 @@
 // Assertion and requirement checks, and the exceptions they raise.
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
+
+#include "vexkit/Exception.h"
 
 // Every source file is compiled with KX_UNIT set to its own name (see cmake/KxHelpers.cmake).
 #ifndef KX_UNIT
@@ -10,21 +11,6 @@
 #endif
 
 namespace vexkit {
-
-// A state that must not occur. `what()` is the text given at the throw; file and line name the throw site.
-class Exception : public std::runtime_error {
-public:
-    Exception(const char* message, const char* file, int line)
-        : std::runtime_error(message), file(file), line(line) {}
-    const char* file;
-    int line;
-};
-
-// A failed assertion: `what()` is the expression text.
-class AssertionFailure : public Exception {
-public:
-    using Exception::Exception;
-};
 
 namespace impl {
 // Prints "Error <file>:<line>: failed assertion <expression>" to stdout, then throws AssertionFailure.
@@ -39,7 +25,8 @@ void warnFailed(const char* expression, const char* file, int line) noexcept;
 }  // namespace impl
 }  // namespace vexkit
 
-// The exception of requirement checks: nothing is printed, `what()` is the expression.
+// The exception of requirement checks: nothing is printed, `what()` is the expression. A plain
+// std::exception, apart from the client's own family above.
 struct AssertionFailure : std::exception {
     AssertionFailure(const char* file, int line, const char* function, const char* expression)
         : file(file), line(line), function(function), expression(expression) {}

@@ -1,17 +1,16 @@
 #pragma once
 // libheif's error as an exception every handler understands.
-#include <stdexcept>
-
 #include <libheif/heif_cxx.h>
+
+#include "vexkit/Exception.h"
 
 namespace vexkit {
 
-// Carries libheif's error object and message. Catchable as heif::Error and as std::runtime_error, so that a
-// handler of std::exception shows libheif's own text instead of losing it.
-class HeifError : public std::runtime_error, public heif::Error {
+// Carries libheif's error object and message. Catchable as heif::Error and as the client's Exception, so
+// that a handler of std::exception shows libheif's own text instead of losing it.
+class HeifError : public Exception, public heif::Error {
 public:
-    explicit HeifError(const heif::Error& error)
-        : std::runtime_error(error.get_message()), heif::Error(error) {}
+    explicit HeifError(const heif::Error& error) : Exception(error.get_message()), heif::Error(error) {}
     explicit HeifError(const heif_error& error) : HeifError(heif::Error(error)) {}
 };
 

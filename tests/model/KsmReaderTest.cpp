@@ -8,6 +8,7 @@
 #include "tests/model/KsmSamples.h"
 #include "tests/model/StreamHelpers.h"
 #include "tests/support/TestSupport.h"
+#include "vexkit/Exception.h"
 
 namespace {
 
@@ -103,6 +104,16 @@ TEST(KsmReader, FileCutAfterTheHeaderFailsLikeCerealAtEveryByte) {
             ASSERT_EQ(ourError(part, false), expected) << "cut at " << cut;
             ASSERT_EQ(ourError(part, true), expected) << "cut at " << cut << " (pipe)";
         }
+    }
+    // Read from a file, the same text follows the file's name.
+    kxtest::TempDir dir;
+    const std::string part = kxtest::ksmBytes(model).substr(0, 40);
+    kxtest::writeFile(dir / "cut.ksm", part);
+    try {
+        ksm::loadKsm(dir / "cut.ksm");
+        ADD_FAILURE() << "a cut file read";
+    } catch (const vexkit::FileError& e) {
+        EXPECT_EQ(e.what(), "Cannot read " + (dir / "cut.ksm").u8string() + ": " + cerealError(part));
     }
 }
 
