@@ -36,6 +36,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
             Qt::DirectConnection);
     connect(ui->listWidget, &ImageDashWidget::loadingImages, this, &MainWindow::setLoadingImages);
+    connect(ui->modelViewer, &ModelViewer::modelLoaded, this,
+            [this] { sparseModelFile = mLoadingSparseModel; });
+    connect(ui->modelViewer, &ModelViewer::modelFailed, this, &MainWindow::reportError);
 }
 
 MainWindow::~MainWindow() = default;
@@ -156,9 +159,9 @@ void MainWindow::openKSM(const QString& file) {
             vexkit::debugLine("file " + file.toStdString() + " does not exist");
             return;
         }
-        // The viewer keeps its model when loading throws, and so does sparseModelFile.
-        ui->modelViewer->setKsmModel(file.toUtf8().constData());
-        sparseModelFile = file;
+        // The viewer keeps its model when loading fails, and so does sparseModelFile.
+        mLoadingSparseModel = file;
+        ui->modelViewer->loadKsmModel(file);
     });
 }
 
@@ -167,12 +170,19 @@ void MainWindow::openPlyInNewWindow(const QString& file) {
         if (!QFileInfo::exists(file)) {
             return;
         }
-        // Loaded before it replaces the previous window, so that a cloud that fails keeps that window.
-        auto window = std::make_unique<ModelViewer>();
-        window->resize(1024, 768);
-        window->setPlyModel(file.toLocal8Bit().constData());
-        plyWindow = std::move(window);
-        plyWindow->show();
+        // Loaded before it replaces the previous window, so that a cloud that fails keeps that window; a
+        // window still loading is dropped for the later cloud.
+        mLoadingPlyWindow = std::make_unique<ModelViewer>();
+        mLoadingPlyWindow->resize(1024, 768);
+        connect(mLoadingPlyWindow.get(), &ModelViewer::modelLoaded, this, [this] {
+            plyWindow = std::move(mLoadingPlyWindow);
+            plyWindow->show();
+        });
+        connect(mLoadingPlyWindow.get(), &ModelViewer::modelFailed, this, [this](const QString& message) {
+            mLoadingPlyWindow.release()->deleteLater();  // it is still emitting
+            reportError(message);
+        });
+        mLoadingPlyWindow->loadPlyModel(file);
     });
 }
 
@@ -236,6 +246,10 @@ void MainWindow::gateTaskCommands(std::chrono::milliseconds interval) {
 
 void MainWindow::runCommand(const std::function<void()>& command) {
     gui::runGuarded(command, [this](const QString& line) { appendLog(line); });
+}
+
+void MainWindow::reportError(const QString& message) {
+    gui::reportError(message, [this](const QString& line) { appendLog(line); });
 }
 
 void MainWindow::appendLog(const QString& text) {

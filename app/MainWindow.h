@@ -35,6 +35,8 @@ public:
     // Runs a command at the GUI boundary: an exception becomes an "Error" message box and a log line,
     // and the program goes on.
     void runCommand(const std::function<void()>& command);
+    // The way runCommand tells of an error, for failures that arrive later.
+    void reportError(const QString& message);
 
 public slots:
     // Shows `status` and `percentage` in the status line and, when `log` is not empty, appends
@@ -53,12 +55,12 @@ public slots:
     void on_actionSFM_Settings_triggered();
     // True when a project directory is set and exists; otherwise shows the "Error" message box.
     bool checkWorkDir();
-    // Loads a sparse model into the embedded viewer and makes it the input of the next densification.
-    // A file that does not exist changes nothing; one that does not load shows the "Error" box and
-    // keeps the model shown.
+    // Starts loading a sparse model into the embedded viewer; once loaded it is the input of the next
+    // densification. A file that does not exist changes nothing; one that does not load shows the
+    // "Error" box and keeps the model shown.
     void openKSM(const QString& file);
-    // Shows a PLY cloud in a viewer window of its own that replaces the previous one; a cloud that does
-    // not load shows the "Error" box and keeps the previous window.
+    // Starts loading a PLY cloud into a viewer window of its own that replaces the previous one once
+    // loaded; a cloud that does not load shows the "Error" box and keeps the previous window.
     void openPlyInNewWindow(const QString& file);
     void on_actionOpen_PLY_triggered();
     // Disables Align Images and Densify Point Cloud until `seconds` have passed.
@@ -86,7 +88,9 @@ private:
     SfmBackend* sfmBackend = nullptr;  // child of the window
     MvsBackend* mvsBackend = nullptr;  // child of the window
     QString sparseModelFile;
+    QString mLoadingSparseModel;  // the file the embedded viewer is loading, or loaded last
     std::unique_ptr<ModelViewer> plyWindow;
+    std::unique_ptr<ModelViewer> mLoadingPlyWindow;  // hidden until its cloud is loaded
     bool mLoadingImages = false;
     bool mTaskGated = false;  // until the first gate to end
 };

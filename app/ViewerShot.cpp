@@ -2,7 +2,6 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/app/kestrix-viewer-shot <model.ply|.ksm> <out.png>
 #include <cstdio>
 #include <exception>
-#include <string>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,12 +22,8 @@ int main(int argc, char** argv) {
         window.show();
         QApplication::processEvents();
         auto* viewer = window.findChild<ModelViewer*>("modelViewer");
-        const std::string path = argv[1];
-        if (path.size() > 4 && path.substr(path.size() - 4) == ".ply") {
-            viewer->setPlyModel(path.c_str());
-        } else {
-            viewer->setKsmModel(path.c_str());
-        }
+        QObject::disconnect(viewer, nullptr, &window, nullptr);  // a failure ends the tool, not in a box
+        viewer::loadModelAndWait(*viewer, QString::fromLocal8Bit(argv[1]));
         // A three-quarter view rather than straight down the z axis.
         viewer->rotateScene(QPointF(0, 0), QPointF(0.08, -0.06));
         QElapsedTimer timer;

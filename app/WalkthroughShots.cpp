@@ -132,7 +132,10 @@ int main(int argc, char** argv) {
         window.findChild<QAction*>("actionStart_MVS")->trigger();
         runUntil([&] { return window.plyViewer() || !messages.isEmpty(); }, 600000);
         if (!options.ply.isEmpty()) {
+            // The cloud replaces the window once read on the pool.
+            const ModelViewer* densified = window.plyViewer();
             window.findChild<QAction*>("actionOpen_PLY")->trigger();
+            runUntil([&] { return window.plyViewer() != densified || !messages.isEmpty(); }, 600000);
         }
         if (window.plyViewer()) {
             runUntil([] { return false; }, 2000);

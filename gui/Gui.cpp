@@ -63,6 +63,10 @@ void runGuarded(const std::function<void()>& command, const std::function<void(c
     } catch (...) {
         message = QStringLiteral("unknown error");
     }
+    reportError(message, log);
+}
+
+void reportError(const QString& message, const std::function<void(const QString&)>& log) {
     if (log) {
         log(QStringLiteral("Error: ") + message);
     }

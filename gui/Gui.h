@@ -78,5 +78,7 @@ inline int execDialog(QDialog& dialog) {
 // Runs a GUI command and turns any exception into an "Error" message box and a log line, so that no
 // exception reaches Qt's event loop. `log` receives the line (may be empty).
 void runGuarded(const std::function<void()>& command, const std::function<void(const QString&)>& log = {});
+// How runGuarded tells of a failure: "Error: <message>" to `log` (may be empty), then the message box.
+void reportError(const QString& message, const std::function<void(const QString&)>& log = {});
 
 }  // namespace gui

@@ -1,7 +1,5 @@
 #include "viewer/CaptureEngine.h"
 
-#include <chrono>
-
 #include <QFileInfo>
 #include <QImage>
 
@@ -67,15 +65,30 @@ void CaptureEngine::setCaptures(const Capture* captures, size_t count, uint32_t 
             texture = mPlaceholder;
         } else if (auto cached = mCache.find(path); cached != mCache.end()) {
             texture = cached.value();
-        } else if (!mPending.contains(path)) {
+        } else if (!mDecoding.contains(path) && !mDecoded.contains(path)) {
             // A path is decoded once, however many captures share it or however often they are rebuilt.
-            mPending.insert(path, viewer::queueThumbnail(path));
+            mDecoding.insert(path);
+            viewer::runOnPool<QImage>(
+                this, [path]() { return viewer::decodeThumbnail(path); },
+                [this, path](const viewer::PoolOutcome<QImage>& outcome) { takeThumbnail(path, outcome); });
         }
         mTextures.push_back(std::move(texture));
     }
 }
 
-std::shared_ptr<QOpenGLTexture> CaptureEngine::tryGetTexture(uint32_t index, bool* notReady) {
+void CaptureEngine::takeThumbnail(const QString& path, const viewer::PoolOutcome<QImage>& outcome) {
+    mDecoding.remove(path);
+    try {
+        mDecoded.insert(path, outcome.get());
+    } catch (const std::exception& e) {
+        // The placeholder stays for good: the path is not decoded again, and the failure is told once.
+        vexkit::debugLine("thumbnail of " + path.toStdString() + " not decoded: " + e.what());
+        mCache.insert(path, mPlaceholder);
+    }
+    emit thumbnailDecoded();
+}
+
+std::shared_ptr<QOpenGLTexture> CaptureEngine::textureOf(uint32_t index) {
     if (index >= mTextures.size()) {
         return mPlaceholder;
     }
@@ -83,28 +96,16 @@ std::shared_ptr<QOpenGLTexture> CaptureEngine::tryGetTexture(uint32_t index, boo
         return mTextures[index];
     }
     const QString& path = mPaths[index];
-    if (auto cached = mCache.find(path); cached != mCache.end()) {
-        return mTextures[index] = cached.value();
-    }
-    auto pending = mPending.find(path);
-    if (pending == mPending.end() ||
-        pending.value().wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        if (pending != mPending.end() && notReady != nullptr) {
-            *notReady = true;
+    auto cached = mCache.find(path);
+    if (cached == mCache.end()) {
+        const auto decoded = mDecoded.find(path);
+        if (decoded == mDecoded.end()) {
+            return mPlaceholder;  // still decoding
         }
-        return mPlaceholder;
+        cached = mCache.insert(path, makeTexture(decoded.value()));
+        mDecoded.erase(decoded);
     }
-    std::shared_ptr<QOpenGLTexture> texture;
-    try {
-        texture = makeTexture(pending.value().get());
-    } catch (const std::exception& e) {
-        // The placeholder stays for good: the path is not decoded again, and the failure is told once.
-        vexkit::debugLine("thumbnail of " + path.toStdString() + " not decoded: " + e.what());
-        texture = mPlaceholder;
-    }
-    mPending.erase(pending);
-    mCache.insert(path, texture);
-    return mTextures[index] = texture;
+    return mTextures[index] = cached.value();
 }
 
 void CaptureEngine::bindPosition(QOpenGLShaderProgram& program) {
@@ -117,7 +118,6 @@ void CaptureEngine::draw(const QMatrix4x4& projMat) {
     if (mNbCaptures == 0) {
         return;
     }
-    bool notReady = false;
     for (size_t i = 0; i < mNbCaptures; ++i) {
         KX_GL_ASSERT(mCapVertices.at(i)->bind());
         KX_GL_ASSERT(mImageTriangles.bind());
@@ -126,7 +126,7 @@ void CaptureEngine::draw(const QMatrix4x4& projMat) {
         glUniform1ui(mImageShader.uniformLocation("inObjId"), GLuint(mObjIdOffset + i));
         mImageShader.setUniformValue("texture", 0);
         bindPosition(mImageShader);
-        const auto texture = tryGetTexture(uint32_t(i), &notReady);
+        const auto texture = textureOf(uint32_t(i));
         glActiveTexture(GL_TEXTURE0);
         texture->bind();
         glDrawElements(GL_TRIANGLE_STRIP, 4, GL_UNSIGNED_BYTE, nullptr);
@@ -146,7 +146,4 @@ void CaptureEngine::draw(const QMatrix4x4& projMat) {
     mLineShader.release();
     mLines.release();
     mCapVertices.back()->release();
-    if (notReady) {
-        emit needUpdateLater();
-    }
 }

@@ -3,11 +3,11 @@
 // Thumbnails are decoded on the thread pool, once per path for the engine's life; a placeholder stands in
 // until one is ready, and for a file that is missing or cannot be decoded.
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <vector>
 
 #include <QHash>
+#include <QImage>
 #include <QMatrix4x4>
 #include <QObject>
 #include <QOpenGLBuffer>
@@ -16,6 +16,7 @@
 #include <QOpenGLTexture>
 #include <QSet>
 
+#include "viewer/OnPool.h"
 #include "viewer/SceneTypes.h"
 
 class QOpenGLContext;
@@ -34,21 +35,23 @@ public:
     void setCaptures(const Capture* captures, size_t count, uint32_t objIdOffset, float scale);
     // Any value outside the captures means none.
     void setHighlighted(uint64_t index) { mHighlighted = index; }
-    // The capture's texture, or the placeholder while its thumbnail is decoding (then *notReady is set).
-    std::shared_ptr<QOpenGLTexture> tryGetTexture(uint32_t index, bool* notReady);
     void draw(const QMatrix4x4& projMat);
 
 signals:
-    // Some thumbnail is still decoding: draw again a little later.
-    void needUpdateLater();
+    // A thumbnail arrived (or failed for good): the next frame shows it.
+    void thumbnailDecoded();
 
 private:
+    // The capture's texture, or the placeholder while its thumbnail is decoding; needs the context current.
+    std::shared_ptr<QOpenGLTexture> textureOf(uint32_t index);
+    void takeThumbnail(const QString& path, const viewer::PoolOutcome<QImage>& outcome);
     void bindPosition(QOpenGLShaderProgram& program);
 
     QOpenGLShaderProgram mLineShader;
     QOpenGLShaderProgram mImageShader;
     QHash<QString, std::shared_ptr<QOpenGLTexture>> mCache;
-    QHash<QString, std::shared_future<QImage>> mPending;
+    QSet<QString> mDecoding;
+    QHash<QString, QImage> mDecoded;  // until a frame, with the context current, makes their textures
     uint64_t mHighlighted = UINT64_MAX;
     std::vector<QString> mPaths;  // a copy: the caller's captures may be swapped before the next draw
     size_t mNbCaptures = 0;

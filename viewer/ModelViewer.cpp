@@ -7,12 +7,19 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QTimer>
 #include <QWheelEvent>
 
 ModelViewer::ModelViewer(QWidget* parent, Qt::WindowFlags flags)
-    : QOpenGLWidget(parent, flags), mQPainter(std::make_unique<QPainter>()) {
+    : QOpenGLWidget(parent, flags),
+      mQPainter(std::make_unique<QPainter>()),
+      mThumbnailRepaint(new QTimer(this)) {
     setFormat(surfaceFormat());
     setUpInitParams();
+    mThumbnailRepaint->setSingleShot(true);
+    mThumbnailRepaint->setInterval(16);
+    mThumbnailRepaint->setTimerType(Qt::CoarseTimer);
+    connect(mThumbnailRepaint, &QTimer::timeout, this, qOverload<>(&ModelViewer::update));
 }
 
 ModelViewer::~ModelViewer() {
@@ -73,31 +80,32 @@ void ModelViewer::moveScene(const QPointF& from, const QPointF& to) {
 }
 
 size_t ModelViewer::getNbCaptures() const {
-    std::lock_guard<std::mutex> lock(mMutex);
     return mCaptures.size();
 }
 
 std::optional<uint32_t> ModelViewer::highlightedCapture() const {
-    std::lock_guard<std::mutex> lock(mMutex);
     return mHighlighted;
 }
 
 void ModelViewer::setUpInitParams() {
+    const size_t stride = sizeof(PointEngine::Point) / sizeof(float);
+    const viewer::CameraFit fit = viewer::fitCamera(mPoints.empty() ? nullptr : &mPoints.front().x,
+                                                    mPoints.size(), stride, mFieldOfView);
     std::vector<QVector3D> centres;
-    viewer::CameraFit fit;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        const size_t stride = sizeof(PointEngine::Point) / sizeof(float);
-        fit = viewer::fitCamera(mPoints.empty() ? nullptr : &mPoints.front().x, mPoints.size(), stride,
-                                mFieldOfView);
-        for (const auto& capture : mCaptures) {
-            centres.push_back(capture.centre);
-        }
+    for (const auto& capture : mCaptures) {
+        centres.push_back(capture.centre);
     }
     mPose.target = fit.target;
     mPose.eye = fit.target + mPose.rotation.conjugated().rotatedVector(QVector3D(0, 0, fit.distance));
     if (const auto scale = viewer::captureScale(centres)) {
         mCaptureScale = *scale;
+    }
+}
+
+void ModelViewer::thumbnailArrived() {
+    mSceneDirty = true;  // the image planes are drawn again, not refined over
+    if (!mThumbnailRepaint->isActive()) {
+        mThumbnailRepaint->start();
     }
 }
 
@@ -108,7 +116,6 @@ void ModelViewer::setFrameBudget(double seconds) {
 }
 
 bool ModelViewer::isRefining() const {
-    std::lock_guard<std::mutex> lock(mMutex);
     return mRefineNext < mPoints.size();
 }
 
@@ -151,14 +158,12 @@ void ModelViewer::mouseReleaseEvent(QMouseEvent* event) {
 
 void ModelViewer::mouseLeftClicked(QMouseEvent* event) {
     if (const auto pos = normalizedPos(QPointF(event->pos()))) {
-        std::lock_guard<std::mutex> lock(mMutex);
         mLeftClickRequest = *pos;
     }
 }
 
 void ModelViewer::mouseDoubleClickEvent(QMouseEvent* event) {
     if (const auto pos = normalizedPos(QPointF(event->pos()))) {
-        std::lock_guard<std::mutex> lock(mMutex);
         mDoubleClickRequest = *pos;
     }
     update();

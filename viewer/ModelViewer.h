@@ -3,8 +3,8 @@
 // driven by mouse, wheel and keys, drawing into an off-screen framebuffer whose second attachment holds
 // object ids for picking. Large clouds are drawn within a frame-time budget and refined while still.
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -24,6 +24,8 @@
 #include "viewer/DrawBudget.h"
 #include "viewer/PointEngine.h"
 
+class QTimer;
+
 class ModelViewer : public QOpenGLWidget, protected QOpenGLExtraFunctions {
     Q_OBJECT
 public:
@@ -34,13 +36,15 @@ public:
     // before creating the QApplication so that every context of the window agrees with it.
     static QSurfaceFormat surfaceFormat();
 
-    // Load a model and refit the camera; nothing happens while disabled. On any error the previous model
-    // stays shown and the exception reaches the caller: the reader's errors (PLY parser messages, "Failed
-    // to read ..."), std::runtime_error for a file that holds no model of a known version, and those of
-    // setModel.
-    void setKsmModel(const char* path);  // UTF-8
-    void setPlyModel(const char* path);  // the file system's own bytes
-    // Refuses an inconsistent model (see viewer::buildScene) before anything is swapped in.
+    // Read and build a model on the thread pool, then swap it in on the GUI thread, refit the camera and
+    // emit modelLoaded(). On any error the previous model stays shown and modelFailed() carries the
+    // message: the reader's (PLY parser messages, "Failed to read ..."), "not a sparse model of a known
+    // version", and those of setModel. A load started while another is in flight supersedes it, whose
+    // outcome is dropped unsignalled. While disabled nothing is read and modelLoaded() follows at once.
+    void loadKsmModel(const QString& path);
+    void loadPlyModel(const QString& path);  // read through the file system's own encoding
+    // On the GUI thread; refuses an inconsistent model (see viewer::buildScene) before anything is
+    // swapped in.
     void setModel(const KestrixSparseModel& model, bool resetView);
 
     void setUpInitParams();
@@ -50,8 +54,7 @@ public:
     size_t getNbCaptures() const;
     // Highlights capture `index` and the points it observed (any other value: none); also on a click.
     void highlightCapture(uint32_t index);
-    // Sets the highlight of the points capture `captureIndex` observed; an unknown index is ignored. The
-    // caller holds the viewer's lock, as loading and highlightCapture do.
+    // Sets the highlight of the points capture `captureIndex` observed; an unknown index is ignored.
     void setPointHighlight(uint32_t captureIndex, bool on);
 
     bool isDisabledGL() const { return disabled; }
@@ -78,6 +81,8 @@ public:
 
 signals:
     void closingModelViewerWindow(QCloseEvent* event);
+    void modelLoaded();
+    void modelFailed(const QString& message);
 
 protected:
     void initializeGL() override;
@@ -96,7 +101,9 @@ private:
     void copyToScreen();
     void mouseLeftClicked(QMouseEvent* event);
     std::optional<QPointF> normalizedPos(const QPointF& pixel) const;
+    void startLoad(std::function<viewer::SceneModel()> read);
     void swapInScene(viewer::SceneModel&& scene, bool resetView);
+    void thumbnailArrived();
     void uploadPending();
     void drawScene();
     void handlePick();
@@ -104,8 +111,9 @@ private:
     void makeEngines();
     static bool isCtrlPressed();
 
+    // Every member is the GUI thread's: pool work hands its results over through events (viewer/OnPool.h).
     bool disabled = false;
-    mutable std::mutex mMutex;
+    uint64_t mNbLoadsStarted = 0;  // an outcome whose load is not the latest is dropped
     std::unique_ptr<QOpenGLFramebufferObject> mFramebuffer;
     std::unique_ptr<QOpenGLTexture> mObjectIds;
     std::unique_ptr<QOpenGLVertexArrayObject> mVao;
@@ -139,7 +147,13 @@ private:
     bool mSceneDirty = true;
     QMatrix4x4 mLastProj;
     float mLastPointSize = 0;
-    bool mThumbnailsPending = false;
-    size_t mPointsDrawn = 0;  // by the frame being drawn
+    QTimer* mThumbnailRepaint;  // child; at most one repaint per 16 ms however many thumbnails arrive
+    size_t mPointsDrawn = 0;    // by the frame being drawn
     double mPointSeconds = 0;
 };
+
+namespace viewer {
+// For tools with no window to keep responsive: loads a .ply (by its extension) or a .ksm into `viewer`,
+// running the event loop until the outcome. Throws std::runtime_error with the failure's message.
+void loadModelAndWait(ModelViewer& viewer, const QString& path);
+}  // namespace viewer

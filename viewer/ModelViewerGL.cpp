@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QOpenGLContext>
-#include <QTimer>
 
 #include "vexkit/DebugLine.h"
 #include "viewer/GlAssert.h"
@@ -61,13 +60,9 @@ void ModelViewer::makeEngines() {
     mPointEngine = std::make_unique<PointEngine>(context());
     mCaptureEngine = std::make_unique<CaptureEngine>(context());
     mAxisEngine = std::make_unique<AxisEngine>(context());
-    connect(mCaptureEngine.get(), &CaptureEngine::needUpdateLater, this, [this]() {
-        mThumbnailsPending = true;
-        QTimer::singleShot(16, Qt::CoarseTimer, this, [this]() { update(); });
-    });
+    connect(mCaptureEngine.get(), &CaptureEngine::thumbnailDecoded, this, &ModelViewer::thumbnailArrived);
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &ModelViewer::releaseGL,
             Qt::UniqueConnection);
-    std::lock_guard<std::mutex> lock(mMutex);
     mModelChanged = true;  // a new context holds none of the model's buffers yet
 }
 
@@ -112,7 +107,6 @@ void ModelViewer::resizeGL(int, int) {
 }
 
 void ModelViewer::uploadPending() {
-    std::lock_guard<std::mutex> lock(mMutex);
     if (mModelChanged) {
         mPointEngine->setPoints(mPoints.data(), mPoints.size(), 0);
         mCaptureEngine->setCaptures(mCaptures.data(), mCaptures.size(), uint32_t(mPoints.size()),
@@ -138,8 +132,7 @@ void ModelViewer::drawScene() {
     PointEngine::Style style{P, mPose.eye, mPerspectivePointSize,
                              mPerspectivePointSize ? mPointSizeFactor * distance : mPointSizeFactor};
     const size_t total = mPointEngine->count();
-    const bool sameView =
-        !mSceneDirty && !mThumbnailsPending && P == mLastProj && style.sizeFactor == mLastPointSize;
+    const bool sameView = !mSceneDirty && P == mLastProj && style.sizeFactor == mLastPointSize;
     static constexpr GLenum kBuffers[2] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1};
     glDrawBuffers(2, kBuffers);
     const bool timed = !mBudget.unlimited();
@@ -169,7 +162,6 @@ void ModelViewer::drawScene() {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
         const GLuint none[4] = {kNoObject, kNoObject, kNoObject, kNoObject};
         glClearBufferuiv(GL_COLOR, 1, none);
-        mThumbnailsPending = false;
         startPoints();
         if (budget >= total) {
             mPointEngine->draw(style);
@@ -212,13 +204,8 @@ void ModelViewer::paintGL() {
         copyToScreen();
         mVao->release();
         if (const auto highlighted = highlightedCapture()) {
-            QString path;
-            {
-                std::lock_guard<std::mutex> lock(mMutex);
-                if (*highlighted < mCaptures.size()) {
-                    path = mCaptures[*highlighted].imagePath;
-                }
-            }
+            const QString path =
+                *highlighted < mCaptures.size() ? mCaptures[*highlighted].imagePath : QString();
             KX_GL_ASSERT(mQPainter->begin(this));
             mQPainter->setPen(Qt::lightGray);
             mQPainter->drawText(10, 20, path);
@@ -256,19 +243,10 @@ void ModelViewer::handlePick() {
     if (isRefining()) {
         return;
     }
-    std::optional<QPointF> request;
-    bool isDouble = false;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (mDoubleClickRequest) {
-            request = mDoubleClickRequest;
-            isDouble = true;
-        } else {
-            request = mLeftClickRequest;
-        }
-        mDoubleClickRequest.reset();
-        mLeftClickRequest.reset();
-    }
+    const bool isDouble = mDoubleClickRequest.has_value();
+    const std::optional<QPointF> request = isDouble ? mDoubleClickRequest : mLeftClickRequest;
+    mDoubleClickRequest.reset();
+    mLeftClickRequest.reset();
     if (!request) {
         return;
     }
@@ -292,22 +270,13 @@ void ModelViewer::pickAt(const QPointF& normalized, bool isDouble, QSize pickSiz
     glReadBuffer(GL_COLOR_ATTACHMENT1);
     glReadPixels(column, row, 1, 1, GL_RED_INTEGER, GL_UNSIGNED_INT, &id);
     mFramebuffer->release();
-    size_t nbPoints = 0, nbCaptures = 0;
-    QVector3D position;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        nbPoints = mPoints.size();
-        nbCaptures = mCaptures.size();
-        if (id < nbPoints) {
-            position = QVector3D(mPoints[id].x, mPoints[id].y, mPoints[id].z);
-        } else if (id != kNoObject && id - nbPoints < nbCaptures) {
-            position = mCaptures[id - nbPoints].centre;
-        }
-    }
+    const size_t nbPoints = mPoints.size();
     // Ids beyond the points and captures (none should be written) are ignored like the background.
     const bool isPoint = id < nbPoints;
-    const bool isCapture = !isPoint && id != kNoObject && id - nbPoints < nbCaptures;
+    const bool isCapture = !isPoint && id != kNoObject && id - nbPoints < mCaptures.size();
     if (isDouble && (isPoint || isCapture)) {
+        const QVector3D position = isPoint ? QVector3D(mPoints[id].x, mPoints[id].y, mPoints[id].z)
+                                           : mCaptures[id - nbPoints].centre;
         const QVector3D shift = position - mPose.target;
         mPose.target += shift;
         mPose.eye += shift;
@@ -332,7 +301,6 @@ uint32_t ModelViewer::objectIdAt(int x, int y) {
 }
 
 void ModelViewer::setPointHighlight(uint32_t captureIndex, bool on) {
-    // Called with the mutex held.
     if (captureIndex >= mCapturePoints.size()) {
         return;
     }
@@ -350,17 +318,14 @@ void ModelViewer::highlightCapture(uint32_t index) {
     if (disabled) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (mHighlighted) {
-            setPointHighlight(*mHighlighted, false);
-        }
-        mHighlighted.reset();
-        if (index < mCaptures.size()) {
-            setPointHighlight(index, true);
-            mHighlighted = index;
-        }
-        mHighlightChanged = true;
+    if (mHighlighted) {
+        setPointHighlight(*mHighlighted, false);
     }
+    mHighlighted.reset();
+    if (index < mCaptures.size()) {
+        setPointHighlight(index, true);
+        mHighlighted = index;
+    }
+    mHighlightChanged = true;
     update();
 }

@@ -4,7 +4,6 @@
 
 #include "vexkit/ImageReader.h"
 #include "vexkit/JpegScaledDecode.h"
-#include "vexkit/ThreadPool.h"
 
 namespace viewer {
 
@@ -26,10 +25,6 @@ QImage decodeThumbnail(const QString& path) {
                          int(rgb.width()) * 3, QImage::Format_RGB888);
     // scaledToHeight copies, so the result outlives the decoded pixels.
     return wrapped.scaledToHeight(kThumbnailHeight, Qt::SmoothTransformation);
-}
-
-std::shared_future<QImage> queueThumbnail(const QString& path) {
-    return threadPool.enqueueStd([path]() { return decodeThumbnail(path); }).share();
 }
 
 }  // namespace viewer

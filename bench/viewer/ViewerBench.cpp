@@ -105,7 +105,7 @@ void loadBench(ModelViewer& viewer, size_t count, const std::string& path) {
     writePly(path, makeCloud(count));
     viewer.setFrameBudget(0);
     const double t0 = now();
-    viewer.setPlyModel(path.c_str());
+    viewer::loadModelAndWait(viewer, QString::fromStdString(path));
     viewer.grabFramebuffer();
     const double viewerTime = now() - t0;
     viewer.setModel(ksm::Model<1u>(), true);  // free the viewer's copy before the baseline runs

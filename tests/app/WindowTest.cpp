@@ -2,6 +2,7 @@
 // the whole flow against the service's test engine: photographs added as a group, Align Images through
 // its menu action, the sparse model in the embedded viewer, Densify Point Cloud and the dense cloud in a
 // window of its own.
+#include <algorithm>
 #include <filesystem>
 
 #include <QAction>
@@ -176,14 +177,12 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     EXPECT_TRUE(first->isVisible());
     EXPECT_GT(kxply::PLYData((dir / "0_dense.ply").string()).getVertexPositions().size(), 0u);
 
-    // Opening a cloud again replaces the window.
+    // Opening a cloud again replaces the window once it is loaded.
     window.openPlyInNewWindow(toQStr(dir / "0_dense.ply"));
-    EXPECT_NE(window.plyViewer(), first);
-    int nbViewerWindows = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        nbViewerWindows += qobject_cast<ModelViewer*>(widget) != nullptr;
-    }
-    EXPECT_EQ(nbViewerWindows, 1);
+    EXPECT_TRUE(kxtest::waitUntil([&] { return window.plyViewer() != first; }));
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    EXPECT_EQ(
+        std::count_if(tops.begin(), tops.end(), [](QWidget* w) { return qobject_cast<ModelViewer*>(w); }), 1);
 
     // A launch the local checks refuse logs why after its start line and leaves both commands open.
     std::filesystem::remove(toPath(files[0]));
@@ -197,6 +196,15 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     ASSERT_GE(started, 0);
     EXPECT_EQ(lines.value(started + 1), "Error: missing image");
     EXPECT_EQ(errors(), QStringList{"missing image\n" + files[0]});
+
+    // A sparse model that does not load is told in the box and the log; the one shown stays.
+    kxtest::writeFile(dir / "bad.ksm", "neither");
+    window.openKSM(toQStr(dir / "bad.ksm"));
+    ASSERT_TRUE(kxtest::waitUntil([&] { return dialogs.messages.size() > 1; }));
+    EXPECT_EQ(errors().value(1), "not a sparse model of a known version");
+    EXPECT_TRUE(logLines().contains("Error: not a sparse model of a known version"));
+    EXPECT_EQ(toPath(window.sparseModel()), dir / "0.ksm");
+    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 4u);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The viewer drawing a small known scene under a real GL context: object ids at projected pixels,
-// picking, highlighting, thumbnails, refused loads and progressive drawing.
+// picking, highlighting, thumbnails, refused and superseded loads, and progressive drawing.
 #include <cmath>
-
 #include <future>
 #include <thread>
 
@@ -13,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/KsmWriter.h"
 #include "tests/support/TestSupport.h"
 #include "vexkit/ThreadPool.h"
 #include "viewer/CameraMath.h"
@@ -20,6 +20,7 @@
 
 namespace {
 constexpr uint32_t kNone = 0xFFFFFFFF;
+const unsigned kNbWorkers = std::max(1u, std::thread::hardware_concurrency());  // as the pool has
 
 // Three points and two cameras looking along +z from z = -2, their image planes side by side.
 ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1) {
@@ -64,6 +65,15 @@ protected:
         return QPoint(int((ndc.x() + 1) / 2 * viewer.viewportWidth()),
                       int((1 - ndc.y()) / 2 * viewer.viewportHeight()));
     }
+    // Holds `count` workers of the pool, in queue order, until the gate opens.
+    static std::promise<void> holdPool(unsigned count) {
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        for (unsigned i = 0; i < count; ++i) {
+            threadPool.enqueueStd([opened]() { opened.wait(); });
+        }
+        return gate;
+    }
     // Whether `wanted` is the id at `pixel` or, for a point a couple of pixels wide, at a neighbour.
     bool hasIdNear(QPoint pixel, uint32_t wanted) {
         for (int dy = -1; dy <= 1; ++dy) {
@@ -105,6 +115,23 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
     EXPECT_EQ(viewer.getNbCaptures(), 2u);
     const auto& p0 = model.points[0];
     EXPECT_TRUE(hasIdNear(pixelOf({p0.x, p0.y, p0.z}), 0));
+
+    // Files are read on the pool while events go on; a later load supersedes one still in flight (one
+    // worker reads both, so the earlier ends first).
+    QStringList outcomes;
+    QObject::connect(&viewer, &ModelViewer::modelLoaded, [&] { outcomes << "loaded"; });
+    QObject::connect(&viewer, &ModelViewer::modelFailed, [&](const QString& error) { outcomes << error; });
+    ksm::writeKsm(dir / "empty.ksm", ksm::Model<1u>());
+    std::promise<void> others = holdPool(kNbWorkers - 1), gate = holdPool(1);
+    viewer.loadPlyModel(QString::fromStdString((dir / "missing.ply").string()));
+    viewer.loadKsmModel(QString::fromStdString((dir / "empty.ksm").string()));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(outcomes.isEmpty());
+    gate.set_value();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return outcomes.contains("loaded"); }));
+    others.set_value();
+    EXPECT_EQ(outcomes, QStringList{"loaded"});
+    EXPECT_EQ(viewer.getNbCaptures(), 0u);
 }
 
 TEST_F(Render, ClicksHighlightOrRecentreAndArrowsWrap) {
@@ -170,13 +197,7 @@ TEST_F(Render, ThumbnailReplacesThePlaceholderOnceDecoded) {
     ASSERT_TRUE(blue.save(QString::fromStdString(good), "JPG"));
     const std::string corrupt = (dir / "corrupt.jpg").string();
     kxtest::writeFile(corrupt, "not a jpeg at all");
-    // Every worker waits at a gate, so the first frame cannot have the thumbnail yet.
-    std::promise<void> gate;
-    std::shared_future<void> opened = gate.get_future().share();
-    std::vector<std::future<void>> blocked;
-    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
-        blocked.push_back(threadPool.enqueueStd([opened]() { opened.wait(); }));
-    }
+    std::promise<void> gate = holdPool(kNbWorkers);  // the first frame cannot have the thumbnail yet
     load(sampleModel(good, corrupt));
     const float ahead = 0.2f * viewer.captureScale();
     // Off the optical axis, which is drawn as a line through the middle of the plane.
@@ -186,10 +207,7 @@ TEST_F(Render, ThumbnailReplacesThePlaceholderOnceDecoded) {
     gate.set_value();
     EXPECT_LT(first.blue(), 200) << "the placeholder comes first";
     QColor shown;
-    for (int i = 0; i < 200 && (shown = frame().pixelColor(plane0)).blue() < 200; ++i) {
-        QTest::qWait(10);
-    }
-    EXPECT_GT(shown.blue(), 200);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (shown = frame().pixelColor(plane0)).blue() > 200; }));
     EXPECT_LT(shown.red(), 60);
     // The undecodable file keeps the translucent placeholder: white at alpha 64 over black.
     const QColor placeholder = frame().pixelColor(plane1);
