@@ -40,8 +40,8 @@ TEST(Session, AnAddressAnsweredWhileAnErrorBoxIsOpenGoesToItsOwnFile) {
     std::vector<TransferItem> addressed;
     QObject::connect(&s.backend, &Backend::gotUploadUrl, &s.backend,
                      [&](const TransferItem& item) { addressed.push_back(item); });
-    s.backend.getUploadUrlImpl("a.jpg", FileKey{}, 1, FileType::kJpg);
-    s.backend.getUploadUrlImpl("b.jpg", FileKey{}, 1, FileType::kJpg);
+    s.backend.getUploadUrl(TransferItem{"a.jpg", FileKey{}, 1, FileType::kJpg, {}});
+    s.backend.getUploadUrl(TransferItem{"b.jpg", FileKey{}, 1, FileType::kJpg, {}});
     Response<kGetUploadUrl> refused;
     refused.error.code = 3;
     Response<kGetUploadUrl> granted;
@@ -141,9 +141,8 @@ TEST(Transfers, PlainAddressesOversizedResultsAndRedactedLines) {
 
     Session s;
     kxtest::TempDir dir;
-    s.backend.uploadFile(
-        TransferItem{"a.jpg", {}, 1, FileType::kJpg, "http://127.0.0.1:9/upload/a", nullptr, 0});
-    s.backend.downloadFiles(
+    s.backend.transfers().upload(TransferItem{"a.jpg", {}, 1, FileType::kJpg, "http://127.0.0.1:9/upload/a"});
+    s.backend.transfers().download(
         {{dir / "0.ksm", FileKey{}, uint64_t(1) << 62, FileType::kKsm, "https://127.0.0.1:9/d/t"},
          {dir / "1.ksm", FileKey{}, 3, FileType::kKsm, "http://127.0.0.1:9/d/u"}});
     EXPECT_EQ(s.failures, (std::vector<remote::Failure>{
