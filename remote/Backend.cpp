@@ -109,8 +109,9 @@ void Backend::login() {
     sendReq(Request<kLogin>{nextRequest(), "guest", ""});
 }
 
-void Backend::getUploadUrl(const std::filesystem::path& file, FileType type, const FileKey& key) {
-    getUploadUrl(TransferItem{file, key, std::filesystem::file_size(file), type, {}});
+void Backend::getUploadUrl(const std::filesystem::path& file, FileType type, const FileKey& key,
+                           bool verified) {
+    getUploadUrl(TransferItem{file, key, std::filesystem::file_size(file), type, {}, nullptr, 0, verified});
 }
 
 void Backend::getUploadUrl(const TransferItem& item) {

@@ -49,8 +49,10 @@ public:
     void login();
     void queryProgress();
 
-    // Asks where to upload `file`, which the service knows by `key`.
-    void getUploadUrl(const std::filesystem::path& file, FileType type, const FileKey& key);
+    // Asks where to upload `file`, which the service knows by `key`. A `verified` file is hashed again only
+    // when the service asks for its bytes, and is sent only if it still has `key`.
+    void getUploadUrl(const std::filesystem::path& file, FileType type, const FileKey& key,
+                      bool verified = false);
     // Asks where to upload `item`, of its size.
     void getUploadUrl(const TransferItem& item);
     // Stores each result in the output directory as <hModel><extension of its type>. Throws

@@ -33,7 +33,8 @@ void MvsBackend::uploadInputFiles() {
     getUploadUrl(mSparseModel, FileType::kKsm, mSparseKey);
     for (const remote::UploadInput& capture : mCaptures) {
         mImageKeys.push_back(capture.key);
-        getUploadUrl(capture.file, capture.type, capture.key);
+        // The model's digest, not the file's: a file changed since is refused if it must travel.
+        getUploadUrl(capture.file, capture.type, capture.key, true);
     }
 }
 

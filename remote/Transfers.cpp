@@ -1,5 +1,6 @@
 #include "remote/Transfers.h"
 
+#include <mutex>
 #include <set>
 #include <system_error>
 
@@ -14,6 +15,7 @@
 #include "remote/TransferUrl.h"
 #include "vexkit/DebugLine.h"
 #include "vexkit/Paths.h"
+#include "vexkit/ThreadPool.h"
 
 namespace remote {
 namespace {
@@ -40,13 +42,26 @@ QNetworkRequest transferRequest(const std::string& url, const ServiceSettings& s
 }
 }  // namespace
 
+// The way back from the thread pool: a hash that finishes posts its result to the transfers while they
+// exist; they clear `owner` under the lock when they go, before Qt drops the events posted to them.
+struct Transfers::PoolReturn {
+    std::mutex mutex;
+    Transfers* owner;
+};
+
 Transfers::Transfers(const ServiceSettings& settings, Guard guarded, QObject* parent)
     : QObject(parent),
       mSettings(settings),
       mGuarded(std::move(guarded)),
-      mNetwork(new QNetworkAccessManager(this)) {}
+      mNetwork(new QNetworkAccessManager(this)),
+      mPoolReturn(std::make_shared<PoolReturn>()) {
+    mPoolReturn->owner = this;
+}
 
-Transfers::~Transfers() = default;
+Transfers::~Transfers() {
+    const std::lock_guard<std::mutex> lock(mPoolReturn->mutex);
+    mPoolReturn->owner = nullptr;
+}
 
 void Transfers::awaitAddress(const TransferItem& item) {
     mUrlQueue.push_back(item);
@@ -70,12 +85,44 @@ void Transfers::skipUpload(const TransferItem& item) {
 
 void Transfers::beginUploads(uint64_t nbFiles) {
     mProgress.clear();
+    ++mBatch;
     mUploading = true;
     mNbTransfers = nbFiles;
 }
 
 void Transfers::upload(TransferItem item) {
-    mGuarded([&] { put(item); });
+    mGuarded([&] {
+        if (!item.verified) {
+            put(item);
+            return;
+        }
+        // Off the GUI thread: a photograph may take a while to hash.
+        threadPool.enqueueStd([back = mPoolReturn, item, batch = mBatch] {
+            const FileKey key(md5sumHex(item.file.c_str()));
+            const std::lock_guard<std::mutex> lock(back->mutex);
+            if (Transfers* owner = back->owner) {
+                QMetaObject::invokeMethod(
+                    owner, [owner, item, key, batch] { owner->onHashed(item, key, batch); },
+                    Qt::QueuedConnection);
+            }
+        });
+    });
+}
+
+void Transfers::onHashed(TransferItem item, const FileKey& key, uint64_t batch) {
+    mGuarded([&] {
+        if (batch != mBatch) {
+            return;  // the batch was aborted or ended
+        }
+        if (key != item.key) {
+            const QString reason = QStringLiteral("image does not match the model");
+            const QString text = reason + '\n' + toQStr(item.file);
+            emit progress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + text);
+            failUpload(item, reason, QString(), Failure{QStringLiteral("Error"), text});
+            return;
+        }
+        put(item);
+    });
 }
 
 void Transfers::put(TransferItem& item) {
@@ -146,11 +193,13 @@ void Transfers::onUploadFinished(QNetworkReply* reply) {
                reply->errorString() + QString::fromUtf8(reply->readAll()));
 }
 
-void Transfers::failUpload(const TransferItem& item, const QString& errorName, const QString& detail) {
+void Transfers::failUpload(const TransferItem& item, const QString& errorName, const QString& detail,
+                           const std::optional<Failure>& box) {
     // Set before the box: its event loop may deliver the next failure of the same task.
     if (!mUploadFailureShown) {
         mUploadFailureShown = true;
-        fail(QStringLiteral("Failure"), QStringLiteral("Failed to upload %1").arg(toQStr(item.file)));
+        emit failed(box.value_or(Failure{QStringLiteral("Failure"),
+                                         QStringLiteral("Failed to upload %1").arg(toQStr(item.file))}));
     }
     vexkit::debugLine("Failed to upload " + item.file.u8string() + " to " + redactedUrl(item.url) +
                       " due to error " + (errorName + detail).toStdString());
@@ -158,6 +207,7 @@ void Transfers::failUpload(const TransferItem& item, const QString& errorName, c
 
 void Transfers::download(const std::vector<Download>& files) {
     mProgress.clear();
+    ++mBatch;
     mUploading = false;
     mNbTransfers = files.size();
     mResults.clear();
@@ -283,6 +333,7 @@ void Transfers::failDownload(const TransferItem& item, const QString& errorName)
 
 void Transfers::abort() {
     mUrlQueue.clear();
+    ++mBatch;
     std::vector<std::pair<QNetworkReply*, std::filesystem::path>> running;
     for (const TransferItem& item : mProgress.getItems()) {
         if (item.reply) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,13 @@ public:
 
     // Begins a batch of uploads of `nbFiles` files; uploaded() once each of them was sent or skipped.
     void beginUploads(uint64_t nbFiles);
-    // Sends `item` to its address.
+    // Sends `item` to its address. A verified item is hashed on the thread pool first, and a file that no
+    // longer has its key fails with "image does not match the model" and is not sent.
     void upload(TransferItem item);
     // Begins a batch of downloads; downloaded() once each of them is stored.
     void download(const std::vector<Download>& files);
-    // Forgets the files waiting for an address and the running transfers of the batch; an aborted
-    // transfer shows no box and completes nothing.
+    // Forgets the files waiting for an address, the hashes under way and the running transfers of the
+    // batch; an aborted transfer shows no box and completes nothing.
     void abort();
     // The next upload failure shows its box: one per task.
     void resetUploadFailure() { mUploadFailureShown = false; }
@@ -73,11 +75,15 @@ signals:
     void writeFailed();
 
 private:
+    struct PoolReturn;
+
     void fail(const QString& title, const QString& text) { emit failed(Failure{title, text}); }
+    void onHashed(TransferItem item, const FileKey& key, uint64_t batch);
     void put(TransferItem& item);
     void onUploadFinished(QNetworkReply* reply);
-    // One box per task.
-    void failUpload(const TransferItem& item, const QString& errorName, const QString& detail);
+    // One box per task: `box`, else "Failure", "Failed to upload <file>".
+    void failUpload(const TransferItem& item, const QString& errorName, const QString& detail,
+                    const std::optional<Failure>& box = std::nullopt);
     void startDownload(const Download& entry, std::unique_ptr<DownloadFile> sink);
     void onDownloadFinished(QNetworkReply* reply, DownloadFile& file);
     void failDownload(const TransferItem& item, const QString& errorName);
@@ -85,7 +91,10 @@ private:
     const ServiceSettings& mSettings;
     Guard mGuarded;
     QNetworkAccessManager* mNetwork;  // child
+    std::shared_ptr<PoolReturn> mPoolReturn;
     std::deque<TransferItem> mUrlQueue;
+    // Counts batches, so that a hash finished after its batch ended sends nothing.
+    uint64_t mBatch = 0;
     uint64_t mNbTransfers = 0;
     bool mUploading = true;
     bool mUploadFailureShown = false;
