@@ -4,8 +4,6 @@
 #include <stdexcept>
 
 #include <QMetaEnum>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QWebSocket>
 
 #include "protocol/ServiceDefaults.h"
@@ -32,7 +30,8 @@ Backend::Backend(QObject* parent)
     : QObject(parent),
       mSettings{QString::fromStdString(service_defaults::address()), {}},
       mWebSocket(new QWebSocket(QStringLiteral("kxsfm_client"), QWebSocketProtocol::Version13, this)),
-      mNetwork(new QNetworkAccessManager(this)) {
+      mTransfers(new remote::Transfers(
+          mSettings, [this](const std::function<void()>& handler) { guarded(handler); }, this)) {
     mWebSocket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
     const auto status = [this](const char* label, int32_t percentage, const char* log = "") {
         return [this, label, percentage, log] {
@@ -46,13 +45,18 @@ Backend::Backend(QObject* parent)
     connect(this, &Backend::handshaked, this, [this] { guarded([this] { login(); }); });
     connect(this, &Backend::loginOK, this, status("Login OK", 100));
     connect(this, &Backend::loginOK, this, [this] { guarded([this] { uploadInputFiles(); }); });
-    connect(this, &Backend::gotUploadUrl, this, &Backend::uploadFile);
+    connect(mTransfers, &remote::Transfers::progress, this, &Backend::reportProgress);
+    connect(mTransfers, &remote::Transfers::failed, this, &Backend::failed);
+    connect(mTransfers, &remote::Transfers::uploaded, this, &Backend::uploadedFiles);
+    connect(mTransfers, &remote::Transfers::downloaded, this, &Backend::downloadedResults);
+    connect(mTransfers, &remote::Transfers::writeFailed, this, &Backend::abort);
+    connect(this, &Backend::gotUploadUrl, mTransfers, &remote::Transfers::upload);
     connect(this, &Backend::uploadedFiles, this, status("Upload OK", 100));
     connect(this, &Backend::uploadedFiles, this, [this] { guarded([this] { launchTask(); }); });
     connect(this, &Backend::launchedTask, this, status("Launched", 100));
     connect(this, &Backend::launchedTask, this, [this](TaskHandle hTask) {
         guarded([this, hTask] {
-            mUploadFailureShown = false;
+            mTransfers->resetUploadFailure();
             mTaskHandle = hTask;
             queryProgress();
         });
@@ -103,6 +107,16 @@ void Backend::handshake() {
 void Backend::login() {
     emit reportProgress(QStringLiteral("Login"), 0, QStringLiteral("Login to server."));
     sendReq(Request<kLogin>{nextRequest(), "guest", ""});
+}
+
+void Backend::getUploadUrl(const std::filesystem::path& file, FileType type, const FileKey& key,
+                           bool verified) {
+    getUploadUrl(TransferItem{file, key, std::filesystem::file_size(file), type, {}, nullptr, 0, verified});
+}
+
+void Backend::getUploadUrl(const TransferItem& item) {
+    mTransfers->awaitAddress(item);
+    sendReq(Request<kGetUploadUrl>{nextRequest(), item.key, item.size, item.type});
 }
 
 void Backend::queryProgress() {
@@ -161,8 +175,8 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
     if (std::visit([](const auto& r) { return r.error.code; }, response) != 0) {
         // The file is forgotten before the box: answers that arrive while it is open pair with the files
         // they were asked for.
-        if (type == kGetUploadUrl && !mUrlQueue.empty()) {
-            mUrlQueue.pop_front();
+        if (type == kGetUploadUrl && mTransfers->awaitingAddress()) {
+            mTransfers->takeAwaited();
         }
         showResponseError(std::visit([](const auto& r) { return r.error; }, response));
         return;
@@ -180,21 +194,18 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             emit loginOK();
             break;
         case kGetUploadUrl: {
-            if (mUrlQueue.empty()) {
+            if (!mTransfers->awaitingAddress()) {
                 protocolError(QStringLiteral("Protocol error: upload address with no file waiting for one"));
                 return;
             }
             const auto& r = std::get<kGetUploadUrl>(response);
+            TransferItem item = mTransfers->takeAwaited();
             if (r.skipUpload) {
-                skipUpload();
+                mTransfers->skipUpload(item);
             } else {
-                mUrlQueue.front().url = r.url;
-                const TransferItem item = mUrlQueue.front();
-                mUrlQueue.pop_front();
+                item.url = r.url;
                 emit gotUploadUrl(item);
-                return;
             }
-            mUrlQueue.pop_front();
             break;
         }
         case kGetSfmResults: {
@@ -279,18 +290,12 @@ void Backend::onProgress(TaskStage stage, float ratio) {
 
 void Backend::abort() {
     mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-    for (const TransferItem& item : mUrlQueue) {
-        if (item.reply) {
-            item.reply->abort();
-        }
-    }
-    mUrlQueue.clear();
-    abortTransfers();
+    mTransfers->abort();
 }
 
 void Backend::beginTask(const std::filesystem::path& outputDir) {
     abort();
-    mUploadFailureShown = false;
+    mTransfers->resetUploadFailure();
     mOutputDir = outputDir;
 }
 
@@ -304,12 +309,6 @@ void Backend::noResults() {
     emit reportProgress(QStringLiteral("Error"), 0, text);
     mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     fail(QStringLiteral("Error"), text);
-}
-
-void Backend::beginUploads(uint64_t nbFiles) {
-    transProgress().clear();
-    mUploading = true;
-    mNbTransfers = nbFiles;
 }
 
 bool Backend::refuseTask(const std::exception& e) {
@@ -336,8 +335,7 @@ void Backend::guarded(const std::function<void()>& handler) {
 void Backend::protocolError(const QString& what) {
     emit reportProgress(QStringLiteral("Protocol error"), 0, what);
     mPendingRequests.clear();
-    mUrlQueue.clear();
-    abortTransfers();
+    mTransfers->abort();
     mWebSocket->close(QWebSocketProtocol::CloseCodeProtocolError, QString());
 }
 
@@ -345,9 +343,11 @@ void Backend::downloadMvsResults(const MvsResultItems&) {
     throw std::runtime_error("You should never reach here");
 }
 
-TransProgress& Backend::transProgress() {
-    if (!mTransProgress) {
-        mTransProgress = std::make_unique<TransProgress>();
+void Backend::downloadSfmResults(const SfmResultItems& items) {
+    std::vector<remote::Download> files;
+    for (const SfmResultItem& item : items) {
+        files.push_back(remote::Download{mOutputDir / (std::to_string(item.hModel) + extensionOf(item.type)),
+                                         item.key, item.size, item.type, item.url});
     }
-    return *mTransProgress;
+    mTransfers->download(files);
 }

@@ -29,11 +29,12 @@ bool MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const s
 void MvsBackend::uploadInputFiles() {
     emit reportProgress(QStringLiteral("Uploading files"), 0,
                         QStringLiteral("Upload MVS input files to server."));
-    beginUploads(mCaptures.size() + 1);
-    getUploadUrl(mSparseModel, FileType::kKsm, mSparseKey.data);
+    transfers().beginUploads(mCaptures.size() + 1);
+    getUploadUrl(mSparseModel, FileType::kKsm, mSparseKey);
     for (const remote::UploadInput& capture : mCaptures) {
         mImageKeys.push_back(capture.key);
-        getUploadUrl(capture.file, capture.type, capture.key.data);
+        // The model's digest, not the file's: a file changed since is refused if it must travel.
+        getUploadUrl(capture.file, capture.type, capture.key, true);
     }
 }
 
@@ -49,10 +50,10 @@ void MvsBackend::getResultUrls() {
 }
 
 void MvsBackend::downloadMvsResults(const MvsResultItems& items) {
-    std::vector<DownloadAttr> files;
+    std::vector<remote::Download> files;
     for (const MvsResultItem& item : items) {
-        files.push_back(DownloadAttr{outputDir() / (mName + extensionOf(item.type)), item.key, item.size,
-                                     item.type, item.url});
+        files.push_back(remote::Download{outputDir() / (mName + extensionOf(item.type)), item.key, item.size,
+                                         item.type, item.url});
     }
-    downloadFiles(files);
+    transfers().download(files);
 }

@@ -17,8 +17,9 @@ public:
 
     // Ends the running task of this instance and densifies `sparseModel`; the results are stored in
     // `outputDir` as `name` followed by their extension. A model that does not read, a capture that is
-    // not a matching local image, or a name that is not a plain file name is refused with an "Error" box
-    // and a log line, nothing is sent and false is returned.
+    // not a local image, or a name that is not a plain file name is refused with an "Error" box and a log
+    // line, nothing is sent and false is returned. A capture the service asks for whose content no longer
+    // has the model's digest fails the task later, with the same "Error" box, and is not sent.
     bool launchMvsTask(const std::filesystem::path& sparseModel, const std::string& name,
                        const std::filesystem::path& outputDir);
 

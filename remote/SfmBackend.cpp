@@ -38,14 +38,14 @@ bool SfmBackend::launchSfmTask(std::unique_ptr<SfmCfg> cfg, const std::filesyste
 void SfmBackend::uploadInputFiles() {
     emit reportProgress(QStringLiteral("Uploading files"), 0,
                         QStringLiteral("Upload SFM input files to server."));
-    beginUploads(mInputs.size() + 1);
+    transfers().beginUploads(mInputs.size() + 1);
     for (const remote::UploadInput& input : mInputs) {
-        getUploadUrl(input.file, input.type, input.key.data);
+        getUploadUrl(input.file, input.type, input.key);
     }
     mCfgFile = outputDir() / "toBeUploaded.json";
     writeCfgFile(mCfgFile, *mCfg);
     mCfgKey = FileKey(md5sumHex(mCfgFile.c_str()));
-    getUploadUrl(mCfgFile, FileType::kJson, mCfgKey.data);
+    getUploadUrl(mCfgFile, FileType::kJson, mCfgKey);
 }
 
 void SfmBackend::launchTask() {

@@ -1,6 +1,8 @@
 #pragma once
 // The files a task will upload, checked before the session connects, so that a task that cannot run
-// sends nothing and a sparse model can never make the client upload arbitrary local files.
+// sends nothing and a sparse model can never make the client upload arbitrary local files: only images,
+// and only those whose content still has the model's digest when they are sent (the transfers hash them
+// then, and only those the service does not hold already).
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -33,11 +35,10 @@ bool isHexKey(const FileKey& key);
 // ("invalid key").
 std::vector<UploadInput> sfmInputs(const SfmCfg& cfg);
 
-// The images of a sparse model's captures in model order, keyed by their digests. Throws the reader's
-// errors for a file that does not read (std::bad_variant_access for one without a version-1 model,
-// cereal::Exception for a short one), and TaskInputError for a capture that is not an image file
-// ("unknown extension", "not an image"), is missing ("missing image") or whose content does not have
-// the capture's digest ("image does not match the model").
+// The images of a sparse model's captures in model order, keyed by the model's digests of them; nothing is
+// hashed here. Throws the reader's errors for a file that does not read (std::bad_variant_access for one
+// without a version-1 model, cereal::Exception for a short one), and TaskInputError for a capture that is
+// not an image file ("unknown extension", "not an image") or is missing ("missing image").
 std::vector<UploadInput> mvsInputs(const std::filesystem::path& sparseModel);
 
 // Throws TaskInputError("invalid result name") unless `name` is a plain file name.

@@ -18,4 +18,5 @@ struct TransferItem {
     std::string url;  // empty until the service has answered
     QNetworkReply* reply = nullptr;
     uint64_t progress = 0;  // bytes transferred so far
+    bool verified = false;  // an upload hashed again before it is sent, and sent only if it still has `key`
 };

@@ -113,7 +113,7 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
         }
     });
 
-    std::vector<Backend::DownloadAttr> attrs;
+    std::vector<remote::Download> attrs;
     std::vector<std::string> targets;
     for (int i = 0; i < nbFiles; ++i) {
         kxservice::TaskResult result{files[i], FileType::kKsm, static_cast<uint32_t>(i), keys[i], fileSize};
@@ -125,7 +125,7 @@ Round runRound(const fs::path& dir, int round, const std::vector<fs::path>& file
     QObject::connect(&sfm, &Backend::downloadedResults, [&] { downloaded = true; });
     before = resetPeakKiB();
     const auto getStart = Clock::now();
-    sfm.downloadFiles(attrs);
+    sfm.transfers().download(attrs);
     r.clientGet = secondsUntil(getStart, [&] { return downloaded; });
     r.getGrowth = statusKiB("VmHWM:") - before;
     r.rawGet = timed([&] {

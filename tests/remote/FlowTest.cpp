@@ -79,7 +79,7 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     EXPECT_TRUE(uploads[0].startsWith("Start to upload file " + toQStr(project / "toBeUploaded.json")));
 }
 
-TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
+TEST_F(FlowTest, MvsUploadsTheModelThenTheCapturesInModelOrderButNoChangedOne) {
     ServicePeer peer;
     Recorded<SfmBackend> sfm(peer);
     Observer sfmSeen(sfm);
@@ -103,6 +103,22 @@ TEST_F(FlowTest, MvsUploadsTheModelFirstThenTheCapturesInModelOrder) {
     EXPECT_EQ(std::get<kLaunchMvsTask>(*launch).images, imageKeys);
     EXPECT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0_dense.ply"}}));
     EXPECT_TRUE(seen.failures.empty());
+
+    // A capture changed since the model is hashed only when it must travel: the service that holds it
+    // densifies, a new one is never sent it.
+    writeFile(images / "img1.jpg", "changed");
+    mvs.launchMvsTask(project / "0.ksm", "0_dense", project.path());
+    ASSERT_TRUE(waitUntil([&] { return seen.results.size() == 2 || !seen.failures.empty(); }));
+    ServicePeer newPeer;
+    mvs.setServiceSettings(newPeer.trusted());
+    testing::internal::CaptureStdout();
+    mvs.launchMvsTask(project / "0.ksm", "0_dense", project.path());
+    waitUntil([&] { return !seen.failures.empty(); });
+    const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
+    EXPECT_EQ(seen.failures, (std::vector<remote::Failure>{{"Error", "image does not match the model\n" +
+                                                                         toQStr(images / "img1.jpg")}}));
+    EXPECT_TRUE(out.contains("Start to upload file " + toQStr(project / "0.ksm")));
+    EXPECT_FALSE(out.contains("Start to upload file " + toQStr(images / "img1.jpg")));
 }
 
 TEST_F(FlowTest, UntrustedCertificateShowsOneBoxPerAttempt) {
