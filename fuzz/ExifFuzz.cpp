@@ -1,6 +1,5 @@
-// Metadata extraction on a small JPEG carrying a fuzzed EXIF block and a fuzzed XMP packet. Input: a
-// big-endian 16-bit length n, n bytes of EXIF (TIFF) data, then the XMP packet. Only std::exception may
-// escape.
+// Metadata extraction on a JPEG carrying a fuzzed EXIF block and XMP packet (input: a big-endian 16-bit
+// length n, n bytes of EXIF data, then the XMP packet). Only std::exception may escape.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,5 @@
-// Image reader on arbitrary bytes in a file of the extension KX_FUZZ_EXTENSION: opening, measuring,
-// both metadata blocks, the decode and, for JPEG, the scaled decode. Only std::exception may escape; a
-// decode must give the measured size.
+// Image reader on arbitrary bytes in a KX_FUZZ_EXTENSION file, every call of it: only std::exception may
+// escape, and a decode must give the measured size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

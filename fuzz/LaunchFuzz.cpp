@@ -1,8 +1,5 @@
-// The reading and checking of a launch's inputs on arbitrary bytes, stored once as the configuration of
-// an SfM launch and once as the sparse model of an MVS launch: the outcome is a job or a refusal with
-// its reason; nothing else may escape or crash.
-#include <algorithm>
-#include <array>
+// A launch's inputs on arbitrary bytes, stored as an SfM configuration and as an MVS sparse model: the
+// outcome is a job or a refusal with its reason; nothing else may escape or crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 
 #include "service/ContentStore.h"
 #include "service/LaunchCheck.h"
+#include "vexkit/Md5.h"
 
 namespace {
 
@@ -34,11 +32,7 @@ void check(kxservice::PreparedLaunch prepared) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const FileKey key = [] {
-        std::array<char, 32> text;
-        std::fill(text.begin(), text.end(), 'a');
-        return FileKey(text);
-    }();
+    static const FileKey key(encodeHex({1, 2, 3, 4}));
     const auto upload = store().beginUpload(size);
     std::ofstream(upload->tmp, std::ios::binary)
         .write(reinterpret_cast<const char*>(data), std::streamsize(size));

@@ -1,6 +1,4 @@
-// Writes the seed corpora of the fuzz targets: small sparse models, PLY clouds of every layout, the
-// tests' configurations and messages (the requests also for the service), JPEG, HEIC and AVIF files, and
-// EXIF/XMP blocks with every key read.
+// Writes the seed corpora of the fuzz targets from the tests' samples and image writers.
 // Usage: kx_fuzz_seeds <dir>; makes <dir>/<target> (and an empty <dir>/<target>-new for new finds).
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,5 @@
-// Sparse model and PLY readers on arbitrary bytes, each read once from memory (length known) and once
-// through a pipe (length unknown): both reads must give the same model or cloud and the same error, and
-// only the readers' own errors may escape.
+// Sparse model and PLY readers on arbitrary bytes read from memory and through a pipe: both reads give the
+// same model or cloud and the same error, and only the readers' own errors may escape.
 #include <array>
 #include <cstddef>
 #include <cstdint>

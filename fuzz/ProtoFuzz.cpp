@@ -1,6 +1,5 @@
-// Readers of the JSON texts, protocol messages of both directions and the configuration, on arbitrary
-// text: only the archive's errors may escape, and a text that reads is written again and reads back to
-// the same text.
+// Protocol messages of both directions and the configuration read from arbitrary text: only the archive's
+// errors may escape, and a text that reads is written again and reads back to the same text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

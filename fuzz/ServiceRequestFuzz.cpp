@@ -1,6 +1,5 @@
-// The service's reading of request texts, on arbitrary bytes: once in a fresh session and once in a
-// session that has shaken hands and logged in. A text is either answered with a response of its own
-// type and number, or it closes the session; nothing may escape or crash.
+// Request texts of arbitrary bytes in a fresh session and in a logged-in one: each is answered with a
+// response of its own type and number, or closes the session; nothing may escape or crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

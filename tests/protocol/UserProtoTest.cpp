@@ -1,6 +1,5 @@
 // Protocol messages as JSON text: requests written character for character and read back, responses
 // read with their fields found by name, and numbers that do not fit their fields refused.
-#include <algorithm>
 #include <string>
 
 #include <cereal/cereal.hpp>
@@ -14,12 +13,6 @@ namespace {
 
 using namespace kxtest;
 using namespace user_proto;
-
-std::string withoutBlanks(std::string text) {
-    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }),
-               text.end());
-    return text;
-}
 
 // The keys and number forms of every request, character for character (the layout's blanks aside).
 TEST(UserProtoWrite, RequestsMatchTheirTextsAndReadBackEqual) {

@@ -1,7 +1,9 @@
-// The service binary against hostile peers on loopback while a well-behaved session runs whole tasks on
-// the test engine. The binary is started with short limits on a free port and stopped with SIGTERM; each
-// hostile case is a loop that ends by itself, and outcomes and their order are read from the protocol,
-// the HTTP statuses and the service's log.
+// The service binary with short limits against hostile peers on loopback while a well-behaved session runs
+// whole tasks on the test engine; outcomes are read from the protocol, the HTTP statuses and the log.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <future>
 #include <functional>
@@ -9,6 +11,8 @@
 
 #include "service/ClientSession.h"
 #include "service/Limits.h"
+#include "service/Service.h"
+#include "service/Subprocess.h"
 #include "service/TaskManager.h"
 #include "tests/service/ServiceClient.h"
 #include "tests/support/TestSupport.h"
@@ -21,8 +25,7 @@ constexpr uint64_t kMiB = 1 << 20;
 
 class Hostile : public ::testing::Test {
 protected:
-    // Starts the binary with these options besides engine, address and data directory, after the shell
-    // text given (a descriptor limit).
+    // Starts the binary with these options, after the shell text given (a descriptor limit).
     void start(const std::string& options, const std::string& shell = "") {
         mService = std::make_unique<ServiceProcess>(KX_SERVICE_BIN, data(), options, mDir / "log", shell);
         mPort = mService->port;
@@ -30,8 +33,7 @@ protected:
         ASSERT_NE(mPort, 0) << log();
         EXPECT_EQ(mCa, fs::canonical(data()) / "ca.pem");
     }
-    // SIGTERM: the binary exits with 0 and leaves no partial upload and no file that others may read (the
-    // public certificates excepted).
+    // SIGTERM: exit status 0, no partial upload and no file others may read but the public certificates.
     void stop() {
         if (!mService) {
             return;
@@ -223,12 +225,9 @@ TEST_F(Hostile, ConnectionsOverTheCapAreClosedAndMalformedSessionsEnd) {
     });
 }
 
-// One session launches as fast as it can, refused at its cap of tasks (code 16) and launching again as
-// its tasks end, until it holds as many finished tasks as it may: each task of the well-behaved session is
-// taken before any of the flood's that came while it waited (but the one a worker may have been taking) and
-// ahead of some that waited already. Wrong launch inputs are refused with their reason, a photograph named
-// twice among them, while two sessions launch a large valid configuration. When a session ends, its tasks not
-// collected are removed.
+// A flooding session is refused at its caps (code 16) until it holds as many finished tasks as it may; the
+// well-behaved session's tasks still overtake the flood's. Wrong launch inputs are refused with their
+// reason while two sessions launch a large configuration. A session's uncollected tasks end with it.
 TEST_F(Hostile, LaunchesAreRefusedAtTheirCapsAndOthersStillTakeTheirTurn) {
     ASSERT_NO_FATAL_FAILURE(start("--max-tasks 1"));
     auto flood = session(), d = session();
@@ -365,6 +364,71 @@ TEST_F(Hostile, OutOfDescriptorsTheAcceptorWaitsAndServesOnceOthersClose) {
     EXPECT_EQ(during.find("no descriptor left"), during.rfind("no descriptor left"));  // said once
     held.clear();
     EXPECT_FALSE(session()->urlFor("uploaded once served again").empty());
+}
+
+// The executable's exit statuses when it cannot run, and what its subprocesses may hold.
+TEST(Binary, ExitStatusSaysWhyItDidNotRun) {
+    TempDir dir;
+    kxservice::Options options;  // holds a port
+    options.dataDir = dir / "data";
+    options.port = 0;
+    kxservice::Service held(options);
+    const uint16_t port = held.start().port;
+    writeFile(dir / "file", "not a directory");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } rows[] = {
+        {{"--bogus"}, 2},
+        {{"--upload-idle", "0"}, 2},
+        {{"--listen", "10.1.2.3:47443"}, 2},  // not loopback without --allow-remote
+        {{"--listen", "127.0.0.1:" + std::to_string(port), "--data-dir", (dir / "d2").string()}, 1},
+        {{"--listen", "127.0.0.1:0", "--data-dir", (dir / "file").string()}, 1},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> argv = row.args;
+        argv.insert(argv.begin(), KX_SERVICE_BIN);
+        const auto r = kxservice::runSubprocess({argv, dir.path(), dir / "log", std::chrono::seconds(20)});
+        EXPECT_TRUE(r.end == kxservice::SubprocessResult::End::kExited && r.status == row.status)
+            << argv[1] << ": " << r.describe() << "\n"
+            << readFile(dir / "log");
+    }
+}
+
+// A stand-in engine program that lists its descriptors and leaves one child in its group and one that
+// escaped it: neither may keep a socket of the service, so the port binds again at once.
+TEST(Binary, SubprocessesHoldNoDescriptorOfTheServiceAndLeaveNothingInTheirGroup) {
+    TempDir dir;
+    kxservice::Options options;
+    options.dataDir = dir / "data";
+    options.port = 0;
+    auto service = std::make_unique<kxservice::Service>(options);
+    options.port = service->start().port;
+    const int plain = ::socket(AF_INET, SOCK_STREAM, 0);  // opened without close-on-exec
+    writeFile(dir / "colmap",
+              "#!/bin/sh\nls -l /proc/$$/fd > fds\nsleep 30 &\necho $! > grouped\n"
+              "setsid sleep 30 &\necho $! > escaped\nsleep 0.2\n");
+    chmod((dir / "colmap").c_str(), 0700);
+    const auto r = kxservice::runSubprocess(
+        {{(dir / "colmap").string()}, dir.path(), dir / "log", std::chrono::seconds(20)});
+    ::close(plain);
+    EXPECT_TRUE(r.ok()) << r.describe() << readFile(dir / "log");
+    EXPECT_EQ(readFile(dir / "fds").find("socket:"), std::string::npos) << readFile(dir / "fds");
+    const auto gone = [](const std::string& pid) {
+        for (int n = 0; n < 250; ++n) {  // a zombie left to an init that does not reap counts as gone
+            const std::string stat = readFile("/proc/" + pid + "/stat");
+            if (stat.empty() || stat.find(") Z") != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    const std::string grouped = readFile(dir / "grouped"), escaped = readFile(dir / "escaped");
+    EXPECT_TRUE(gone(grouped.substr(0, grouped.find('\n'))));
+    service.reset();
+    EXPECT_NO_THROW(kxservice::Service(options).start());
+    kill(std::stoi(escaped), SIGKILL);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// A client of the service for its tests and benchmarks, on loopback only: the binary started and
-// stopped, the protocol over a TLS WebSocket and HTTPS requests to the URLs it hands out (both verifying
-// the service's certificate against its CA), and the whole task of a well-behaved session.
+// A client of the service for its tests and benchmarks on loopback: the binary started and stopped, the
+// protocol over a TLS WebSocket and HTTPS to the URLs it hands out, both verifying the service's CA.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,9 +45,8 @@ inline bool fileSays(const std::filesystem::path& path, const std::string& text)
     return false;
 }
 
-// The service binary with the test engine on a free loopback port, its data in dataDir, started by a
-// shell that runs shell first (a descriptor limit), its output in log. Its port and CA file come from its
-// start line (port 0 when none came).
+// The service binary with the test engine on a free loopback port, started by a shell that runs shell
+// first; its port (0 when it did not start) and CA file come from the start line in log.
 struct ServiceProcess {
     ServiceProcess(const std::string& binary, const std::filesystem::path& dataDir,
                    const std::string& options, const std::filesystem::path& log,
@@ -192,6 +190,13 @@ inline int httpsGet(const std::string& url, const std::filesystem::path& ca, std
     return status;
 }
 
+// Where a task was left: its stage, and the launch's refusal or the failed stage's reason.
+struct Followed {
+    TaskHandle task = 0;
+    TaskStage stage = TaskStage::kPending;
+    std::string error;
+};
+
 // A protocol session from a loopback address; it has shaken hands and logged in as "guest" unless raw.
 // Requests are numbered in order; a session the service closed throws on the next receive.
 class Client {
@@ -238,41 +243,43 @@ public:
         EXPECT_EQ(httpsPut(url, mCa, bytes, contentMd5(bytes)), 201);
         return keyOf(bytes);
     }
-    // Launches an SfM task and asks for its progress until it ends: its handle, and whether it finished.
-    std::pair<TaskHandle, bool> runTask(const FileKey& config) {
+    // Launches an SfM task and asks for its progress until it ends or reaches stopAt.
+    Followed follow(const FileKey& config, TaskStage stopAt = TaskStage::kFinished) {
         Request<kLaunchSfmTask> launch;
         launch.config = config;
+        const auto launched = call(launch);
+        Followed f{launched.hTask, TaskStage::kPending, launched.sfmErr.message};
         Request<kQueryProgress> progress;
-        progress.hTask = call(launch).hTask;
-        TaskStage stage = TaskStage::kPending;
-        for (int n = 0;
-             n < 500 && progress.hTask != 0 && stage != TaskStage::kFinished && stage != TaskStage::kFailed;
-             ++n) {
-            stage = call(progress).status;
+        progress.hTask = f.task;
+        for (int n = 0; n < 500 && f.task != 0; ++n) {
+            const auto r = call(progress);
+            f.stage = r.status;
+            f.error = r.error.message;
+            if (f.stage == stopAt || f.stage == TaskStage::kFinished || f.stage == TaskStage::kFailed) {
+                break;
+            }
         }
-        return {progress.hTask, stage == TaskStage::kFinished};
+        return f;
     }
-    // A well-behaved session's whole task: a photograph and its configuration uploaded, an SfM task
-    // launched and followed to its end, its results asked for, and the sparse model downloaded and read.
-    // The task and the model's URL, empty when a step failed (its check says which).
+    // A well-behaved session's whole SfM task, from the uploads to the sparse model downloaded and read:
+    // the task and the model's URL, empty when a step failed.
     std::pair<TaskHandle, std::string> wholeTask(const std::string& name) {
-        const auto [task, finished] =
-            runTask(upload(configText({upload("photograph " + name)}, 0, "/" + name)));
+        const Followed task = follow(upload(configText({upload("photograph " + name)}, 0, "/" + name)));
         Request<kGetSfmResults> results;
-        results.hTask = task;
+        results.hTask = task.task;
         const auto items = call(results).items;
-        EXPECT_TRUE(finished && items.size() == 1) << name;
+        EXPECT_TRUE(task.stage == TaskStage::kFinished && items.size() == 1) << name << ": " << task.error;
         std::string model;
         if (items.size() != 1 || httpsGet(items[0].url, mCa, &model) != 200 ||
             model.size() != items[0].size || keyOf(model) != items[0].key) {
             ADD_FAILURE() << "the sparse model of " << name << " did not come whole";
-            return {task, ""};
+            return {task.task, ""};
         }
         std::istringstream in(model);
         const auto read = ksm::loadKsm(in);
         EXPECT_TRUE(read.index() == 1 &&
                     std::get<1>(read).captures.at(0).imagePath == "/" + name + "/IMG_0.jpg");
-        return {task, items[0].url};
+        return {task.task, items[0].url};
     }
 
 private:

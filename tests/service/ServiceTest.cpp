@@ -1,12 +1,11 @@
-// The service in-process on 127.0.0.1, port 0, where a test needs its state: the store's eviction and
-// budget, launch inputs read off the network threads, the order in which sessions take turns and the
-// per-session cap of upload URLs. Sessions speak the protocol over the WebSocket (or
-// through the session logic directly), transfers go over HTTPS. The binary against hostile peers is
-// tests/service/HostileTest.cpp.
+// The service in-process where a test needs its state: the store's eviction and budget, launch inputs
+// read off the network threads, the turns of sessions, the per-session cap of upload URLs; and the
+// certificates.
 #include <fstream>
 #include <future>
 #include <thread>
 
+#include "service/Certificates.h"
 #include "service/ClientSession.h"
 #include "service/FairQueue.h"
 #include "service/Limits.h"
@@ -141,20 +140,61 @@ TEST_F(Service, FinishedTasksCountAgainstTheStoreAndCollectedResultsGoFirst) {
     ASSERT_TRUE(core().store().pinAll({s->upload(held)}, missing));
     const FileKey image = s->upload("a photograph"), config = s->upload(configText({image}));
     const uint64_t inputs = core().store().storedBytes();
-    const auto [task, finished] = s->runTask(config);
-    ASSERT_TRUE(finished);
+    const Followed task = s->follow(config);
+    ASSERT_EQ(task.stage, TaskStage::kFinished) << task.error;
     for (int n = 0; n < 500 && core().store().storedBytes() == inputs; ++n) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_GT(core().store().storedBytes(), inputs);  // the task directory counts once the task ended
     Request<kGetSfmResults> results;
-    results.hTask = task;
+    results.hTask = task.task;
     EXPECT_EQ(s->call(results).sfmError.code, 0u);
     // Room for this needs the collected results gone, not the inputs.
     s->upload(std::string(options.maxStore - inputs, 'n'));
     EXPECT_TRUE(std::filesystem::is_empty(mDir / "data" / "tasks"));
     EXPECT_TRUE(core().store().has(image));
     EXPECT_TRUE(core().store().has(config));
+}
+
+// The certificates are written to fresh files, reused, and made again when the names they must carry
+// change, keeping the CA that clients already trust; they are served only while the key is private.
+TEST(Certificates, AreReusedRenewedUnderTheSameCaAndServedOnlyWithAPrivateKey) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::create_directories(dir / "tls");
+    fs::create_symlink(dir / "victim", dir / "tls" / "ca-key.pem.tmp");  // a name once fixed
+    const auto first = kxservice::ensureCertificates(dir / "tls", kxservice::serverNames("127.0.0.1"));
+    EXPECT_FALSE(fs::exists(dir / "victim"));
+    const std::string ca = readFile(first.ca), cert = readFile(first.cert);
+    EXPECT_EQ(fs::status(first.key).permissions() & fs::perms::group_all, fs::perms::none);
+    EXPECT_EQ(readFile(kxservice::ensureCertificates(dir / "tls", kxservice::serverNames("127.0.0.1")).cert),
+              cert);
+    const auto renamed = kxservice::ensureCertificates(dir / "tls", kxservice::serverNames("192.168.7.7"));
+    const std::string renamedCert = readFile(renamed.cert);
+    EXPECT_NE(renamedCert, cert);
+    EXPECT_EQ(readFile(renamed.ca), ca);
+    // A damaged CA is made again, and with it the server certificate.
+    writeFile(first.ca, "garbage");
+    const auto files = kxservice::ensureCertificates(dir / "tls", kxservice::serverNames("192.168.7.7"));
+    EXPECT_NE(readFile(files.ca), "garbage");
+    EXPECT_NE(readFile(files.cert), renamedCert);
+
+    for (const auto& [mode, serves] : {std::pair(fs::perms(0644), false), std::pair(fs::perms(0640), true)}) {
+        fs::permissions(files.key, mode);
+        kxservice::Options options;
+        options.dataDir = dir / "data";
+        options.port = 0;
+        options.certFile = files.cert;
+        options.keyFile = files.key;
+        kxservice::Service service(options);
+        bool served = true;
+        try {
+            service.start();
+        } catch (const kxservice::StartError&) {
+            served = false;
+        }
+        EXPECT_EQ(served, serves);
+    }
 }
 
 }  // namespace

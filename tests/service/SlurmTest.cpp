@@ -14,29 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Ended {
-    TaskHandle task = 0;
-    TaskStage stage = TaskStage::kPending;
-    std::string error;  // the launch's refusal, or the failed stage's reason
-};
-
-// Launches an SfM task of one photograph named name and follows it until it ends or until stopAt.
-Ended follow(Client& c, const std::string& name, TaskStage stopAt = TaskStage::kFinished) {
-    Request<kLaunchSfmTask> launch;
-    launch.config = c.upload(configText({c.upload("photograph " + name)}, 0, "/" + name));
-    const auto launched = c.call(launch);
-    Ended e{launched.hTask, TaskStage::kPending, launched.sfmErr.message};
-    Request<kQueryProgress> progress;
-    progress.hTask = e.task;
-    for (int n = 0; n < 300 && e.task != 0; ++n) {
-        const auto r = c.call(progress);
-        e.stage = r.status;
-        e.error = r.error.message;
-        if (e.stage == stopAt || e.stage == TaskStage::kFinished || e.stage == TaskStage::kFailed) {
-            break;
-        }
-    }
-    return e;
+// Follows an SfM task of one photograph named name.
+Followed follow(Client& c, const std::string& name, TaskStage stopAt = TaskStage::kFinished) {
+    return c.follow(c.upload(configText({c.upload("photograph " + name)}, 0, "/" + name)), stopAt);
 }
 
 class Slurm : public ::testing::Test {
@@ -117,7 +97,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
         if (row.accounted != nullptr) {
             writeFile(mDir / "accounted", row.accounted);
         }
-        const Ended e = follow(*c, row.name);
+        const Followed e = follow(*c, row.name);
         EXPECT_EQ(e.stage, TaskStage::kFailed) << row.name;
         EXPECT_NE(e.error.find(row.error + "; its output ends: job output line"), std::string::npos)
             << row.name << ": " << e.error;
@@ -132,7 +112,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
 
     // Waiting: stage 0 with the queue's reason in the task log, and scancel when the session ends.
     writeFile(mDir / "queue", "PENDING|Priority");
-    const Ended waiting = follow(*c, "waiting", TaskStage::kPending);
+    const Followed waiting = follow(*c, "waiting", TaskStage::kPending);
     EXPECT_TRUE(fileSays(taskDir(waiting.task) / "task.log", "waits in the queue: Priority"));
     EXPECT_EQ(waiting.stage, TaskStage::kPending);
     c.reset();
@@ -141,13 +121,13 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
     // A failing sbatch fails the task with its words; a missing one refuses the launch.
     c = session();
     writeFile(mDir / "sbatch.fails", "");
-    const Ended refused = follow(*c, "refused");
+    const Followed refused = follow(*c, "refused");
     EXPECT_EQ(refused.stage, TaskStage::kFailed);
     EXPECT_EQ(refused.error,
               "the job could not be submitted: sbatch exited with status 1: sbatch: error: invalid partition "
               "specified: gpu");
     fs::remove(mDir / "bin" / "sbatch");
-    const Ended missing = follow(*c, "missing");
+    const Followed missing = follow(*c, "missing");
     EXPECT_EQ(missing.task, 0u);
     EXPECT_EQ(missing.error, "the cluster cannot take tasks: sbatch is not found in the directory " +
                                  (mDir / "bin").string());
@@ -159,7 +139,7 @@ TEST_F(Slurm, JobsThatEndWithoutTheWorkersVerdictFailWithTheSchedulersReason) {
            "sed -i 's| /| /nowhere/|' \"$dir/task.in\"\n"
            "sh \"$job\" >/dev/null 2>&1 </dev/null\necho 200\n");
     script("squeue", "[ -f \"$(cat $D/taskdir)/exit\" ] || echo '200|RUNNING|None'\n");
-    const Ended unseen = follow(*c, "unseen");
+    const Followed unseen = follow(*c, "unseen");
     EXPECT_EQ(unseen.stage, TaskStage::kFailed);
     EXPECT_NE(unseen.error.find(" is missing at /nowhere/"), std::string::npos)
         << unseen.error << readFile(taskDir(unseen.task) / "task.log") << readFile(mLog);
@@ -205,7 +185,7 @@ TEST_F(Slurm, ATaskCancelledWhileItsJobWaitsOrRunsLeavesNothingBehind) {
     // A job that may begin only in an hour waits whatever the node's load.
     start("--slurm-bin " + (mDir / "bin").string() + " --slurm-poll 200 --slurm-option --begin=now+3600");
     auto c = session();
-    const Ended waiting = follow(*c, "waiting", TaskStage::kPending);
+    const Followed waiting = follow(*c, "waiting", TaskStage::kPending);
     EXPECT_TRUE(becomes(waiting.task, "PENDING"));
     c.reset();
     EXPECT_TRUE(becomes(waiting.task, "")) << queued(waiting.task);
@@ -215,7 +195,7 @@ TEST_F(Slurm, ATaskCancelledWhileItsJobWaitsOrRunsLeavesNothingBehind) {
     writeFile(mDir / "hold", "");
     start("--slurm-bin " + (mDir / "bin").string() + " --slurm-poll 200");
     c = session();
-    const Ended running = follow(*c, "running", TaskStage::kRunning);
+    const Followed running = follow(*c, "running", TaskStage::kRunning);
     ASSERT_EQ(running.stage, TaskStage::kRunning) << running.error;
     ASSERT_TRUE(fileSays(taskDir(running.task) / "started", "\n"));
     const int pid = std::stoi(readFile(taskDir(running.task) / "started"));

@@ -8,7 +8,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "service/colmap/DenseScene.h"
-#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -122,21 +121,6 @@ TEST(DenseStereo, DepthsOfARenderedPlaneMatchItsGeometry) {
     ASSERT_GT(angles.size(), errors.size() / 2);
     std::nth_element(angles.begin(), angles.begin() + angles.size() / 2, angles.end());
     EXPECT_LT(angles[angles.size() / 2], 5 * M_PI / 180);
-}
-
-// The fusion program reads "WIDTH&HEIGHT&CHANNELS&" and then each channel whole, row after row.
-TEST(DenseStereo, MapsAreWrittenChannelAfterChannel) {
-    kxtest::TempDir dir;
-    cv::Mat map(1, 2, CV_32FC3);
-    map.at<cv::Vec3f>(0, 0) = {1, 2, 3};
-    map.at<cv::Vec3f>(0, 1) = {4, 5, 6};
-    kxcolmap::dense::writeMap(dir / "m.bin", map);
-    const std::string bytes = kxtest::readFile(dir / "m.bin");
-    ASSERT_EQ(bytes.substr(0, 6), "2&1&3&");
-    ASSERT_EQ(bytes.size(), 6 + 6 * sizeof(float));
-    std::vector<float> values(6);
-    std::memcpy(values.data(), bytes.data() + 6, bytes.size() - 6);
-    EXPECT_EQ(values, (std::vector<float>{1, 4, 2, 5, 3, 6}));
 }
 
 }  // namespace
