@@ -18,6 +18,8 @@ bool MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const s
         mCaptures = remote::mvsInputs(sparseModel);
     } catch (const remote::TaskInputError& e) {
         return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
+    } catch (const vexkit::FileError& e) {
+        return refuseTask(e);  // names the file already
     } catch (const std::exception& e) {
         return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + sparseModel.u8string()));
     }
