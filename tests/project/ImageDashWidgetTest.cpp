@@ -1,11 +1,21 @@
 #include <cmath>
+#include <cstring>
+#include <sstream>
 
+#include <QComboBox>
+#include <QImage>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "config/SfmCfgJson.h"
 #include "project/ListItems.h"
+#include "project/SfmCfgFile.h"
+#include "project/Thumbnail.h"
 #include "tests/project/DashFixtures.h"
+#include "vexkit/Paths.h"
 
 using namespace kxtest;
 
@@ -17,6 +27,62 @@ protected:
     DialogStub dialogs;
     ImageDashWidget dash;
 };
+
+// Everything the user can see of a project, to tell that a failed command changed nothing.
+std::string snapshot(ImageDashWidget& dash) {
+    std::ostringstream text;
+    writeSfmCfg(text, *dash.getSfmCfg(false));
+    for (size_t size : groupSizes(dash)) {
+        text << ' ' << size;
+    }
+    text << " origin " << (dash.project().origin() ? dash.project().origin()->latitude : -1000);
+    return text.str();
+}
+
+class DashConfig : public Dashboard {
+protected:
+    QStringList files;
+
+    // Two images with tied optics, one image alone, and a group emptied by the user.
+    void makeProject() {
+        files = QStringList{photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300),
+                            photo(dir, "c.jpg", 640, 480, ImageTags().exifGps(47, 8, 400))};
+        addBatch(dash, dialogs, {files[0], files[1]}, true, "3000.5");
+        addBatch(dash, dialogs, {photo(dir, "gone.jpg", 64, 64)}, true, "100");
+        addBatch(dash, dialogs, {files[2]}, true, "2900");
+        dash.showItems(dash.getGroups()[1].get());
+        dash.removeItem(dash.item(0));
+        dash.showItems(nullptr);
+        ASSERT_EQ(groupSizes(dash), std::vector<size_t>({2, 0, 1}));
+    }
+    // Confirms the settings dialog with every control away from this project's defaults
+    // {"F1D5", false, "Global", 10000, true, false, false}.
+    void confirmSettings() {
+        dialogs.execAnswer = [](QDialog& dialog) {
+            child<QComboBox>(dialog, "optModelComboBox")->setCurrentText("F2C2");
+            child<QCheckBox>(dialog, "fixedOpticsCheckBox")->setChecked(true);
+            child<QComboBox>(dialog, "shutterComboBox")->setCurrentText("Rolling1DLoc");
+            child<QSpinBox>(dialog, "nbKPointsSpinBox")->setValue(7000);
+            child<QCheckBox>(dialog, "siftUpsamplingCheckBox")->setChecked(false);
+            child<QCheckBox>(dialog, "useGPSCheckBox")->setChecked(true);
+            child<QCheckBox>(dialog, "unorderedImagesCheckBox")->setChecked(true);
+            return press(dialog);
+        };
+        dash.changeSfmSettings();
+        dialogs.execAnswer = nullptr;
+    }
+    QString path(const std::string& name) const { return QString::fromStdString((dir / name).string()); }
+};
+
+vexkit::Image8UC3 toRgb(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    vexkit::Image8UC3 out(static_cast<uint32_t>(rgb.width()), static_cast<uint32_t>(rgb.height()));
+    for (int y = 0; y < rgb.height(); ++y) {
+        std::memcpy(out.row(static_cast<uint32_t>(y)), rgb.constScanLine(y),
+                    3 * static_cast<size_t>(rgb.width()));
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -49,20 +115,6 @@ TEST_F(Dashboard, MixedOpticsAreRefusedWithoutAskingForThem) {
     EXPECT_EQ(dialogs.messages[0].title, "Error:");
     EXPECT_EQ(dialogs.messages[0].text, "Selected images are not shot with the same optical system.");
     EXPECT_TRUE(dash.getGroups().empty());
-}
-
-TEST_F(Dashboard, OriginComesFromTheFirstBatchWithGps) {
-    addBatch(
-        dash, dialogs,
-        {photo(dir, "g1.jpg", 400, 300, ImageTags().exifGps(47.0, 8.0, 400)),
-         photo(dir, "g2.jpg", 400, 300, ImageTags().exifGps(47.2, 8.4, 500)), photo(dir, "g3.jpg", 400, 300)},
-        true);
-    ASSERT_TRUE(dash.project().origin());
-    const SfmCfg::GpsCoords first = *dash.project().origin();
-    EXPECT_NEAR(first.latitude, 47.1, 1e-4) << "the mean of the located images";
-
-    addBatch(dash, dialogs, {photo(dir, "g4.jpg", 400, 300, ImageTags().exifGps(10, 10, 10))}, true);
-    EXPECT_EQ(dash.project().origin()->latitude, first.latitude) << "a later batch leaves the origin";
 }
 
 TEST_F(Dashboard, MenuCommandsActOnTheirItem) {
@@ -107,4 +159,87 @@ TEST(AddImagesDialog, RefusesAnEmptyFocalLengthAndFillsAnEmptyFyFromFx) {
     EXPECT_EQ(fy->text(), "2990") << "a filled fy keeps its value";
     EXPECT_EQ(press(dialog, QDialogButtonBox::Cancel), QDialog::Rejected);
     EXPECT_FALSE(result);
+}
+
+TEST_F(DashConfig, SavedFileSkipsEmptyGroupsAndImportsBackToTheSameText) {
+    makeProject();
+    // The settings the user confirmed are saved; the priors never are, whatever the settings.
+    confirmSettings();
+    dash.saveInputConfig(path("sfm.json"));
+    SfmCfg saved = readSfmCfgFile(dir / "sfm.json");
+    EXPECT_EQ(saved.cameras.size(), 2u) << "no camera for the emptied group";
+    EXPECT_EQ(saved.settings, (SfmCfg::Settings{"F2C2", true, "Rolling1DLoc", 7000u, false, true, true}));
+    EXPECT_FALSE(saved.poses || saved.origin);
+
+    // With tie points and a measurement added, imported and saved again: optics, files,
+    // digests, settings and tie points give the same text.
+    SfmCfg::Location tie;
+    tie.cartesian = {1.5, -2.25, 3};
+    saved.tiePoints = std::vector<std::optional<SfmCfg::Location>>{tie, std::nullopt};
+    saved.images[1].tiePointMeasurements =
+        std::vector<SfmCfg::Image::TiePointMeasurement>{{0, 10.5f, 20.25f}};
+    writeSfmCfgFile(dir / "ties.json", saved);
+    ImageDashWidget other;
+    other.importSfmCfg(path("ties.json"));
+    other.saveInputConfig(path("second.json"));
+    EXPECT_EQ(readFile(dir / "second.json"), readFile(dir / "ties.json"));
+}
+
+TEST_F(DashConfig, FailedImportOrSaveLeavesTheProjectExactlyAsItWas) {
+    makeProject();
+    confirmSettings();
+    dash.saveInputConfig(path("good.json"));
+    const std::string good = readFile(dir / "good.json");
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string t = good;
+        t.replace(t.find(from), from.size(), to);
+        return t;
+    };
+    // An image that no longer loads (found while the others load), and a camera index the file lacks.
+    writeFile(dir / "broken.jpg", "not a photograph");
+    writeFile(dir / "unreadable.json", replaced(files[1].toStdString(), (dir / "broken.jpg").string()));
+    writeFile(dir / "camera.json", replaced("\"idxCam\": 1", "\"idxCam\": 2"));
+    // A photograph cut short: the box says so in words before the check that failed.
+    const std::filesystem::path cut = toPath(photo(dir, "cut.jpg", 400, 300));
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    writeFile(dir / "cut.json", replaced(files[1].toStdString(), cut.string()));
+    const std::pair<const char*, QString> rows[] = {
+        {"unreadable.json", "Cannot load image " + path("broken.jpg") + ": "},
+        {"cut.json", "Cannot load image " + toQStr(cut) +
+                         ": the JPEG data is truncated or corrupt.\n0 == tjDecompress2("},
+        {"camera.json", "image 2 refers to camera 2 "},
+        {"no-such-file.json", "Cannot open file " + path("no-such-file.json")},
+    };
+    dash.showItems(dash.getGroups()[0].get());
+    const std::string before = snapshot(dash);
+    for (const auto& [file, message] : rows) {
+        dialogs.messages.clear();
+        testing::internal::CaptureStdout();
+        dash.importSfmCfg(path(file));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(snapshot(dash), before) << file;
+        EXPECT_EQ(dash.getCurrentGroup(), dash.getGroups()[0].get()) << file;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << file;
+        EXPECT_TRUE(dialogs.messages[0].text.startsWith(message)) << dialogs.messages[0].text.toStdString();
+    }
+
+    // A save that cannot create its file tells the user in the log (and in a box, like every failed command).
+    const QString target = path("no-such-dir/sfm.json");
+    QSignalSpy log(&dash, &ImageDashWidget::reportProgress);
+    dash.saveInputConfig(target);
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0][2].toString(), "Error: Cannot create file " + target);
+}
+
+TEST(Thumbnail, RealPhotographsMatchTheFullDecode) {
+    KX_REQUIRE_SHARED_TESTDATA(data);
+    // Real detail suffers from a too strong reduction where the smooth fixtures do not.
+    for (const char* name : {"images-drone/phantom3_fc300s_DJI_0025.JPG",
+                             "images-drone/inspire1_fc350_swapped-exif-dims_DJI_0061.JPG"}) {
+        const auto file = data / name;
+        const QImage fast = makeThumbnail(file.c_str(), kThumbnailSize);
+        const QImage full = makeFullDecodeThumbnail(file.c_str(), kThumbnailSize);
+        ASSERT_EQ(fast.size(), full.size()) << name;
+        EXPECT_GE(psnr(toRgb(fast), toRgb(full)), 45.0) << name;
+    }
 }

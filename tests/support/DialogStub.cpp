@@ -15,13 +15,11 @@ auto fileDialog(DialogStub& stub, Answer DialogStub::*answer) {
 }
 
 gui::DialogHooks hooksFor(DialogStub& stub) {
-    gui::DialogHooks hooks;
+    gui::DialogHooks hooks = gui::dialogHooks();
     hooks.messageBox = [&stub](const QString& title, const QString& text) {
         stub.messages.push_back({title, text});
     };
     hooks.openFileNames = fileDialog(stub, &DialogStub::openFilesAnswer);
-    hooks.openFileName = fileDialog(stub, &DialogStub::openFileAnswer);
-    hooks.saveFileName = fileDialog(stub, &DialogStub::saveFileAnswer);
     hooks.existingDirectory = fileDialog(stub, &DialogStub::directoryAnswer);
     hooks.execDialog = [&stub](QDialog& dialog) {
         return stub.execAnswer ? stub.execAnswer(dialog) : static_cast<int>(QDialog::Rejected);

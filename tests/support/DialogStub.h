@@ -25,10 +25,9 @@ public:
 
     DialogStub();  // neither copied nor moved: the hooks refer to this object
 
-    // Answers, taken by the next dialog of each kind (empty means "cancelled").
+    // Answers, taken by the next dialog of each kind (empty means "cancelled"). Single-file open and save
+    // dialogs keep the hooks installed before (the test main's fail the test).
     QStringList openFilesAnswer;
-    QString openFileAnswer;
-    QString saveFileAnswer;
     QString directoryAnswer;
     // Runs in place of QDialog::exec; the default rejects.
     std::function<int(QDialog&)> execAnswer;

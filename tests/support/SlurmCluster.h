@@ -2,9 +2,8 @@
 // Whether the one-node cluster of scripts/slurm-test-cluster.sh answers (SLURM_CONF names its
 // configuration). Its tests skip without it, except in CI, where .ci/run starts it and they must run.
 #include <cstdlib>
-#include <string>
 
-#include <gtest/gtest.h>
+#include "tests/support/TestSupport.h"
 
 namespace kxtest {
 
@@ -12,17 +11,11 @@ inline bool slurmClusterUp() {
     return std::getenv("SLURM_CONF") != nullptr && std::system("sinfo -h >/dev/null 2>&1") == 0;
 }
 
-// In a test body or SetUp: skips (or fails in CI) when no cluster answers.
-#define KX_REQUIRE_SLURM_CLUSTER()                                                                       \
-    do {                                                                                                 \
-        if (!::kxtest::slurmClusterUp()) {                                                               \
-            const char* ci = std::getenv("CI");                                                          \
-            if (ci != nullptr && std::string(ci) == "true") {                                            \
-                FAIL() << "no Slurm cluster answers in CI: .ci/run starts one";                          \
-            }                                                                                            \
-            GTEST_SKIP() << "no Slurm cluster: start one with scripts/slurm-test-cluster.sh start DIR, " \
-                            "then set SLURM_CONF=DIR/slurm.conf";                                        \
-        }                                                                                                \
-    } while (false)
-
 }  // namespace kxtest
+
+// In a test body or SetUp: skips (or fails in CI) when no cluster answers.
+#define KX_REQUIRE_SLURM_CLUSTER()                         \
+    KX_REQUIRE(::kxtest::slurmClusterUp(),                 \
+               "no Slurm cluster: start one with "         \
+               "scripts/slurm-test-cluster.sh start DIR, " \
+               "then set SLURM_CONF=DIR/slurm.conf")
