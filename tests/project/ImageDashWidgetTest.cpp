@@ -43,8 +43,10 @@ class DashConfig : public Dashboard {
 protected:
     QStringList files;
 
-    // Two images with tied optics, one image alone, and a group emptied by the user.
-    void makeProject() {
+    // Two images with tied optics, one image alone and a group emptied by the user; then the settings dialog
+    // confirmed with every control away from this project's defaults {"F1D5", false, "Global", 10000, true,
+    // false, false}.
+    void SetUp() override {
         files = QStringList{photo(dir, "a.jpg", 400, 300), photo(dir, "b.jpg", 400, 300),
                             photo(dir, "c.jpg", 640, 480, ImageTags().exifGps(47, 8, 400))};
         addBatch(dash, dialogs, {files[0], files[1]}, true, "3000.5");
@@ -54,10 +56,6 @@ protected:
         dash.removeItem(dash.item(0));
         dash.showItems(nullptr);
         ASSERT_EQ(groupSizes(dash), std::vector<size_t>({2, 0, 1}));
-    }
-    // Confirms the settings dialog with every control away from this project's defaults
-    // {"F1D5", false, "Global", 10000, true, false, false}.
-    void confirmSettings() {
         dialogs.execAnswer = [](QDialog& dialog) {
             child<QComboBox>(dialog, "optModelComboBox")->setCurrentText("F2C2");
             child<QCheckBox>(dialog, "fixedOpticsCheckBox")->setChecked(true);
@@ -162,9 +160,7 @@ TEST(AddImagesDialog, RefusesAnEmptyFocalLengthAndFillsAnEmptyFyFromFx) {
 }
 
 TEST_F(DashConfig, SavedFileSkipsEmptyGroupsAndImportsBackToTheSameText) {
-    makeProject();
     // The settings the user confirmed are saved; the priors never are, whatever the settings.
-    confirmSettings();
     dash.saveInputConfig(path("sfm.json"));
     SfmCfg saved = readSfmCfgFile(dir / "sfm.json");
     EXPECT_EQ(saved.cameras.size(), 2u) << "no camera for the emptied group";
@@ -186,8 +182,6 @@ TEST_F(DashConfig, SavedFileSkipsEmptyGroupsAndImportsBackToTheSameText) {
 }
 
 TEST_F(DashConfig, FailedImportOrSaveLeavesTheProjectExactlyAsItWas) {
-    makeProject();
-    confirmSettings();
     dash.saveInputConfig(path("good.json"));
     const std::string good = readFile(dir / "good.json");
     const auto replaced = [&](const std::string& from, const std::string& to) {

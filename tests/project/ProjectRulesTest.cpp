@@ -42,14 +42,8 @@ Images makeImages(Imgs... images) {
 // A group with the given optics marker in fx (so that groups can be told apart) and the images moved in.
 template <typename... Imgs>
 std::unique_ptr<ImgGrp> makeGroup(float fx, Imgs... images) {
-    auto group = std::make_unique<ImgGrp>();
-    group->width = 4000;
-    group->height = 3000;
-    group->fx = group->fy = fx;
-    group->cx = 2000;
-    group->cy = 1500;
-    group->images = makeImages(std::move(images)...);
-    return group;
+    return std::unique_ptr<ImgGrp>(
+        new ImgGrp{4000, 3000, fx, fx, 2000, 1500, 0, 0, 0, 0, 0, makeImages(std::move(images)...)});
 }
 
 ImgMetaData recorded() {

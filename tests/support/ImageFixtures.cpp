@@ -30,7 +30,6 @@ std::string signedText(double value) {
     return text;
 }
 
-// Sets each key of `data` (exiv2 ExifData or XmpData) to its value.
 template <typename Data>
 void fill(Data& data, const std::vector<std::pair<std::string, std::string>>& values) {
     for (const auto& [key, value] : values) {

@@ -12,18 +12,15 @@
 
 namespace kxtest {
 
-// Metadata for a fixture: exiv2 keys with their values in exiv2's text form ("47/1 30/1 36/1", "N", "24",
-// "+47.51"). Setters return the object so that calls chain.
+// Metadata for a fixture: exiv2 keys with values in exiv2's text form ("47/1 30/1 36/1", "N", "+47.51").
 struct ImageTags {
     std::vector<std::pair<std::string, std::string>> exif;
     std::vector<std::pair<std::string, std::string>> xmp;
 
     ImageTags& setExif(const std::string& key, const std::string& value);
     ImageTags& setXmp(const std::string& key, const std::string& value);
-    // Exif.Image.Make and Xmp.tiff.Make.
     ImageTags& exifMake(const std::string& make) { return setExif("Exif.Image.Make", make); }
     ImageTags& xmpMake(const std::string& make) { return setXmp("Xmp.tiff.Make", make); }
-    // Exif.Photo.FocalLengthIn35mmFilm, in millimetres.
     ImageTags& focal35(int mm) { return setExif("Exif.Photo.FocalLengthIn35mmFilm", std::to_string(mm)); }
     // The EXIF GPS block: references from the signs, degrees/minutes/seconds as rationals (seconds to 1e-4),
     // altitude in millimetres with reference 0 above and 1 below sea level; no altitude tags when absent.
