@@ -11,13 +11,12 @@
 namespace {
 
 using Mode = app::ClientOptions::Mode;
-using kxtest::ClientRun;
-using kxtest::runClient;
+using namespace kxtest;
 
 TEST(CommandLine, ModesAndUsageErrors) {
-    kxtest::TempDir dir;
+    TempDir dir;
     const std::string json = (dir / "sfm.json").string(), d = dir.path().string();
-    kxtest::writeFile(json, "{}");
+    writeFile(json, "{}");
     const std::string relative = std::filesystem::relative(json).string();
     const struct {
         std::vector<std::string> args;
@@ -52,22 +51,21 @@ TEST(CommandLine, ModesAndUsageErrors) {
 
 class Headless : public ::testing::Test {
 protected:
-    void SetUp() override { writeSfmCfgFile(json, *kxtest::makeSfmCfg(images.path(), 2)); }
+    void SetUp() override { writeSfmCfgFile(json, *makeSfmCfg(images.path(), 2)); }
     QStringList align(const QString& address) const {
         return {"--align", toQStr(json), "--project-dir", toQStr(project.path()), "--service", address};
     }
-    kxtest::TempDir project, images;
+    TempDir project, images;
     std::filesystem::path json = images / "sfm.json";
 };
 
 TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
-    kxtest::ServicePeer peer;
+    ServicePeer peer;
     const QStringList trust{"--service-ca", toQStr(peer.caFile), "--timeout", "50"};
     const ClientRun aligned = runClient(align(peer.address) + trust);
     ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     EXPECT_TRUE(aligned.out.contains("Results are ready to be downloaded from server."));
-    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
-    EXPECT_EQ(model.captures.size(), 2u);
+    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm")).captures.size(), 2u);
     const ClientRun densified = runClient(QStringList{"--densify", toQStr(project / "0.ksm"), "--project-dir",
                                                       toQStr(project.path()), "--service", peer.address} +
                                           trust);
@@ -76,11 +74,11 @@ TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
 }
 
 TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
-    kxtest::ServicePeer failing({"task-fails"});
+    ServicePeer failing({"--fault", "task-fails"});
     QTcpServer silent;  // accepts and never answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     const QString silentAddress = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
-    kxtest::writeFile(project / "not-a-ca.pem", "text");
+    writeFile(project / "not-a-ca.pem", "text");
     const struct {
         QStringList args;
         int status;
@@ -89,9 +87,7 @@ TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
         {align(failing.address) << "--service-ca" << toQStr(failing.caFile), 1,
          "Failure: The task failed.\n"},
         {align("127.0.0.1:1"), 1, "Error: WebSocket: ConnectionRefusedError\n"},
-        {align(silentAddress) << "--timeout"
-                              << "1",
-         3, "Timeout: no results after 1 s\n"},
+        {align(silentAddress) + QStringList{"--timeout", "1"}, 3, "Timeout: no results after 1 s\n"},
         {align(silentAddress) << "--service-ca" << toQStr(project / "not-a-ca.pem"), 2,
          "kestrix-client: cannot"},
         {QStringList{"--densify", toQStr(project / "none.ksm"), "--project-dir", toQStr(project.path())}, 2,

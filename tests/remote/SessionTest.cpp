@@ -105,7 +105,7 @@ TEST(Session, ProgressRatiosAreClampedAndUnknownStagesAreProtocolErrors) {
         res.status = static_cast<TaskStage>(stage);
         res.ratio = ratio;
         s.backend.sendReq(Request<kQueryProgress>{});
-        s.backend.handleMsg(QString::fromStdString(writeResponse(res)));
+        s.answer(res);
     }
     EXPECT_EQ(s.seen, (std::vector<Seen>{{"Worker: running", 0, "Running the requested task on the worker."},
                                          {"Worker: running", 100, ""},
