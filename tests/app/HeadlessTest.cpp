@@ -4,7 +4,6 @@
 #include "app/CommandLine.h"
 #include "model/KsmModel.h"
 #include "project/SfmCfgFile.h"
-#include "tests/app/ClientRun.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Paths.h"
 

@@ -54,6 +54,19 @@ Observer::Observer(Backend& backend) {
                      [this](const remote::Failure& failure) { failures.push_back(failure); });
 }
 
+ClientRun runClient(const QStringList& args, int timeoutMs) {
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", "/nonexistent");  // no default CA file of a local service
+    env.remove("KX_SERVICE");
+    env.remove("KX_SERVICE_CA");
+    client.setProcessEnvironment(env);
+    client.start(QStringLiteral(KX_CLIENT_BINARY), args);
+    EXPECT_TRUE(client.waitForFinished(timeoutMs));
+    return {client.exitCode(), QString::fromLocal8Bit(client.readAllStandardOutput()),
+            QString::fromLocal8Bit(client.readAllStandardError())};
+}
+
 std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages) {
     auto cfg = std::make_unique<SfmCfg>();
     cfg->cameras.push_back(SfmCfg::Camera{64, 48, 50, 50, 32, 24, 0, 0, 0, 0, 0});

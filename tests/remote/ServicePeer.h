@@ -54,6 +54,13 @@ struct Observer {
     std::vector<remote::Failure> failures;  // the boxes the session asked for
 };
 
+// A headless run of the client's binary with a clean environment: no default service or CA.
+struct ClientRun {
+    int status;
+    QString out, err;
+};
+ClientRun runClient(const QStringList& args, int timeoutMs = 60000);
+
 // JPEG fixtures of 64 x 48 in `dir` and a configuration naming them with their keys.
 std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages);
 
