@@ -17,10 +17,8 @@ TEST(CommandLine, ModesAndUsageErrors) {
     const std::string json = (dir / "sfm.json").string(), d = dir.path().string();
     writeFile(json, "{}");
     const std::string relative = std::filesystem::relative(json).string();
-    const struct {
-        std::vector<std::string> args;
-        std::optional<Mode> mode;  // empty: a usage error
-    } rows[] = {
+    // Arguments, and the mode or none for a usage error.
+    const std::pair<std::vector<std::string>, std::optional<Mode>> rows[] = {
         {{}, Mode::kWindow},
         {{"--align", relative, "--project-dir", d, "--timeout", "2.5"}, Mode::kAlign},
         {{"--densify", json, "--project-dir", d}, Mode::kDensify},
@@ -33,14 +31,14 @@ TEST(CommandLine, ModesAndUsageErrors) {
         {{"--align", json, "--project-dir", d, "--timeout", "0"}, std::nullopt},
         {{"--align", json, "--project-dir", d, "--service", "a", "--service", "b"}, std::nullopt},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.args));
-        if (!row.mode) {
-            EXPECT_THROW(app::parseCommandLine(row.args), app::UsageError);
+    for (const auto& [args, mode] : rows) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        if (!mode) {
+            EXPECT_THROW(app::parseCommandLine(args), app::UsageError);
             continue;
         }
-        const app::ClientOptions options = app::parseCommandLine(row.args);
-        EXPECT_EQ(options.mode, *row.mode);
+        const app::ClientOptions options = app::parseCommandLine(args);
+        EXPECT_EQ(options.mode, *mode);
         if (options.mode != Mode::kWindow) {
             EXPECT_EQ(options.input, json);  // resolved
             EXPECT_EQ(options.projectDir, dir.path());
@@ -78,11 +76,8 @@ TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     const QString silentAddress = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
     writeFile(project / "not-a-ca.pem", "text");
-    const struct {
-        QStringList args;
-        int status;
-        QString err;
-    } rows[] = {
+    const std::tuple<QStringList, int, QString> rows[] = {
+        // arguments, exit status, text in stderr
         {align(failing.address) << "--service-ca" << toQStr(failing.caFile), 1,
          "Failure: The task failed.\n"},
         {align("127.0.0.1:1"), 1, "Error: WebSocket: ConnectionRefusedError\n"},
@@ -92,11 +87,11 @@ TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
         {QStringList{"--densify", toQStr(project / "none.ksm"), "--project-dir", toQStr(project.path())}, 2,
          "kestrix-client: no such file"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.args.join(' ').toStdString());
-        const ClientRun run = runClient(row.args);
-        EXPECT_EQ(run.status, row.status);
-        EXPECT_TRUE(run.err.contains(row.err)) << run.err.toStdString();
+    for (const auto& [args, status, err] : rows) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ClientRun run = runClient(args);
+        EXPECT_EQ(run.status, status);
+        EXPECT_TRUE(run.err.contains(err)) << run.err.toStdString();
     }
 }
 

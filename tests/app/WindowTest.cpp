@@ -30,10 +30,7 @@ const char kNoDirectory[] = "Project directory is not set. Please set with File 
 
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override {
-        mSavedCwd = std::filesystem::current_path();
-        workDirOpt.reset();
-    }
+    void SetUp() override { workDirOpt.reset(); }
     void TearDown() override {
         std::filesystem::current_path(mSavedCwd);
         workDirOpt.reset();
@@ -62,7 +59,7 @@ protected:
 
     kxtest::TempDir dir;
     kxtest::DialogStub dialogs;
-    std::filesystem::path mSavedCwd;
+    std::filesystem::path mSavedCwd = std::filesystem::current_path();
     MainWindow window;
 };
 

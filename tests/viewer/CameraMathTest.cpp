@@ -94,16 +94,14 @@ TEST(CameraMath, FitUsesMeanAndMainSpreadAndFallsBackToTheDefaultDistance) {
 }
 
 TEST(DrawBudget, LeavesRoomForFixedCostsAndNeverDrawsNothing) {
-    struct Row {
-        double perPoint, fixed;
-        size_t expected;  // 0.85 * 33 ms less the fixed cost, over the per-point cost
-    };
-    const Row rows[] = {{1e-7, 0.0, 280500}, {1e-7, 0.01, 180500}, {1e-7, 0.05, 1000}, {1e-9, 0.0, 5000000}};
-    for (const Row& row : rows) {
+    // Per-point cost, fixed cost, and 0.85 * 33 ms less the fixed cost over the per-point cost.
+    const std::tuple<double, double, size_t> rows[] = {
+        {1e-7, 0.0, 280500}, {1e-7, 0.01, 180500}, {1e-7, 0.05, 1000}, {1e-9, 0.0, 5000000}};
+    for (const auto& [perPoint, fixed, expected] : rows) {
         viewer::DrawBudget budget(0.033);
         EXPECT_EQ(budget.pointsPerFrame(5000000), 100000u) << "a first guess before any frame";
-        budget.record(100000, 100000 * row.perPoint, 100000 * row.perPoint + row.fixed);
-        EXPECT_NEAR(double(budget.pointsPerFrame(5000000)), double(row.expected), 2.0) << row.fixed;
+        budget.record(100000, 100000 * perPoint, 100000 * perPoint + fixed);
+        EXPECT_NEAR(double(budget.pointsPerFrame(5000000)), double(expected), 2.0) << fixed;
     }
     EXPECT_EQ(viewer::DrawBudget(0).pointsPerFrame(123), 123u);
     EXPECT_EQ(viewer::DrawBudget(0.033).pointsPerFrame(10), 10u);
@@ -149,11 +147,7 @@ TEST(SceneBuild, CapturesGetTheirImageRectangleAndUnitRotation) {
 }
 
 TEST(SceneBuild, InconsistentModelsAreRefusedWithTheCaptureNamed) {
-    struct Row {
-        const char* message;
-        std::function<void(Model&)> spoil;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, std::function<void(Model&)>> rows[] = {
         {"the sparse model has fewer colours than points", [](Model& m) { m.colors.pop_back(); }},
         {"capture 1: camera index 1 out of range", [](Model& m) { m.captures[1].cameraIdx = 1; }},
         {"capture 1: pose index 7 out of range", [](Model& m) { m.captures[1].poseIdx = 7; }},
@@ -162,11 +156,11 @@ TEST(SceneBuild, InconsistentModelsAreRefusedWithTheCaptureNamed) {
         {"capture 0: focal length is zero or not finite", [](Model& m) { m.cameras[0].focal.y = 0; }},
         {"capture 1: rotation is not a valid quaternion", [](Model& m) { m.poses[1].rotation.z = 0; }},
     };
-    for (const Row& row : rows) {
+    for (const auto& [message, spoil] : rows) {
         Model m = twoCaptures();
-        row.spoil(m);
+        spoil(m);
         EXPECT_THAT([&] { viewer::buildScene(m, 0.2f); },
-                    testing::ThrowsMessage<std::logic_error>(testing::StrEq(row.message)));
+                    testing::ThrowsMessage<std::logic_error>(testing::StrEq(message)));
     }
     EXPECT_THROW(viewer::buildScene(KestrixSparseModel(), 0.2f), std::runtime_error);
 }
