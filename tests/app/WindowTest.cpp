@@ -77,8 +77,7 @@ TEST_F(Window, ProjectDirectoryIsStoredEnteredAndChecked) {
 
     dialogs.directoryAnswer = toQStr(project);
     child<QAction>("actionSet_Project_Directory")->trigger();
-    ASSERT_TRUE(workDirOpt.has_value());
-    EXPECT_EQ(*workDirOpt, project);
+    EXPECT_EQ(workDirOpt, project);
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
 
     // The next dialog opens in the project directory; one that cannot be entered is reported, not kept.

@@ -58,9 +58,8 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     testing::internal::CaptureStdout();
     sfm.launchSfmTask(std::move(changed), project.path());
     const bool done = waitUntil([&] { return seen.results.size() == 2 || !seen.failures.empty(); });
-    const std::string out = testing::internal::GetCapturedStdout();
+    const QStringList lines = QString::fromStdString(testing::internal::GetCapturedStdout()).split('\n');
     ASSERT_TRUE(done);
-    const QStringList lines = QString::fromStdString(out).split('\n');
     EXPECT_EQ(lines.filter(QRegularExpression("^Skipping ")).size(), 2);
     const QStringList uploads = lines.filter(QRegularExpression("^Start to upload file "));
     ASSERT_EQ(uploads.size(), 1);

@@ -20,31 +20,28 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 using Model = ksm::Model<1u>;
 
 TEST(CameraMath, OrbitStepsTiltTwistOrStayFinite) {
-    struct Row {
-        const char* name;
-        QPointF from, to;
-        bool identity;
-        int axisZ;  // 0: axis in the view plane (tilt), 1: about the viewing axis (twist)
-    };
-    const Row rows[] = {
+    // The drag, and whether it is no rotation, else |axis z|: 0 in the view plane (tilt), 1 about the
+    // viewing axis (twist).
+    const std::tuple<const char*, QPointF, QPointF, bool, int> rows[] = {
         {"no move", {0.2, 0.1}, {0.2, 0.1}, true, 0},
         {"vertical drag through the centre", {0.0, -0.05}, {0.0, 0.05}, false, 0},
         {"tangential drag at the edge", {0.6, -0.01}, {0.6, 0.01}, false, 1},
         {"radial drag (|c| = 1)", {0.3, 0.3}, {0.6, 0.6}, false, 0},
         {"not a position", {kNaN, 0.0}, {0.1, 0.1}, true, 0},
     };
-    for (const Row& row : rows) {
-        const QQuaternion q = viewer::orbitStep(row.from, row.to);
-        ASSERT_TRUE(std::isfinite(q.lengthSquared())) << row.name;  // NaN or infinity in any component
-        if (row.identity) {
-            EXPECT_EQ(q, QQuaternion()) << row.name;
+    for (const auto& [name, from, to, identity, axisZ] : rows) {
+        SCOPED_TRACE(name);
+        const QQuaternion q = viewer::orbitStep(from, to);
+        ASSERT_TRUE(std::isfinite(q.lengthSquared()));  // NaN or infinity in any component
+        if (identity) {
+            EXPECT_EQ(q, QQuaternion());
             continue;
         }
         QVector3D axis;
         float angle = 0;
         q.getAxisAndAngle(&axis, &angle);
-        EXPECT_GT(angle, 0.1f) << row.name;
-        EXPECT_NEAR(std::abs(axis.z()), row.axisZ, 1e-4) << row.name;
+        EXPECT_GT(angle, 0.1f);
+        EXPECT_NEAR(std::abs(axis.z()), axisZ, 1e-4);
     }
 }
 
@@ -113,9 +110,7 @@ Model twoCaptures() {
     m.colors = {{1, 2, 3}, {4, 5, 6}};
     m.cameras = {{{200, 100}, {80, 60}, {}}};
     m.cameraImageSizes = {{160, 120}};
-    m.poses.resize(2);
-    m.poses[1].rotation = {0, 0, 0, 2};  // a half turn about z, not of unit length
-    m.poses[1].centre = {1, 2, 3};
+    m.poses = {{}, {{0, 0, 0, 2}, {1, 2, 3}}};  // a half turn about z, not of unit length
     m.captures.resize(2);
     m.captures[0].measurements = {{1, {}}};
     m.captures[1].poseIdx = 1;

@@ -29,9 +29,7 @@ ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1)
     m.colors = {{10, 200, 10}, {10, 10, 200}, {200, 200, 10}};
     m.cameras = {{{100, 100}, {50, 50}, {}}};
     m.cameraImageSizes = {{100, 100}};
-    m.poses.resize(2);
-    m.poses[0].centre = {-0.6f, 0.0f, -2.0f};
-    m.poses[1].centre = {0.6f, 0.0f, -2.0f};
+    m.poses = {{{}, {-0.6f, 0.0f, -2.0f}}, {{}, {0.6f, 0.0f, -2.0f}}};
     m.captures.resize(2);
     m.captures[0].imagePath = image0;
     m.captures[0].measurements = {{0, {}}, {2, {}}};
