@@ -111,11 +111,7 @@ Model twoCaptures() {
     m.cameras = {{{200, 100}, {80, 60}, {}}};
     m.cameraImageSizes = {{160, 120}};
     m.poses = {{}, {{0, 0, 0, 2}, {1, 2, 3}}};  // a half turn about z, not of unit length
-    m.captures.resize(2);
-    m.captures[0].measurements = {{1, {}}};
-    m.captures[1].poseIdx = 1;
-    m.captures[1].imagePath = "d\xc3\xa9j\xc3\xa0.jpg";
-    m.captures[1].measurements = {{0, {}}, {1, {}}};
+    m.captures = {{0, 0, {{1, {}}}}, {0, 1, {{0, {}}, {1, {}}}, "d\xc3\xa9j\xc3\xa0.jpg"}};
     return m;
 }
 

@@ -30,12 +30,8 @@ ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1)
     m.cameras = {{{100, 100}, {50, 50}, {}}};
     m.cameraImageSizes = {{100, 100}};
     m.poses = {{{}, {-0.6f, 0.0f, -2.0f}}, {{}, {0.6f, 0.0f, -2.0f}}};
-    m.captures.resize(2);
-    m.captures[0].imagePath = image0;
-    m.captures[0].measurements = {{0, {}}, {2, {}}};
-    m.captures[1].poseIdx = 1;
-    m.captures[1].imagePath = image1;
-    m.captures[1].measurements = {{1, {}}};
+    m.captures = {{0, 0, {{0, {}}, {2, {}}}, image0},
+                  {0, 1, {{1, {}}}, image1}};  // camera, pose, points, image
     return m;
 }
 
@@ -58,8 +54,8 @@ protected:
         viewer.setPose(pose);
     }
     // Device pixel (top-down) of a world point under the current camera.
-    QPoint pixelOf(const QVector3D& world) {
-        const QVector3D ndc = viewer.projMat().map(world);
+    QPoint pixelOf(const kxsfm::Vec3<float>& world) {
+        const QVector3D ndc = viewer.projMat().map(QVector3D(world.x, world.y, world.z));
         return QPoint(int((ndc.x() + 1) / 2 * viewer.viewportWidth()),
                       int((1 - ndc.y()) / 2 * viewer.viewportHeight()));
     }
@@ -91,8 +87,7 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
     load(model);
     frame();
     for (uint32_t i = 0; i < 3; ++i) {
-        const auto& p = model.points[i];
-        EXPECT_TRUE(hasIdNear(pixelOf({p.x, p.y, p.z}), i)) << "point " << i;
+        EXPECT_TRUE(hasIdNear(pixelOf(model.points[i]), i)) << "point " << i;
     }
     // The middle of each image plane (depth 0.2 ahead of the camera, times the frustum scale).
     const float ahead = 0.2f * viewer.captureScale();
@@ -109,8 +104,7 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
     EXPECT_THROW(viewer.setModel(broken, true), std::out_of_range);
     frame();
     EXPECT_EQ(viewer.getNbCaptures(), 2u);
-    const auto& p0 = model.points[0];
-    EXPECT_TRUE(hasIdNear(pixelOf({p0.x, p0.y, p0.z}), 0));
+    EXPECT_TRUE(hasIdNear(pixelOf(model.points[0]), 0));
 
     // Files are read on the pool while events go on; a later load supersedes one still in flight (one
     // worker reads both, so the earlier ends first).
@@ -177,7 +171,7 @@ TEST_F(Render, ClicksHighlightOrRecentreAndArrowsWrap) {
 
     // A double click on a point recentres the orbit there, keeping distance and direction.
     const QVector3D point2(0.0f, -1.0f, 0.5f);
-    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, pixelOf(point2));
+    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, pixelOf({point2.x(), point2.y(), point2.z()}));
     frame();
     EXPECT_EQ(viewer.pose().target, point2);
     EXPECT_NEAR((viewer.pose().eye - viewer.pose().target).length(), (start.eye - start.target).length(),
@@ -235,8 +229,7 @@ TEST_F(Render, LargeCloudsRefineToEveryPointWithinTheBudget) {
     EXPECT_FALSE(viewer.isRefining());
     EXPECT_GT(frames, 3);
     // Complete: the last point of the model order is there, under its own id.
-    const auto& last = cloud.points.back();
-    EXPECT_TRUE(hasIdNear(pixelOf({last.x, last.y, last.z}), uint32_t(n - 1)));
+    EXPECT_TRUE(hasIdNear(pixelOf(cloud.points.back()), uint32_t(n - 1)));
 }
 
 }  // namespace
