@@ -4,25 +4,21 @@
 #include "app/CommandLine.h"
 #include "model/KsmModel.h"
 #include "project/SfmCfgFile.h"
-#include "tests/app/ClientRun.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Paths.h"
 
 namespace {
 
 using Mode = app::ClientOptions::Mode;
-using kxtest::ClientRun;
-using kxtest::runClient;
+using namespace kxtest;
 
 TEST(CommandLine, ModesAndUsageErrors) {
-    kxtest::TempDir dir;
+    TempDir dir;
     const std::string json = (dir / "sfm.json").string(), d = dir.path().string();
-    kxtest::writeFile(json, "{}");
+    writeFile(json, "{}");
     const std::string relative = std::filesystem::relative(json).string();
-    const struct {
-        std::vector<std::string> args;
-        std::optional<Mode> mode;  // empty: a usage error
-    } rows[] = {
+    // Arguments, and the mode or none for a usage error.
+    const std::pair<std::vector<std::string>, std::optional<Mode>> rows[] = {
         {{}, Mode::kWindow},
         {{"--align", relative, "--project-dir", d, "--timeout", "2.5"}, Mode::kAlign},
         {{"--densify", json, "--project-dir", d}, Mode::kDensify},
@@ -35,14 +31,14 @@ TEST(CommandLine, ModesAndUsageErrors) {
         {{"--align", json, "--project-dir", d, "--timeout", "0"}, std::nullopt},
         {{"--align", json, "--project-dir", d, "--service", "a", "--service", "b"}, std::nullopt},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.args));
-        if (!row.mode) {
-            EXPECT_THROW(app::parseCommandLine(row.args), app::UsageError);
+    for (const auto& [args, mode] : rows) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        if (!mode) {
+            EXPECT_THROW(app::parseCommandLine(args), app::UsageError);
             continue;
         }
-        const app::ClientOptions options = app::parseCommandLine(row.args);
-        EXPECT_EQ(options.mode, *row.mode);
+        const app::ClientOptions options = app::parseCommandLine(args);
+        EXPECT_EQ(options.mode, *mode);
         if (options.mode != Mode::kWindow) {
             EXPECT_EQ(options.input, json);  // resolved
             EXPECT_EQ(options.projectDir, dir.path());
@@ -52,22 +48,21 @@ TEST(CommandLine, ModesAndUsageErrors) {
 
 class Headless : public ::testing::Test {
 protected:
-    void SetUp() override { writeSfmCfgFile(json, *kxtest::makeSfmCfg(images.path(), 2)); }
+    void SetUp() override { writeSfmCfgFile(json, *makeSfmCfg(images.path(), 2)); }
     QStringList align(const QString& address) const {
         return {"--align", toQStr(json), "--project-dir", toQStr(project.path()), "--service", address};
     }
-    kxtest::TempDir project, images;
+    TempDir project, images;
     std::filesystem::path json = images / "sfm.json";
 };
 
 TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
-    kxtest::ServicePeer peer;
+    ServicePeer peer;
     const QStringList trust{"--service-ca", toQStr(peer.caFile), "--timeout", "50"};
     const ClientRun aligned = runClient(align(peer.address) + trust);
     ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     EXPECT_TRUE(aligned.out.contains("Results are ready to be downloaded from server."));
-    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
-    EXPECT_EQ(model.captures.size(), 2u);
+    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm")).captures.size(), 2u);
     const ClientRun densified = runClient(QStringList{"--densify", toQStr(project / "0.ksm"), "--project-dir",
                                                       toQStr(project.path()), "--service", peer.address} +
                                           trust);
@@ -76,32 +71,27 @@ TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
 }
 
 TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
-    kxtest::ServicePeer failing({"task-fails"});
+    ServicePeer failing({"--fault", "task-fails"});
     QTcpServer silent;  // accepts and never answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     const QString silentAddress = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
-    kxtest::writeFile(project / "not-a-ca.pem", "text");
-    const struct {
-        QStringList args;
-        int status;
-        QString err;
-    } rows[] = {
+    writeFile(project / "not-a-ca.pem", "text");
+    const std::tuple<QStringList, int, QString> rows[] = {
+        // arguments, exit status, text in stderr
         {align(failing.address) << "--service-ca" << toQStr(failing.caFile), 1,
          "Failure: The task failed.\n"},
         {align("127.0.0.1:1"), 1, "Error: WebSocket: ConnectionRefusedError\n"},
-        {align(silentAddress) << "--timeout"
-                              << "1",
-         3, "Timeout: no results after 1 s\n"},
+        {align(silentAddress) + QStringList{"--timeout", "1"}, 3, "Timeout: no results after 1 s\n"},
         {align(silentAddress) << "--service-ca" << toQStr(project / "not-a-ca.pem"), 2,
          "kestrix-client: cannot"},
         {QStringList{"--densify", toQStr(project / "none.ksm"), "--project-dir", toQStr(project.path())}, 2,
          "kestrix-client: no such file"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.args.join(' ').toStdString());
-        const ClientRun run = runClient(row.args);
-        EXPECT_EQ(run.status, row.status);
-        EXPECT_TRUE(run.err.contains(row.err)) << run.err.toStdString();
+    for (const auto& [args, status, err] : rows) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ClientRun run = runClient(args);
+        EXPECT_EQ(run.status, status);
+        EXPECT_TRUE(run.err.contains(err)) << run.err.toStdString();
     }
 }
 

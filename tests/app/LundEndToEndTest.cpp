@@ -12,7 +12,6 @@
 #include "project/SfmCfgFile.h"
 #include "service/Engine.h"
 #include "service/colmap/CloudCheck.h"
-#include "tests/app/ClientRun.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Md5.h"
 #include "vexkit/Paths.h"

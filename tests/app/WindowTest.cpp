@@ -28,13 +28,9 @@ namespace {
 
 const char kNoDirectory[] = "Project directory is not set. Please set with File -> Set Project Directory.";
 
-// Each test starts without a project directory and leaves the process where it found it.
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override {
-        mSavedCwd = std::filesystem::current_path();
-        workDirOpt.reset();
-    }
+    void SetUp() override { workDirOpt.reset(); }
     void TearDown() override {
         std::filesystem::current_path(mSavedCwd);
         workDirOpt.reset();
@@ -63,7 +59,7 @@ protected:
 
     kxtest::TempDir dir;
     kxtest::DialogStub dialogs;
-    std::filesystem::path mSavedCwd;
+    std::filesystem::path mSavedCwd = std::filesystem::current_path();
     MainWindow window;
 };
 
@@ -81,8 +77,7 @@ TEST_F(Window, ProjectDirectoryIsStoredEnteredAndChecked) {
 
     dialogs.directoryAnswer = toQStr(project);
     child<QAction>("actionSet_Project_Directory")->trigger();
-    ASSERT_TRUE(workDirOpt.has_value());
-    EXPECT_EQ(*workDirOpt, project);
+    EXPECT_EQ(workDirOpt, project);
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), project));
 
     // The next dialog opens in the project directory; one that cannot be entered is reported, not kept.
@@ -96,10 +91,8 @@ TEST_F(Window, ProjectDirectoryIsStoredEnteredAndChecked) {
     std::filesystem::remove(project);  // deleted behind the client's back
     EXPECT_FALSE(window.checkWorkDir());
     const QStringList shown = errors();
-    ASSERT_EQ(shown.size(), 3);
-    EXPECT_TRUE(shown[1].contains("vanished")) << shown[1].toStdString();
-    EXPECT_EQ(shown[0], kNoDirectory);
-    EXPECT_EQ(shown[2], kNoDirectory);
+    EXPECT_EQ(shown, (QStringList{kNoDirectory, shown.value(1), kNoDirectory}));
+    EXPECT_TRUE(shown.value(1).contains("vanished")) << shown.value(1).toStdString();
 }
 
 TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
@@ -107,8 +100,7 @@ TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
     auto* mvs = child<QAction>("actionStart_MVS");
     window.gateTaskCommands(std::chrono::milliseconds(20));
     window.preventNewTaskFor(3600);
-    EXPECT_FALSE(sfm->isEnabled());
-    EXPECT_FALSE(mvs->isEnabled());
+    EXPECT_FALSE(sfm->isEnabled() || mvs->isEnabled());
     EXPECT_TRUE(child<QAction>("actionAdd_Images")->isEnabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return sfm->isEnabled() && mvs->isEnabled(); }, 10000));
 
@@ -123,15 +115,14 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     kxtest::ServicePeer service;
     window.setServiceSettings(service.trusted());
     window.show();
-    // The project directory, and four generated photographs added as one group through the menus.
     dialogs.directoryAnswer = toQStr(dir.path());
     child<QAction>("actionSet_Project_Directory")->trigger();
     kxtest::TempDir photos;
     QStringList files;
     for (int i = 0; i < 4; ++i) {
-        kxtest::ImageTags tags;
-        tags.setExif("Exif.Image.ImageDescription", "view " + std::to_string(i));
-        files << kxtest::photo(photos, "view" + std::to_string(i) + ".jpg", 96, 64, tags);
+        files << kxtest::photo(
+            photos, "view" + std::to_string(i) + ".jpg", 96, 64,
+            kxtest::ImageTags().setExif("Exif.Image.ImageDescription", "view " + std::to_string(i)));
     }
     dialogs.openFilesAnswer = files;
     dialogs.execAnswer = kxtest::confirmOptics("3000", true);
@@ -147,7 +138,6 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     EXPECT_EQ(openWhileLoading, std::vector<bool>({false, false, false, false, true, true, true, true}));
     dialogs.execAnswer = nullptr;
     ASSERT_EQ(child<ImageDashWidget>("listWidget")->getGroups().size(), 1u);
-    // The dashboard's loading progress reaches the status line.
     EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Loading images");
     EXPECT_EQ(child<QProgressBar>("progressBar")->value(), 100);
 
@@ -158,9 +148,8 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     })) << log().toStdString();
     ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
     EXPECT_EQ(toPath(window.sparseModel()), dir / "0.ksm");
-    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(dir / "0.ksm"));
-    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), model.captures.size());
-    EXPECT_EQ(model.captures.size(), 4u);
+    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(dir / "0.ksm")).captures.size(), 4u);
+    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 4u);
     EXPECT_TRUE(log().contains("Starting SFM. Results will be saved into " + toQStr(dir.path())));
     EXPECT_TRUE(log().contains(QRegularExpression(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Loading images$)",
                                                   QRegularExpression::MultilineOption)))

@@ -13,7 +13,6 @@ using namespace kxtest;
 
 namespace {
 
-// The type and key of each upload URL asked for, in order.
 using Asks = std::vector<std::pair<FileType, FileKey>>;
 Asks uploadAsks(const std::vector<UserRequest>& sent) {
     Asks asks;
@@ -24,17 +23,13 @@ Asks uploadAsks(const std::vector<UserRequest>& sent) {
     }
     return asks;
 }
-bool contains(const std::vector<QString>& lines, const QString& prefix) {
-    return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(prefix); });
-}
 
 class FlowTest : public ::testing::Test {
 protected:
     bool launch(SfmBackend& sfm, int nbImages) {
         return sfm.launchSfmTask(makeSfmCfg(images.path(), nbImages), project.path());
     }
-    TempDir project;
-    TempDir images;
+    TempDir project, images;
 };
 
 TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
@@ -49,18 +44,11 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
                                           {FileType::kJpg, cfg.images[1].key},
                                           {FileType::kJson, cfgKey}}));
     ASSERT_EQ(seen.results, (std::vector<ResultPaths>{{project / "0.ksm"}}));
-    QStringList labels;
-    for (const auto& r : seen.reports) {
-        if (labels.isEmpty() || labels.back() != r.label) {
-            labels << r.label;
-        }
-    }
-    EXPECT_TRUE(
-        labels.join(',').startsWith("Connecting,Connected,Handshaking,Handshake OK,Login,Login OK,Uploading "
-                                    "files"));
-    EXPECT_TRUE(labels.contains("Done"));
-    EXPECT_TRUE(
-        contains(seen.logs(), "Sending SFM request with key " + QString::fromStdString(cfgKey.str())));
+    EXPECT_TRUE(seen.labels.join(',').startsWith(
+        "Connecting,Connected,Handshaking,Handshake OK,Login,Login OK,Uploading files"));
+    EXPECT_TRUE(seen.labels.contains("Done"));
+    EXPECT_FALSE(
+        seen.logs.filter("Sending SFM request with key " + QString::fromStdString(cfgKey.str())).isEmpty());
     EXPECT_TRUE(seen.failures.empty());
 
     // Everything stored: only a changed configuration travels.
@@ -70,9 +58,8 @@ TEST_F(FlowTest, SfmUploadsImagesThenConfigurationAndSkipsWhatTheServiceHas) {
     testing::internal::CaptureStdout();
     sfm.launchSfmTask(std::move(changed), project.path());
     const bool done = waitUntil([&] { return seen.results.size() == 2 || !seen.failures.empty(); });
-    const std::string out = testing::internal::GetCapturedStdout();
+    const QStringList lines = QString::fromStdString(testing::internal::GetCapturedStdout()).split('\n');
     ASSERT_TRUE(done);
-    const QStringList lines = QString::fromStdString(out).split('\n');
     EXPECT_EQ(lines.filter(QRegularExpression("^Skipping ")).size(), 2);
     const QStringList uploads = lines.filter(QRegularExpression("^Start to upload file "));
     ASSERT_EQ(uploads.size(), 1);
@@ -143,7 +130,7 @@ TEST_F(FlowTest, SecondTaskDuringDownloadsAbortsTheFirstQuietly) {
     QObject::connect(&sfm, &Backend::reportProgress, &sfm,
                      [&](const QString& label, int32_t, const QString&) {
                          if (label == "Downloading results" && restartAt == 0) {
-                             restartAt = seen.reports.size();
+                             restartAt = seen.labels.size();
                              // Once the first task's downloads are running.
                              QTimer::singleShot(0, &sfm, [&] { launch(sfm, 2); });
                          }
@@ -154,13 +141,10 @@ TEST_F(FlowTest, SecondTaskDuringDownloadsAbortsTheFirstQuietly) {
     EXPECT_EQ(seen.results.size(), 1u);
     EXPECT_TRUE(seen.failures.empty());
     // Nothing of the first task's downloads reaches the second task's status before its own downloads.
-    const auto connecting = std::find_if(seen.reports.begin() + restartAt, seen.reports.end(),
-                                         [](const auto& r) { return r.label == "Connecting"; });
-    const auto uploaded =
-        std::find_if(connecting, seen.reports.end(), [](const auto& r) { return r.label == "Upload OK"; });
-    ASSERT_NE(uploaded, seen.reports.end());
-    EXPECT_TRUE(
-        std::none_of(connecting, uploaded, [](const auto& r) { return r.label == "Downloading results"; }));
+    const auto connecting = std::find(seen.labels.begin() + restartAt, seen.labels.end(), "Connecting");
+    const auto uploaded = std::find(connecting, seen.labels.end(), "Upload OK");
+    ASSERT_NE(uploaded, seen.labels.end());
+    EXPECT_EQ(std::find(connecting, uploaded, "Downloading results"), uploaded);
 }
 
 // Each fault fires once: its task ends in its box or log line, and the next task of the same client
@@ -186,14 +170,14 @@ TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
-        ServicePeer peer({row.fault});
+        ServicePeer peer({"--fault", row.fault});
         writeFile(project / "0.ksm", "an earlier result");
         Recorded<SfmBackend> sfm(peer);
         Observer seen(sfm);
         launch(sfm, 2);
         const auto ended = [&] {
             return row.title.isEmpty()
-                       ? contains(seen.logs(), row.text)
+                       ? !seen.logs.filter(row.text).isEmpty()
                        : std::any_of(seen.failures.begin(), seen.failures.end(), [&](const auto& m) {
                              return m.title == row.title && m.text.contains(row.text);
                          });
@@ -202,10 +186,9 @@ TEST_F(FlowTest, EveryServiceFaultEndsInItsMessageAndTheNextTaskSucceeds) {
         EXPECT_TRUE(seen.results.empty());
         EXPECT_EQ(readFile(project / "0.ksm"), "an earlier result");
         if (std::string(row.fault) == "task-fails") {
-            const auto logs = seen.logs();
-            const auto failed = std::find(logs.begin(), logs.end(), "Task failed!");
-            ASSERT_NE(failed, logs.end());
-            EXPECT_NE(failed + 1, logs.end());  // the reason the service gave
+            const int failed = seen.logs.indexOf("Task failed!");
+            ASSERT_GE(failed, 0);
+            EXPECT_LT(failed + 1, seen.logs.size());  // the reason the service gave
         }
         seen.failures.clear();
         launch(sfm, 2);

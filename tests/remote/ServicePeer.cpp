@@ -1,23 +1,17 @@
 #include "tests/remote/ServicePeer.h"
 
 #include <QRegularExpression>
-#include <QtTest/QTest>
 
 #include "tests/support/ImageFixtures.h"
 #include "vexkit/Paths.h"
 
 namespace kxtest {
 
-ServicePeer::ServicePeer(const std::vector<QString>& args, const QString& engine,
-                         const QStringList& options) {
-    QStringList arguments{"--listen", "127.0.0.1:0", "--data-dir", toQStr(mDataDir.path()),
-                          "--engine", engine};
-    for (const QString& arg : args) {
-        arguments << "--fault" << arg;
-    }
-    arguments << options;
+ServicePeer::ServicePeer(const QStringList& options, const QString& engine) {
+    const QStringList arguments{"--listen", "127.0.0.1:0", "--data-dir", toQStr(mDataDir.path()),
+                                "--engine", engine};
     mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mProcess.start(QStringLiteral(KX_SERVICE_BINARY), arguments);
+    mProcess.start(QStringLiteral(KX_SERVICE_BINARY), arguments + options);
     const QRegularExpression startLine(QStringLiteral("listening on wss://(\\S+)/client CA (.+)$"));
     QByteArray out;
     while (!out.contains('\n') && mProcess.waitForReadyRead(20000)) {
@@ -47,7 +41,12 @@ std::string ServicePeer::taskLogs() const {
 Observer::Observer(Backend& backend) {
     QObject::connect(&backend, &Backend::reportProgress, &backend,
                      [this](const QString& label, int32_t, const QString& log) {
-                         reports.push_back({label, log});
+                         if (labels.isEmpty() || labels.back() != label) {
+                             labels << label;
+                         }
+                         if (!log.isEmpty()) {
+                             logs.push_back(log);
+                         }
                      });
     QObject::connect(&backend, &Backend::downloadedResults, &backend,
                      [this](const ResultPaths& paths) { results.push_back(paths); });
@@ -55,14 +54,17 @@ Observer::Observer(Backend& backend) {
                      [this](const remote::Failure& failure) { failures.push_back(failure); });
 }
 
-std::vector<QString> Observer::logs() const {
-    std::vector<QString> lines;
-    for (const Report& report : reports) {
-        if (!report.log.isEmpty()) {
-            lines.push_back(report.log);
-        }
-    }
-    return lines;
+ClientRun runClient(const QStringList& args, int timeoutMs) {
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", "/nonexistent");  // no default CA file of a local service
+    env.remove("KX_SERVICE");
+    env.remove("KX_SERVICE_CA");
+    client.setProcessEnvironment(env);
+    client.start(QStringLiteral(KX_CLIENT_BINARY), args);
+    EXPECT_TRUE(client.waitForFinished(timeoutMs));
+    return {client.exitCode(), QString::fromLocal8Bit(client.readAllStandardOutput()),
+            QString::fromLocal8Bit(client.readAllStandardError())};
 }
 
 std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages) {
@@ -71,18 +73,14 @@ std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImage
     for (int i = 0; i < nbImages; ++i) {
         const std::filesystem::path file = dir / ("img" + std::to_string(i) + ".jpg");
         // Distinct contents: each image has its own key.
-        ImageTags tags;
-        writeJpeg(file, 64, 48, tags.setExif("Exif.Image.ImageDescription", "image " + std::to_string(i)));
+        writeJpeg(file, 64, 48,
+                  ImageTags().setExif("Exif.Image.ImageDescription", "image " + std::to_string(i)));
         SfmCfg::Image image;
         image.key = FileKey(md5sumHex(file.c_str()));
         image.name = file.u8string();
         cfg->images.push_back(image);
     }
     return cfg;
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    return QTest::qWaitFor(done, 30000);
 }
 
 }  // namespace kxtest

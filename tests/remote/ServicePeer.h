@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QtTest/QTest>
 
 #include "config/SfmCfg.h"
 #include "remote/Backend.h"
@@ -18,14 +19,12 @@ namespace kxtest {
 
 class ServicePeer {
 public:
-    // Starts the service with the engine, `args` (faults) and further options; fails the test when it does
+    // Starts the service with further options ("--fault" ...) and the engine; fails the test when it does
     // not start.
-    explicit ServicePeer(const std::vector<QString>& args = {}, const QString& engine = "test",
-                         const QStringList& options = {});
+    explicit ServicePeer(const QStringList& options = {}, const QString& engine = "test");
     ~ServicePeer();
     QString address;
     std::filesystem::path caFile;
-    // Settings that point at it, trusting its CA.
     remote::ServiceSettings trusted() const { return {address, remote::loadCaFile(caFile)}; }
     // The task logs of the service's engine, one after another, for a failing test to show.
     std::string taskLogs() const;
@@ -47,22 +46,26 @@ public:
     std::vector<user_proto::UserRequest> sent;
 };
 
-struct Report {
-    QString label;
-    QString log;
-};
 struct Observer {
     explicit Observer(Backend& backend);
-    std::vector<Report> reports;
+    QStringList labels;  // the progress labels, each repeat once
+    QStringList logs;    // the non-empty log lines
     std::vector<ResultPaths> results;
     std::vector<remote::Failure> failures;  // the boxes the session asked for
-    std::vector<QString> logs() const;
 };
+
+// A headless run of the client's binary with a clean environment: no default service or CA.
+struct ClientRun {
+    int status;
+    QString out, err;
+};
+ClientRun runClient(const QStringList& args, int timeoutMs = 60000);
 
 // JPEG fixtures of 64 x 48 in `dir` and a configuration naming them with their keys.
 std::unique_ptr<SfmCfg> makeSfmCfg(const std::filesystem::path& dir, int nbImages);
 
-// Runs the event loop until `done` holds or 30 seconds pass; returns `done()`.
-bool waitUntil(const std::function<bool()>& done);
+inline bool waitUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 30000);
+}
 
 }  // namespace kxtest

@@ -72,24 +72,21 @@ TEST(Session, AnEmptyResultListFailsTheTask) {
 
 TEST(Session, AnswersThatCannotBePairedAreOneLogLineAndNoThrow) {
     const QString login = QString::fromStdString(writeResponse(Response<kLogin>{}));
-    const struct {
-        std::optional<UserRequest> pending;
-        QString message;
-        QString log;  // its start
-    } rows[] = {
+    // The request pending, the message, and the start of the log line.
+    const std::tuple<std::optional<UserRequest>, QString, QString> rows[] = {
         {std::nullopt, login, "Protocol error: response of type 1 with no request pending"},
         {Request<kLogin>{}, QString(Backend::kMaxMessageBytes / 2 + 1, 'x'),
          "Protocol error: a message of 8388609 characters is over the limit"},
     };
-    for (const auto& row : rows) {
+    for (const auto& [pending, message, log] : rows) {
         Session s;
-        if (row.pending) {
-            s.backend.sendReq(*row.pending);
+        if (pending) {
+            s.backend.sendReq(*pending);
         }
-        s.backend.handleMsg(row.message);
+        s.backend.handleMsg(message);
         ASSERT_EQ(s.seen.size(), 1u);
         EXPECT_EQ(std::get<0>(s.seen[0]), "Protocol error");
-        EXPECT_TRUE(std::get<2>(s.seen[0]).startsWith(row.log)) << std::get<2>(s.seen[0]).toStdString();
+        EXPECT_TRUE(std::get<2>(s.seen[0]).startsWith(log)) << std::get<2>(s.seen[0]).toStdString();
         // The queue was emptied: the next answer is unexpected too.
         s.seen.clear();
         s.backend.handleMsg(login);
@@ -105,7 +102,7 @@ TEST(Session, ProgressRatiosAreClampedAndUnknownStagesAreProtocolErrors) {
         res.status = static_cast<TaskStage>(stage);
         res.ratio = ratio;
         s.backend.sendReq(Request<kQueryProgress>{});
-        s.backend.handleMsg(QString::fromStdString(writeResponse(res)));
+        s.answer(res);
     }
     EXPECT_EQ(s.seen, (std::vector<Seen>{{"Worker: running", 0, "Running the requested task on the worker."},
                                          {"Worker: running", 100, ""},

@@ -7,36 +7,32 @@
 
 namespace {
 
-using kxtest::Observer;
-using kxtest::ServicePeer;
+using namespace kxtest;
 
-// The sparse and the dense result of the same photographs through a service started with options.
 std::pair<std::string, std::string> resultsThrough(const QStringList& options, const SfmCfg& cfg) {
-    ServicePeer peer({}, "test", options);
-    kxtest::TempDir project;
-    SfmBackend sfm;
-    sfm.setServiceSettings(peer.trusted());
+    ServicePeer peer(options);
+    TempDir project;
+    Recorded<SfmBackend> sfm(peer);
     Observer sfmSeen(sfm);
     sfm.launchSfmTask(std::make_unique<SfmCfg>(cfg), project.path());
-    EXPECT_TRUE(kxtest::waitUntil([&] { return !sfmSeen.results.empty() || !sfmSeen.failures.empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return !sfmSeen.results.empty() || !sfmSeen.failures.empty(); }));
     EXPECT_TRUE(sfmSeen.failures.empty()) << peer.taskLogs();
-    MvsBackend mvs;
-    mvs.setServiceSettings(peer.trusted());
+    Recorded<MvsBackend> mvs(peer);
     Observer mvsSeen(mvs);
     mvs.launchMvsTask(project / "0.ksm", "0_dense", project.path());
-    EXPECT_TRUE(kxtest::waitUntil([&] { return !mvsSeen.results.empty() || !mvsSeen.failures.empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return !mvsSeen.results.empty() || !mvsSeen.failures.empty(); }));
     EXPECT_TRUE(mvsSeen.failures.empty()) << peer.taskLogs();
-    return {kxtest::readFile(project / "0.ksm"), kxtest::readFile(project / "0_dense.ply")};
+    return {readFile(project / "0.ksm"), readFile(project / "0_dense.ply")};
 }
 
 TEST(SlurmFlow, SfmThenMvsAsClusterJobsGiveTheLocalRunnersResults) {
     KX_REQUIRE_SLURM_CLUSTER();
-    kxtest::TempDir images, bin;
-    const SfmCfg cfg = *kxtest::makeSfmCfg(images.path(), 3);
+    TempDir images, bin;
+    const SfmCfg cfg = *makeSfmCfg(images.path(), 3);
     // The real tools; sbatch also notes its arguments, one job a line.
     for (const std::string tool : {"sbatch", "squeue", "scontrol", "sacct", "scancel"}) {
         const std::string note = tool == "sbatch" ? "echo \"$@\" >> " + (bin / "jobs").string() + "\n" : "";
-        kxtest::writeFile(bin / tool, "#!/bin/sh\n" + note + "exec " + tool + " \"$@\"\n");
+        writeFile(bin / tool, "#!/bin/sh\n" + note + "exec " + tool + " \"$@\"\n");
         std::filesystem::permissions(bin / tool, std::filesystem::perms::owner_all);
     }
     const auto local = resultsThrough({}, cfg);
@@ -47,7 +43,7 @@ TEST(SlurmFlow, SfmThenMvsAsClusterJobsGiveTheLocalRunnersResults) {
     EXPECT_FALSE(local.first.empty() || local.second.empty());
     EXPECT_TRUE(local == cluster) << "the cluster's results differ from the local runner's";
     // The MVS option went to the dense job only.
-    const std::string jobs = kxtest::readFile(bin / "jobs");
+    const std::string jobs = readFile(bin / "jobs");
     const size_t sfmEnd = jobs.find('\n');
     EXPECT_EQ(jobs.substr(0, sfmEnd).find("--comment=dense"), std::string::npos) << jobs;
     EXPECT_NE(jobs.find("--comment=dense", sfmEnd), std::string::npos) << jobs;

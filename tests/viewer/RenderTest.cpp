@@ -29,15 +29,9 @@ ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1)
     m.colors = {{10, 200, 10}, {10, 10, 200}, {200, 200, 10}};
     m.cameras = {{{100, 100}, {50, 50}, {}}};
     m.cameraImageSizes = {{100, 100}};
-    m.poses.resize(2);
-    m.poses[0].centre = {-0.6f, 0.0f, -2.0f};
-    m.poses[1].centre = {0.6f, 0.0f, -2.0f};
-    m.captures.resize(2);
-    m.captures[0].imagePath = image0;
-    m.captures[0].measurements = {{0, {}}, {2, {}}};
-    m.captures[1].poseIdx = 1;
-    m.captures[1].imagePath = image1;
-    m.captures[1].measurements = {{1, {}}};
+    m.poses = {{{}, {-0.6f, 0.0f, -2.0f}}, {{}, {0.6f, 0.0f, -2.0f}}};
+    m.captures = {{0, 0, {{0, {}}, {2, {}}}, image0},
+                  {0, 1, {{1, {}}}, image1}};  // camera, pose, points, image
     return m;
 }
 
@@ -60,8 +54,8 @@ protected:
         viewer.setPose(pose);
     }
     // Device pixel (top-down) of a world point under the current camera.
-    QPoint pixelOf(const QVector3D& world) {
-        const QVector3D ndc = viewer.projMat().map(world);
+    QPoint pixelOf(const kxsfm::Vec3<float>& world) {
+        const QVector3D ndc = viewer.projMat().map(QVector3D(world.x, world.y, world.z));
         return QPoint(int((ndc.x() + 1) / 2 * viewer.viewportWidth()),
                       int((1 - ndc.y()) / 2 * viewer.viewportHeight()));
     }
@@ -76,11 +70,9 @@ protected:
     }
     // Whether `wanted` is the id at `pixel` or, for a point a couple of pixels wide, at a neighbour.
     bool hasIdNear(QPoint pixel, uint32_t wanted) {
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (viewer.objectIdAt(pixel.x() + dx, pixel.y() + dy) == wanted) {
-                    return true;
-                }
+        for (int d = 0; d < 9; ++d) {
+            if (viewer.objectIdAt(pixel.x() + d % 3 - 1, pixel.y() + d / 3 - 1) == wanted) {
+                return true;
             }
         }
         return false;
@@ -95,8 +87,7 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
     load(model);
     frame();
     for (uint32_t i = 0; i < 3; ++i) {
-        const auto& p = model.points[i];
-        EXPECT_TRUE(hasIdNear(pixelOf({p.x, p.y, p.z}), i)) << "point " << i;
+        EXPECT_TRUE(hasIdNear(pixelOf(model.points[i]), i)) << "point " << i;
     }
     // The middle of each image plane (depth 0.2 ahead of the camera, times the frustum scale).
     const float ahead = 0.2f * viewer.captureScale();
@@ -113,8 +104,7 @@ TEST_F(Render, ObjectIdsNamePointsAndCapturesAndNothingElseAndSurviveRefusedLoad
     EXPECT_THROW(viewer.setModel(broken, true), std::out_of_range);
     frame();
     EXPECT_EQ(viewer.getNbCaptures(), 2u);
-    const auto& p0 = model.points[0];
-    EXPECT_TRUE(hasIdNear(pixelOf({p0.x, p0.y, p0.z}), 0));
+    EXPECT_TRUE(hasIdNear(pixelOf(model.points[0]), 0));
 
     // Files are read on the pool while events go on; a later load supersedes one still in flight (one
     // worker reads both, so the earlier ends first).
@@ -169,9 +159,8 @@ TEST_F(Render, ClicksHighlightOrRecentreAndArrowsWrap) {
     EXPECT_EQ(after.pixelColor(p1), QColor(255, 0, 0));
     EXPECT_EQ(after.pixelColor(p0), before.pixelColor(p0));
 
-    const std::vector<std::pair<Qt::Key, uint32_t>> keys = {
-        {Qt::Key_Right, 0}, {Qt::Key_Right, 1}, {Qt::Key_Left, 0}, {Qt::Key_Left, 1}};
-    for (const auto& [key, expected] : keys) {
+    for (const auto& [key, expected] : std::vector<std::pair<Qt::Key, uint32_t>>{
+             {Qt::Key_Right, 0}, {Qt::Key_Right, 1}, {Qt::Key_Left, 0}, {Qt::Key_Left, 1}}) {
         QTest::keyClick(&viewer, key);
         EXPECT_EQ(viewer.highlightedCapture(), std::optional<uint32_t>(expected));
     }
@@ -182,7 +171,7 @@ TEST_F(Render, ClicksHighlightOrRecentreAndArrowsWrap) {
 
     // A double click on a point recentres the orbit there, keeping distance and direction.
     const QVector3D point2(0.0f, -1.0f, 0.5f);
-    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, pixelOf(point2));
+    QTest::mouseDClick(&viewer, Qt::LeftButton, {}, pixelOf({point2.x(), point2.y(), point2.z()}));
     frame();
     EXPECT_EQ(viewer.pose().target, point2);
     EXPECT_NEAR((viewer.pose().eye - viewer.pose().target).length(), (start.eye - start.target).length(),
@@ -240,8 +229,7 @@ TEST_F(Render, LargeCloudsRefineToEveryPointWithinTheBudget) {
     EXPECT_FALSE(viewer.isRefining());
     EXPECT_GT(frames, 3);
     // Complete: the last point of the model order is there, under its own id.
-    const auto& last = cloud.points.back();
-    EXPECT_TRUE(hasIdNear(pixelOf({last.x, last.y, last.z}), uint32_t(n - 1)));
+    EXPECT_TRUE(hasIdNear(pixelOf(cloud.points.back()), uint32_t(n - 1)));
 }
 
 }  // namespace
