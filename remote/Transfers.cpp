@@ -98,7 +98,11 @@ void Transfers::upload(TransferItem item) {
         }
         // Off the GUI thread: a photograph may take a while to hash.
         threadPool.enqueueStd([back = mPoolReturn, item, batch = mBatch] {
-            const FileKey key(md5sumHex(item.file.c_str()));
+            FileKey key;  // a file that cannot be hashed matches no key: its upload fails, it never hangs
+            try {
+                key = FileKey(md5sumHex(item.file.c_str()));
+            } catch (const std::exception&) {
+            }
             const std::lock_guard<std::mutex> lock(back->mutex);
             if (Transfers* owner = back->owner) {
                 QMetaObject::invokeMethod(
