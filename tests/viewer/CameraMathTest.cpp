@@ -110,8 +110,8 @@ Model twoCaptures() {
     m.colors = {{1, 2, 3}, {4, 5, 6}};
     m.cameras = {{{200, 100}, {80, 60}, {}}};
     m.cameraImageSizes = {{160, 120}};
-    m.poses = {{}, {{0, 0, 0, 2}, {1, 2, 3}}};  // a half turn about z, not of unit length
-    m.captures = {{0, 0, {{1, {}}}}, {0, 1, {{0, {}}, {1, {}}}, "d\xc3\xa9j\xc3\xa0.jpg"}};
+    m.poses = {{}, {{0, 0, 0, 2}, {1, 2, 3}, {}}};  // a half turn about z, not of unit length
+    m.captures = {{0, 0, {{1, {}}}, {}, {}}, {0, 1, {{0, {}}, {1, {}}}, "d\xc3\xa9j\xc3\xa0.jpg", {}}};
     return m;
 }
 

@@ -29,9 +29,9 @@ ksm::Model<1u> sampleModel(const std::string& image0, const std::string& image1)
     m.colors = {{10, 200, 10}, {10, 10, 200}, {200, 200, 10}};
     m.cameras = {{{100, 100}, {50, 50}, {}}};
     m.cameraImageSizes = {{100, 100}};
-    m.poses = {{{}, {-0.6f, 0.0f, -2.0f}}, {{}, {0.6f, 0.0f, -2.0f}}};
-    m.captures = {{0, 0, {{0, {}}, {2, {}}}, image0},
-                  {0, 1, {{1, {}}}, image1}};  // camera, pose, points, image
+    m.poses = {{{}, {-0.6f, 0.0f, -2.0f}, {}}, {{}, {0.6f, 0.0f, -2.0f}, {}}};
+    m.captures = {{0, 0, {{0, {}}, {2, {}}}, image0, {}},
+                  {0, 1, {{1, {}}}, image1, {}}};  // camera, pose, points, image
     return m;
 }
 
