@@ -37,8 +37,8 @@ std::vector<UploadInput> sfmInputs(const SfmCfg& cfg);
 
 // The images of a sparse model's captures in model order, keyed by the model's digests of them; nothing is
 // hashed here. Throws the reader's errors for a file that does not read (std::bad_variant_access for one
-// without a version-1 model, cereal::Exception for a short one), and TaskInputError for a capture that is
-// not an image file ("unknown extension", "not an image") or is missing ("missing image").
+// without a version-1 model, vexkit::FileError naming the file for a short one), and TaskInputError for a
+// capture that is not an image file ("unknown extension", "not an image") or is missing ("missing image").
 std::vector<UploadInput> mvsInputs(const std::filesystem::path& sparseModel);
 
 // Throws TaskInputError("invalid result name") unless `name` is a plain file name.
