@@ -121,6 +121,10 @@ int runHeadless(const ClientOptions& options, const remote::ServiceSettings& set
                 printLine(stdout, QStringLiteral("Result: ") + toQStr(result));
             }
             finish(resultsInProject(results) ? kExitOk : kExitFailure);
+        },
+        // The results are in: a notice is told, not a failure.
+        [&](const QString& title, const QString& text) {
+            printLine(stdout, title + QStringLiteral(": ") + text);
         });
     // A session that ends before the results (a protocol error, a lost connection) ends the run. Judged
     // a turn later: closing after the last download disconnects before the results are announced.

@@ -29,10 +29,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     const auto status = [this](const QString& label, int32_t percentage, const QString& log) {
         updateUiStatus(label, percentage, log);
     };
+    const auto notice = [](const QString& title, const QString& text) { showMsgBox(title, text); };
     sfmBackend = new SfmBackend(this);
-    app::presentTask(*sfmBackend, this, status, [this](const ResultPaths& r) { openSfmResults(r); });
+    app::presentTask(
+        *sfmBackend, this, status, [this](const ResultPaths& r) { openSfmResults(r); }, notice);
     mvsBackend = new MvsBackend(this);
-    app::presentTask(*mvsBackend, this, status, [this](const ResultPaths& r) { openMvsResults(r); });
+    app::presentTask(
+        *mvsBackend, this, status, [this](const ResultPaths& r) { openMvsResults(r); }, notice);
     connect(ui->listWidget, &ImageDashWidget::reportProgress, this, &MainWindow::updateUiStatus,
             Qt::DirectConnection);
     connect(ui->listWidget, &ImageDashWidget::loadingImages, this, &MainWindow::setLoadingImages);

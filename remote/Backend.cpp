@@ -7,6 +7,7 @@
 #include <QWebSocket>
 
 #include "protocol/ServiceDefaults.h"
+#include "remote/ConnectionText.h"
 #include "remote/TaskStageText.h"
 #include "vexkit/DebugLine.h"
 
@@ -39,6 +40,7 @@ Backend::Backend(QObject* parent)
         };
     };
     connect(mWebSocket, &QWebSocket::textMessageReceived, this, &Backend::handleMsg);
+    connect(mWebSocket, &QWebSocket::connected, this, [this] { mConnected = true; });
     connect(mWebSocket, &QWebSocket::connected, this, status("Connected", 100));
     connect(mWebSocket, &QWebSocket::connected, this, [this] { guarded([this] { handshake(); }); });
     connect(this, &Backend::handshaked, this, status("Handshake OK", 100));
@@ -46,7 +48,7 @@ Backend::Backend(QObject* parent)
     connect(this, &Backend::loginOK, this, status("Login OK", 100));
     connect(this, &Backend::loginOK, this, [this] { guarded([this] { uploadInputFiles(); }); });
     connect(mTransfers, &remote::Transfers::progress, this, &Backend::reportProgress);
-    connect(mTransfers, &remote::Transfers::failed, this, &Backend::failed);
+    connect(mTransfers, &remote::Transfers::failed, this, [this](const remote::Failure& f) { fail(f); });
     connect(mTransfers, &remote::Transfers::uploaded, this, &Backend::uploadedFiles);
     connect(mTransfers, &remote::Transfers::downloaded, this, &Backend::downloadedResults);
     connect(mTransfers, &remote::Transfers::writeFailed, this, &Backend::abort);
@@ -75,25 +77,23 @@ Backend::Backend(QObject* parent)
             [this](const MvsResultItems& items) { guarded([&] { downloadMvsResults(items); }); });
     connect(this, &Backend::downloadedResults, this, [this] {
         emit reportProgress(QStringLiteral("Done"), 100, QString());
-        mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        endSession(true);
     });
-    const auto disconnected = status("Disconnected", 0, "Disconnected from server.");
-    connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, disconnected);
-    connect(mWebSocket, &QWebSocket::disconnected, this, disconnected);
+    connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            [this] { onDisconnected(false); });
+    connect(mWebSocket, &QWebSocket::disconnected, this, [this] { onDisconnected(true); });
 }
 
 Backend::~Backend() = default;
 
 void Backend::connectToServer() {
     emit reportProgress(QStringLiteral("Connecting"), 0, QString());
+    mOutcome = Outcome::kRunning;
+    mConnected = false;
     // One box per connection attempt: a handler left over from an attempt without error goes first.
     disconnect(mSocketErrorBox);
     mSocketErrorBox = connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
-                              this, [this](QAbstractSocket::SocketError error) {
-                                  disconnect(mSocketErrorBox);
-                                  fail(QStringLiteral("Error"),
-                                       QStringLiteral("WebSocket: %1").arg(socketErrorName(error)));
-                              });
+                              this, &Backend::socketFailed);
     mWebSocket->setSslConfiguration(remote::sslConfiguration(mSettings));
     mWebSocket->open(remote::sessionUrl(mSettings));
     mPendingRequests.clear();
@@ -186,7 +186,7 @@ void Backend::handleResponse(const UserRequest& request, const UserResponse& res
             if (std::get<kHandshake>(response).protocolVersion == 1) {
                 emit handshaked();
             } else {
-                mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+                endSession(false);
                 fail(QStringLiteral("Error"), QStringLiteral("Software update required!"));
             }
             break;
@@ -271,7 +271,7 @@ void Backend::onProgress(TaskStage stage, float ratio) {
                             QStringLiteral("Trying to get URLs for results."));
         getResultUrls();
     } else if (stage == TaskStage::kFailed) {
-        mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        endSession(false);
         fail(QStringLiteral("Failure"), QStringLiteral("The task failed."));
     } else {
         queryProgress();
@@ -289,32 +289,77 @@ void Backend::onProgress(TaskStage stage, float ratio) {
 }
 
 void Backend::abort() {
-    mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    endSession(false);
     mTransfers->abort();
+}
+
+void Backend::endSession(bool done) {
+    if (mOutcome == Outcome::kRunning) {
+        mOutcome = done ? Outcome::kDone : Outcome::kFailed;
+    }
+    mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
 }
 
 void Backend::beginTask(const std::filesystem::path& outputDir) {
     abort();
     mTransfers->resetUploadFailure();
     mOutputDir = outputDir;
+    mOutcome = Outcome::kNone;
+    mBoxShown = false;
 }
 
-void Backend::fail(const QString& title, const QString& text) {
-    emit failed(remote::Failure{title, text});
+void Backend::socketFailed(QAbstractSocket::SocketError error) {
+    disconnect(mSocketErrorBox);
+    QString text = QStringLiteral("WebSocket: %1").arg(socketErrorName(error));
+    const QString hint = remote::connectionHint(error, mSettings.address, mConnected);
+    if (!hint.isEmpty()) {
+        text += QLatin1Char('\n') + hint;
+    }
+    fail(QStringLiteral("Error"), text);
+}
+
+void Backend::onDisconnected(bool closed) {
+    // A close the client did not ask for, after the service answered and before the task ended.
+    if (closed && mOutcome == Outcome::kRunning && mConnected &&
+        mWebSocket->state() == QAbstractSocket::UnconnectedState) {
+        fail(QStringLiteral("Error"), remote::closedDuringTask(mSettings.address));
+    }
+    const bool done = mOutcome == Outcome::kDone;
+    const bool failed = mOutcome == Outcome::kFailed;
+    emit reportProgress(done     ? QStringLiteral("Done")
+                        : failed ? QStringLiteral("Failed")
+                                 : QStringLiteral("Disconnected"),
+                        done ? 100 : 0, QStringLiteral("Disconnected from server."));
+}
+
+void Backend::fail(const remote::Failure& failure, bool logged) {
+    const bool running = mOutcome == Outcome::kRunning;
+    if (running) {
+        mOutcome = Outcome::kFailed;
+    }
+    if (running || !logged) {
+        emit reportProgress(running ? QStringLiteral("Failed") : QStringLiteral("Error"), 0,
+                            logged ? QString() : failure.title + QStringLiteral(": ") + failure.text);
+    }
+    // Set before the box: its event loop may deliver the next failure of the same task.
+    if (!mBoxShown) {
+        mBoxShown = true;
+        emit failed(failure);
+    }
 }
 
 void Backend::noResults() {
     // Nothing would ever be downloaded, so the task could not end otherwise.
     const QString text = QStringLiteral("The service returned no results for this task.");
     emit reportProgress(QStringLiteral("Error"), 0, text);
-    mWebSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-    fail(QStringLiteral("Error"), text);
+    endSession(false);
+    fail({QStringLiteral("Error"), text}, true);
 }
 
 bool Backend::refuseTask(const std::exception& e) {
     const QString text = QString::fromUtf8(e.what());
     emit reportProgress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + text);
-    fail(QStringLiteral("Error"), text);
+    fail({QStringLiteral("Error"), text}, true);
     return false;
 }
 
@@ -329,13 +374,16 @@ void Backend::guarded(const std::function<void()>& handler) {
         message = QStringLiteral("unknown error");
     }
     emit reportProgress(QStringLiteral("Error"), 0, QStringLiteral("Error: ") + message);
-    fail(QStringLiteral("Error"), message);
+    fail({QStringLiteral("Error"), message}, true);
 }
 
 void Backend::protocolError(const QString& what) {
     emit reportProgress(QStringLiteral("Protocol error"), 0, what);
     mPendingRequests.clear();
     mTransfers->abort();
+    if (mOutcome == Outcome::kRunning) {
+        mOutcome = Outcome::kFailed;
+    }
     mWebSocket->close(QWebSocketProtocol::CloseCodeProtocolError, QString());
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -101,8 +102,10 @@ protected:
     // Ends the previous task (abort()) and forgets its upload failure, so the new task shows its own;
     // the new task's results go to `outputDir`.
     void beginTask(const std::filesystem::path& outputDir);
-    // Reports a box to show.
-    void fail(const QString& title, const QString& text);
+    // Reports a failure: the first of a task as a box, later ones as log lines only; each is logged
+    // unless the caller has logged it already. The task's outcome becomes a failure.
+    void fail(const remote::Failure& failure, bool logged = false);
+    void fail(const QString& title, const QString& text) { fail(remote::Failure{title, text}); }
     // Reports a task that cannot start: "Error" box and log line; nothing is sent. Returns false.
     bool refuseTask(const std::exception& e);
     user_proto::TaskHandle taskHandle() const { return mTaskHandle; }
@@ -114,6 +117,16 @@ private:
     // A results answer that lists nothing: the task failed.
     void noResults();
     void onProgress(user_proto::TaskStage stage, float ratio);
+    // The socket's error during the current attempt, as a box that says what it means for the user.
+    void socketFailed(QAbstractSocket::SocketError error);
+    // The connection ended (`closed`) or failed: the status shows how the task ended, and a service that
+    // closed it during the task is a failure.
+    void onDisconnected(bool closed);
+    // Closes the connection when the task has ended one way or the other.
+    void endSession(bool done);
+
+    // Where the current task stands: the status after the connection closes tells it.
+    enum class Outcome { kNone, kRunning, kDone, kFailed };
 
     remote::ServiceSettings mSettings;
     std::filesystem::path mOutputDir;
@@ -124,6 +137,9 @@ private:
     std::deque<user_proto::UserRequest> mPendingRequests;
     user_proto::TaskHandle mTaskHandle = 0;
     uint8_t mLastStage = 5;
+    Outcome mOutcome = Outcome::kNone;
+    bool mConnected = false;  // the current attempt reached the service
+    bool mBoxShown = false;   // the current task has shown its box
     // The one-shot "WebSocket: %1" box of the current connection attempt.
     QMetaObject::Connection mSocketErrorBox;
     // The reason a failed task gave with its last progress answer.

@@ -15,7 +15,11 @@ bool MvsBackend::launchMvsTask(const std::filesystem::path& sparseModel, const s
     mCaptures.clear();
     try {
         remote::checkResultName(name);
+        remote::checkWritableDirectory(outputDir);
         mCaptures = remote::mvsInputs(sparseModel);
+        if (mCaptures.empty()) {
+            throw remote::TaskInputError("The sparse model has no captures to densify.", sparseModel);
+        }
     } catch (const remote::TaskInputError& e) {
         return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));
     } catch (const vexkit::FileError& e) {

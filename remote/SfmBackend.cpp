@@ -26,7 +26,11 @@ bool SfmBackend::launchSfmTask(std::unique_ptr<SfmCfg> cfg, const std::filesyste
     beginTask(outputDir);
     mCfg = std::move(cfg);
     mInputs.clear();
+    if (mCfg->images.empty()) {
+        return refuseTask(std::runtime_error("Add photographs before aligning."));
+    }
     try {
+        remote::checkWritableDirectory(outputDir);
         mInputs = remote::sfmInputs(*mCfg);
     } catch (const remote::TaskInputError& e) {
         return refuseTask(std::runtime_error(std::string(e.what()) + "\n" + e.file.u8string()));

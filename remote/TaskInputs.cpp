@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 #include <variant>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "model/KsmModel.h"
 #include "vexkit/Md5.h"
@@ -72,6 +77,19 @@ void checkResultName(const std::string& name) {
     if (name.empty() || name == "." || name == ".." || path.filename() != path) {
         throw TaskInputError("invalid result name", path);
     }
+}
+
+void checkWritableDirectory(const std::filesystem::path& dir) {
+    // A file made and removed again: permissions alone do not tell (read-only mounts, ACLs, root).
+    const std::filesystem::path probe = dir / (".kx-write-check-" + std::to_string(::getpid()));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw TaskInputError(std::string("The project directory cannot be written: ") + std::strerror(errno),
+                             dir);
+    }
+    ::close(fd);
+    std::error_code ignored;
+    std::filesystem::remove(probe, ignored);
 }
 
 }  // namespace remote

@@ -44,4 +44,8 @@ std::vector<UploadInput> mvsInputs(const std::filesystem::path& sparseModel);
 // Throws TaskInputError("invalid result name") unless `name` is a plain file name.
 void checkResultName(const std::string& name);
 
+// Throws TaskInputError("The project directory cannot be written: REASON") naming `dir` unless a file can
+// be created in it: results would be lost after the whole task ran.
+void checkWritableDirectory(const std::filesystem::path& dir);
+
 }  // namespace remote

@@ -64,9 +64,10 @@ public:
 
 // What the command line passes to an engine's factory.
 struct EngineOptions {
-    std::filesystem::path dataDir;  // the service's data directory (an engine may keep a cache below it)
-    unsigned taskTimeout = 0;       // --task-timeout SECONDS for a whole task; 0: the engine's default
-    unsigned denseImageSize = 0;    // --dense-image-size PIXELS; 0: the engine's default
+    std::filesystem::path dataDir;      // the service's data directory (an engine may keep a cache below it)
+    unsigned taskTimeout = 0;           // --task-timeout SECONDS for a whole task; 0: the engine's default
+    unsigned denseImageSize = 0;        // --dense-image-size PIXELS; 0: the engine's default
+    unsigned incompleteAlignments = 0;  // --fault incomplete-alignment occurrences (the test engine's)
 };
 
 using EngineFactory = std::function<std::unique_ptr<Engine>(const EngineOptions&)>;

@@ -6,9 +6,9 @@ namespace kxservice {
 
 namespace {
 constexpr const char* kNames[kNbFaults] = {
-    "protocol-version-2",  "login-refused",     "launch-refused",  "task-fails",          "put-500",
-    "drop-mid-upload",     "drop-mid-download", "garbage-message", "wrong-response-type", "short-download",
-    "bad-digest-download",
+    "protocol-version-2",  "login-refused",        "launch-refused",  "task-fails",          "put-500",
+    "drop-mid-upload",     "drop-mid-download",    "garbage-message", "wrong-response-type", "short-download",
+    "bad-digest-download", "incomplete-alignment",
 };
 }  // namespace
 

@@ -1,14 +1,18 @@
 #include "service/Runners.h"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "service/Faults.h"
 #include "service/LocalRunner.h"
 #include "service/slurm/SlurmRunner.h"
 
 namespace kxservice {
 
 std::unique_ptr<TaskRunner> makeRunner(const Options& o, const std::filesystem::path& dataDir) {
-    const EngineOptions engineOptions{dataDir, o.taskTimeout, o.denseImageSize};
+    EngineOptions engineOptions{dataDir, o.taskTimeout, o.denseImageSize};
+    engineOptions.incompleteAlignments =
+        unsigned(std::count(o.faults.begin(), o.faults.end(), faultName(Fault::kIncompleteAlignment)));
     if (o.runner == "slurm") {
         // The engine is made on each node by the worker: this machine need not run it.
         slurm::Settings s;

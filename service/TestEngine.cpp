@@ -1,14 +1,17 @@
 // The test engine: deterministic and fast, so that every exchange of the protocol can be exercised
 // without real reconstruction. Its models are plausible in shape (one capture per image, the
 // configuration's cameras, a few hundred coloured points), not in geometry.
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #include "model/KsmWriter.h"
 #include "model/PlyWriter.h"
 #include "service/Engine.h"
+#include "vexkit/JsonText.h"
 
 namespace kxservice {
 
@@ -63,8 +66,27 @@ void work(TaskContext& context, int nbSteps) {
     }
 }
 
+// The report a real alignment gives, in its shape: what was aligned and what was left out.
+void writeReport(const std::filesystem::path& file, size_t nbImages, size_t nbRegistered,
+                 const std::vector<std::string>& unregistered) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << "{\n    \"images\": " << nbImages << ",\n    \"registeredImages\": " << nbRegistered
+        << ",\n    \"points\": " << kNbPoints << ",\n    \"meanReprojectionError\": 0.5"
+        << ",\n    \"unregistered\": [";
+    for (size_t i = 0; i < unregistered.size(); ++i) {
+        out << (i == 0 ? "" : ", ") << vexkit::jsonQuoted(unregistered[i]);
+    }
+    out << "]\n}\n";
+    out.close();
+    if (!out) {
+        throw std::runtime_error("cannot write the report");
+    }
+}
+
 class TestEngine final : public Engine {
 public:
+    explicit TestEngine(unsigned incompleteAlignments) : mIncompleteAlignments(incompleteAlignments) {}
+
     bool canDensify() const override { return true; }
 
     std::vector<ResultFile> runSfm(const SfmJob& job, TaskContext& context) override {
@@ -83,7 +105,16 @@ public:
                                 static_cast<uint8_t>(rng.next())});
         }
         const size_t nbImages = job.cfg.images.size();
-        for (size_t i = 0; i < nbImages; ++i) {
+        // One alignment per armed fault leaves its last photograph out.
+        unsigned armed = mIncompleteAlignments.load();
+        while (armed > 0 && !mIncompleteAlignments.compare_exchange_weak(armed, armed - 1)) {
+        }
+        const size_t nbRegistered = armed > 0 && nbImages > 0 ? nbImages - 1 : nbImages;
+        std::vector<std::string> unregistered;
+        for (size_t i = nbRegistered; i < nbImages; ++i) {
+            unregistered.push_back(job.cfg.images[i].name);
+        }
+        for (size_t i = 0; i < nbRegistered; ++i) {
             const SfmCfg::Image& img = job.cfg.images[i];
             const float angle = 6.2831853f * static_cast<float>(i) / static_cast<float>(nbImages);
             kxsfm::Pose pose;
@@ -102,7 +133,9 @@ public:
         }
         const std::filesystem::path out = context.dir() / "0.ksm";
         ksm::writeKsm(out, KestrixSparseModel(std::move(m)));
-        return {{out, FileType::kKsm, 0}};
+        const std::filesystem::path report = context.dir() / "report.json";
+        writeReport(report, nbImages, nbRegistered, unregistered);
+        return {{out, FileType::kKsm, 0}, {report, FileType::kJson, 0}};
     }
 
     std::vector<ResultFile> runMvs(const MvsJob& job, TaskContext& context) override {
@@ -132,12 +165,15 @@ public:
         ply::writeColoredPly(out, points, colors);
         return {{out, FileType::kPly, 0}};
     }
+
+private:
+    std::atomic<unsigned> mIncompleteAlignments;
 };
 
 }  // namespace
 
-std::unique_ptr<Engine> makeTestEngine(const EngineOptions&) {
-    return std::make_unique<TestEngine>();
+std::unique_ptr<Engine> makeTestEngine(const EngineOptions& options) {
+    return std::make_unique<TestEngine>(options.incompleteAlignments);
 }
 
 }  // namespace kxservice

@@ -15,6 +15,7 @@
 #include "service/colmap/OpticModel.h"
 #include "service/colmap/Runner.h"
 #include "service/colmap/SfmSteps.h"
+#include "vexkit/JsonText.h"
 
 namespace kxcolmap {
 namespace {
@@ -129,23 +130,6 @@ struct StepSeconds {
     double extraction = 0, matching = 0, mapping = 0, refinement = 0, alignment = 0, total = 0;
 };
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string reportJson(size_t nbImages, const TextModelSummary& summary,
                        const std::optional<AlignmentResult>& alignment, const MatchPlan& plan,
                        const StepSeconds& took) {
@@ -164,7 +148,7 @@ std::string reportJson(size_t nbImages, const TextModelSummary& summary,
                   plan.pairs.size());
     json += text;
     for (size_t i = 0; i < summary.unregistered.size(); ++i) {
-        json += (i == 0 ? "" : ", ") + jsonString(summary.unregistered[i]);
+        json += (i == 0 ? "" : ", ") + vexkit::jsonQuoted(summary.unregistered[i]);
     }
     std::snprintf(text, sizeof text,
                   "],\n    \"seconds\": {\"extraction\": %.3f, \"matching\": %.3f, \"mapping\": %.3f, "
@@ -293,7 +277,8 @@ std::vector<kxservice::ResultFile> runSfm(const kxservice::SfmJob& job, kxservic
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     context.log("engine wall time " + seconds(wall) + ", subprocesses " +
                 seconds(runner.subprocessSeconds()));
-    return {{ksmPath, FileType::kKsm, 0}, {reportPath, FileType::kJson, 1}};
+    // The report carries its model's handle, so that the client stores it beside the model.
+    return {{ksmPath, FileType::kKsm, 0}, {reportPath, FileType::kJson, 0}};
 }
 
 }  // namespace kxcolmap

@@ -3,6 +3,7 @@
 
 #include "app/CommandLine.h"
 #include "model/KsmModel.h"
+#include "model/PlyData.h"
 #include "project/SfmCfgFile.h"
 #include "tests/remote/ServicePeer.h"
 #include "vexkit/Paths.h"
@@ -56,18 +57,26 @@ protected:
     std::filesystem::path json = images / "sfm.json";
 };
 
-TEST_F(Headless, AlignThenDensifyDownloadTheResults) {
-    ServicePeer peer;
+// An alignment that leaves a photograph out still succeeds, and says so.
+TEST_F(Headless, AlignThenDensifyDownloadTheResultsAndTellWhatTheyHold) {
+    ServicePeer peer({"--fault", "incomplete-alignment"});
     const QStringList trust{"--service-ca", toQStr(peer.caFile), "--timeout", "50"};
     const ClientRun aligned = runClient(align(peer.address) + trust);
     ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     EXPECT_TRUE(aligned.out.contains("Results are ready to be downloaded from server."));
-    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm")).captures.size(), 2u);
+    const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
+    EXPECT_EQ(model.captures.size(), 1u);
+    EXPECT_TRUE(aligned.out.contains(
+        QString("Aligned 1 of 2 photographs: %1 points, mean reprojection error ").arg(model.points.size())));
+    EXPECT_TRUE(aligned.out.contains("Not aligned: " + toQStr(images / "img1.jpg") + "\n"));
+    EXPECT_TRUE(aligned.out.contains("Alignment incomplete: Only 1 of 2 photographs were aligned."));
     const ClientRun densified = runClient(QStringList{"--densify", toQStr(project / "0.ksm"), "--project-dir",
                                                       toQStr(project.path()), "--service", peer.address} +
                                           trust);
     ASSERT_EQ(densified.status, 0) << densified.err.toStdString();
-    EXPECT_TRUE(std::filesystem::file_size(project / "0_dense.ply") > 0);
+    EXPECT_TRUE(densified.out.contains(
+        QString("Dense cloud: %1 points\n")
+            .arg(kxply::PLYData((project / "0_dense.ply").string()).getVertexPositions().size())));
 }
 
 TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
@@ -80,7 +89,8 @@ TEST_F(Headless, FailuresEndWithTheirStatusAndMessage) {
         // arguments, exit status, text in stderr
         {align(failing.address) << "--service-ca" << toQStr(failing.caFile), 1,
          "Failure: The task failed.\n"},
-        {align("127.0.0.1:1"), 1, "Error: WebSocket: ConnectionRefusedError\n"},
+        {align("127.0.0.1:1"), 1,
+         "Error: WebSocket: ConnectionRefusedError\nNo service is listening at 127.0.0.1:1. Start one"},
         {align(silentAddress) + QStringList{"--timeout", "1"}, 3, "Timeout: no results after 1 s\n"},
         {align(silentAddress) << "--service-ca" << toQStr(project / "not-a-ca.pem"), 2,
          "kestrix-client: cannot"},

@@ -54,6 +54,13 @@ TEST(LundEndToEnd, TheDenseCloudOfAlignedPhotographsLiesOnTheirSparseSurface) {
     ASSERT_EQ(aligned.status, 0) << aligned.out.toStdString() << aligned.err.toStdString();
     const auto model = std::get<ksm::Model<1u>>(ksm::loadKsm(project / "0.ksm"));
     ASSERT_GE(model.captures.size(), 6u) << peer.taskLogs();
+    // The engine's own report, told as the user reads it.
+    EXPECT_TRUE(
+        aligned.out.contains(QString("Aligned %1 of %2 photographs: %3 points, mean reprojection error ")
+                                 .arg(model.captures.size())
+                                 .arg(cfg.images.size())
+                                 .arg(model.points.size())))
+        << aligned.out.toStdString();
 
     const kxcolmap::WithheldModel reduced = kxcolmap::withholdPoints(model, 10);
     ksm::writeKsm(project / "reduced.ksm", KestrixSparseModel(reduced.model));

@@ -112,7 +112,7 @@ TEST_F(Window, FirstGateToEndReenablesBothCommandsAndHugeGatesDoNotOverflow) {
 }
 
 TEST_F(Window, AlignThenDensifyShowBothModels) {
-    kxtest::ServicePeer service;
+    kxtest::ServicePeer service({"--fault", "incomplete-alignment"});
     window.setServiceSettings(service.trusted());
     window.show();
     dialogs.directoryAnswer = toQStr(dir.path());
@@ -144,12 +144,20 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     child<QAction>("actionStart_SFM")->trigger();
     EXPECT_FALSE(child<QAction>("actionStart_MVS")->isEnabled());  // the 10-second gate
     ASSERT_TRUE(kxtest::waitUntil([&] {
-        return !window.sparseModel().isEmpty() || !dialogs.messages.empty();
+        return !window.sparseModel().isEmpty() && log().contains("Disconnected from server.");
     })) << log().toStdString();
-    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+    // The model with what it left out: in the log, and a box that points there; the task's outcome stays.
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, "Alignment incomplete");
+    EXPECT_EQ(dialogs.messages[0].text,
+              "Only 3 of 4 photographs were aligned. The log lists the 1 left out.");
+    dialogs.messages.clear();
+    EXPECT_TRUE(logLines().contains("Not aligned: " + files[3]));
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Done");
+    EXPECT_EQ(child<QProgressBar>("progressBar")->value(), 100);
     EXPECT_EQ(toPath(window.sparseModel()), dir / "0.ksm");
-    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(dir / "0.ksm")).captures.size(), 4u);
-    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 4u);
+    EXPECT_EQ(std::get<ksm::Model<1u>>(ksm::loadKsm(dir / "0.ksm")).captures.size(), 3u);
+    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 3u);
     EXPECT_TRUE(log().contains("Starting SFM. Results will be saved into " + toQStr(dir.path())));
     EXPECT_TRUE(log().contains(QRegularExpression(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] Loading images$)",
                                                   QRegularExpression::MultilineOption)))
@@ -193,7 +201,7 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     EXPECT_EQ(errors().value(1), "not a sparse model of a known version");
     EXPECT_TRUE(logLines().contains("Error: not a sparse model of a known version"));
     EXPECT_EQ(toPath(window.sparseModel()), dir / "0.ksm");
-    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 4u);
+    EXPECT_EQ(child<ModelViewer>("modelViewer")->getNbCaptures(), 3u);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The session's reactions to answers, fed straight to handleMsg, and the transfer bookkeeping.
 #include <cmath>
 
+#include <QWebSocket>
+
 #include "model/KsmWriter.h"
 #include "remote/DownloadFile.h"
+#include "remote/MvsBackend.h"
 #include "remote/SfmBackend.h"
 #include "remote/TaskInputs.h"
 #include "remote/TransferUrl.h"
@@ -142,10 +145,12 @@ TEST(Transfers, PlainAddressesOversizedResultsAndRedactedLines) {
     s.backend.transfers().download(
         {{dir / "0.ksm", FileKey{}, uint64_t(1) << 62, FileType::kKsm, "https://127.0.0.1:9/d/t"},
          {dir / "1.ksm", FileKey{}, 3, FileType::kKsm, "http://127.0.0.1:9/d/u"}});
-    EXPECT_EQ(s.failures, (std::vector<remote::Failure>{
-                              {"Failure", "Failed to upload a.jpg"},
-                              {"Download Error", toQStr(dir / "0.ksm") + ": code = InsufficientSpace"},
-                              {"Download Error", toQStr(dir / "1.ksm") + ": code = ProtocolUnknownError"}}));
+    // One box a task; the rest is logged.
+    EXPECT_EQ(s.failures, (std::vector<remote::Failure>{{"Failure", "Failed to upload a.jpg"}}));
+    EXPECT_EQ(std::get<2>(s.seen.back()),
+              "Download Error: " + toQStr(dir / "1.ksm") + ": code = ProtocolUnknownError");
+    EXPECT_EQ(std::get<2>(s.seen.at(s.seen.size() - 2)),
+              "Download Error: " + toQStr(dir / "0.ksm") + ": code = InsufficientSpace");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -200,6 +205,31 @@ TEST(TaskInputs, RefusesWhatCannotBeUploaded) {
     for (const char* name : {"", "..", "a/b"}) {
         EXPECT_THROW(remote::checkResultName(name), remote::TaskInputError) << name;
     }
+}
+
+// A task that cannot run is refused before the session connects: a box, a log line, nothing sent.
+TEST(TaskInputs, LaunchesThatCannotRunNeverConnect) {
+    kxtest::TempDir dir;
+    kxtest::writeFile(dir / "file", "");
+    ksm::writeKsm(dir / "empty.ksm", ksm::Model<1u>{});
+    Session s;
+    MvsBackend mvs;
+    QObject::connect(&mvs, &Backend::failed, &mvs,
+                     [&](const remote::Failure& f) { s.failures.push_back(f); });
+    auto cfg = std::make_unique<SfmCfg>();
+    cfg->images.resize(1);
+    EXPECT_FALSE(s.backend.launchSfmTask(std::make_unique<SfmCfg>(), dir.path()));
+    EXPECT_FALSE(s.backend.launchSfmTask(std::move(cfg), dir / "file"));
+    EXPECT_FALSE(mvs.launchMvsTask(dir / "empty.ksm", "empty_dense", dir.path()));
+    ASSERT_EQ(s.failures.size(), 3u);
+    EXPECT_EQ(s.failures[0].text, "Add photographs before aligning.");
+    EXPECT_EQ(s.failures[1].text,
+              "The project directory cannot be written: Not a directory\n" + toQStr(dir / "file"));
+    EXPECT_EQ(s.failures[2].text,
+              "The sparse model has no captures to densify.\n" + toQStr(dir / "empty.ksm"));
+    EXPECT_EQ(std::get<2>(s.seen.back()), "Error: " + s.failures[1].text);
+    EXPECT_EQ(s.backend.webSocket()->state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(mvs.webSocket()->state(), QAbstractSocket::UnconnectedState);
 }
 
 }  // namespace
