@@ -633,7 +633,12 @@ Endpoint Service::start() {
         throw StartError("listening on " + o.host + " needs --allow-remote");
     }
     // Absolute: a cluster's worker finds the inputs by these paths.
-    std::unique_ptr<TaskRunner> runner = makeRunner(o, fs::weakly_canonical(fs::absolute(d.dataDir)));
+    std::unique_ptr<TaskRunner> runner;
+    try {
+        runner = makeRunner(o, fs::weakly_canonical(fs::absolute(d.dataDir)));
+    } catch (const std::exception& e) {
+        throw StartError(e.what());  // an engine that cannot run here, say
+    }
     TlsFiles files;
     try {
         // Everything the service writes is the user's alone; ca.pem and server.pem are made public on

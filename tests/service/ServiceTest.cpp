@@ -195,6 +195,10 @@ TEST(Certificates, AreReusedRenewedUnderTheSameCaAndServedOnlyWithAPrivateKey) {
         }
         EXPECT_EQ(served, serves);
     }
+    kxservice::Options noEngine;
+    noEngine.dataDir = dir / "data";
+    noEngine.engine = "none";
+    EXPECT_THROW(kxservice::Service(noEngine).start(), kxservice::StartError);
 }
 
 }  // namespace
