@@ -54,6 +54,8 @@ struct ServiceProcess {
         const std::string command = shell + "exec " + binary +
                                     " --engine test --listen 127.0.0.1:0 --data-dir " + dataDir.string() +
                                     " " + options + " >" + log.string() + " 2>&1";
+        // A log left by an earlier start would give its port before the shell truncates it.
+        std::filesystem::remove(log);
         pid = fork();
         if (pid == 0) {
             execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
@@ -267,11 +269,14 @@ public:
         const Followed task = follow(upload(configText({upload("photograph " + name)}, 0, "/" + name)));
         Request<kGetSfmResults> results;
         results.hTask = task.task;
-        const auto items = call(results).items;
-        EXPECT_TRUE(task.stage == TaskStage::kFinished && items.size() == 1) << name << ": " << task.error;
+        auto items = call(results).items;
+        // The model, then its report.
+        EXPECT_TRUE(task.stage == TaskStage::kFinished && items.size() == 2) << name << ": " << task.error;
+        items.resize(std::min<size_t>(items.size(), 1));
         std::string model;
-        if (items.size() != 1 || httpsGet(items[0].url, mCa, &model) != 200 ||
-            model.size() != items[0].size || keyOf(model) != items[0].key) {
+        if (items.size() != 1 || items[0].type != FileType::kKsm ||
+            httpsGet(items[0].url, mCa, &model) != 200 || model.size() != items[0].size ||
+            keyOf(model) != items[0].key) {
             ADD_FAILURE() << "the sparse model of " << name << " did not come whole";
             return {task.task, ""};
         }
