@@ -31,6 +31,8 @@ public:
     std::optional<std::array<float, 3>> getFlightSpeed() const;
     // The camera make is exactly "DJI", whose altitudes are barometric.
     bool hasBaro() const;
+    // The EXIF make and model joined by a space; the model alone when it already starts with the make.
+    std::string getCamera() const;
 
 private:
     // One value by key, converted on a copy of it; absent when the key is; assertion "val.ok()" when the

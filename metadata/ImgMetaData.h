@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 struct ImgMetaData {
     struct GPS {
@@ -29,4 +30,5 @@ struct ImgMetaData {
     std::optional<Attitude> gimbalAttitude;
     std::optional<std::array<float, 3>> flightSpeed;
     bool hasBaro = false;  // camera make exactly "DJI": barometric altitude
+    std::string camera;    // EXIF make and model ("DJI FC6310"); empty when neither is recorded
 };

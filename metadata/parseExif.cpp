@@ -51,6 +51,7 @@ ImgMetaData parseExif(const char* path) {
         meta.gimbalAttitude = parser.getAttitudeImpl<AttitudeOwner::kGimbal>();
         meta.flightSpeed = parser.getFlightSpeed();
         meta.hasBaro = parser.hasBaro();
+        meta.camera = parser.getCamera();
     }
     return meta;
 }
@@ -74,6 +75,26 @@ bool ExifParser::hasBaro() const {
         baro = exifString(exifMakeKey) == std::optional<std::string>("DJI");
     }
     return baro;
+}
+
+std::string ExifParser::getCamera() const {
+    static const Exiv2::ExifKey makeKey("Exif.Image.Make");
+    static const Exiv2::ExifKey modelKey("Exif.Image.Model");
+    if (mExif.empty()) {
+        return {};
+    }
+    // Cameras pad these texts with blanks to a fixed length.
+    const auto trimmed = [](const std::optional<std::string>& text) {
+        const size_t begin = text ? text->find_first_not_of(" \t") : std::string::npos;
+        return begin == std::string::npos ? std::string()
+                                          : text->substr(begin, text->find_last_not_of(" \t") + 1 - begin);
+    };
+    const std::string make = trimmed(exifString(makeKey));
+    const std::string model = trimmed(exifString(modelKey));
+    if (make.empty() || model.compare(0, make.size(), make) == 0) {
+        return model;
+    }
+    return model.empty() ? make : make + " " + model;
 }
 
 std::optional<float> ExifParser::exifCoordinate(const Exiv2::ExifKey& refKey, const Exiv2::ExifKey& key,

@@ -6,10 +6,8 @@
 
 #include "gui/Gui.h"
 #include "project/AddImagesDialog.h"
-#include "project/DashAssert.h"
-#include "project/ErrorText.h"
+#include "project/Captions.h"
 #include "project/ListItems.h"
-#include "project/LoadImages.h"
 #include "project/ProjectRules.h"
 #include "project/SfmSettingsDialog.h"
 #include "project/Thumbnail.h"
@@ -18,6 +16,7 @@
 
 namespace {
 const char* const kImageFilter = "Images (*.jpg *.jpeg *.avif *.heif *.heic)";
+const char* const kLoadingLabel = "Loading images";
 }  // namespace
 
 ImageDashWidget::ImageDashWidget(QWidget* parent) : QListWidget(parent) {
@@ -53,12 +52,10 @@ std::vector<std::string> ImageDashWidget::askImageFiles(const QString& filter) {
     return files;
 }
 
-std::vector<std::unique_ptr<Image>> ImageDashWidget::loadBatch(const std::vector<std::string>& files) {
-    size_t nbLoaded = 0;
-    const auto progress = [&](unsigned i, unsigned long long n) {
-        nbLoaded = i + 1;
-        emit reportProgress(QStringLiteral("Loading images"), loadingPercent(i, n),
-                            i == 0 ? QStringLiteral("Loading images") : QString());
+std::vector<LoadOutcome> ImageDashWidget::loadEach(const std::vector<std::string>& files) {
+    const auto progress = [this](unsigned i, unsigned long long n) {
+        emit reportProgress(QLatin1String(kLoadingLabel), loadingPercent(i, n),
+                            i == 0 ? QLatin1String(kLoadingLabel) : QString());
     };
     // The window keeps repainting while the workers load, but takes no input until the batch is in.
     emit loadingImages(true);
@@ -66,50 +63,78 @@ std::vector<std::unique_ptr<Image>> ImageDashWidget::loadBatch(const std::vector
         ImageDashWidget* dash;
         ~Done() { emit dash->loadingImages(false); }
     } done{this};
-    try {
-        return loadImagesResponsive(threadPool, files, progress,
-                                    [](const char* file) { return loadImage(file); });
-    } catch (...) {
-        // Files finish in order, so the failed one is the first without progress.
-        const std::string file = nbLoaded < files.size() ? files[nbLoaded] : std::string();
-        throw std::runtime_error("Cannot load image " + QString::fromLocal8Bit(file.c_str()).toStdString() +
-                                 ": " + describeImageFailure());
+    return loadEachResponsive(threadPool, files, progress, [](const char* file) { return loadImage(file); });
+}
+
+Images ImageDashWidget::loadBatch(const std::vector<std::string>& files) {
+    return requireAll(loadEach(files));
+}
+
+SortedBatch ImageDashWidget::loadSelection() {
+    const std::vector<std::string> files = askImageFiles(QString::fromLatin1(kImageFilter));
+    if (files.empty()) {
+        return {};
     }
+    return sortBatch(loadEach(files), contentIndex(mProject.groups()));
+}
+
+void ImageDashWidget::logLine(const QString& line) {
+    emit reportProgress(QLatin1String(kLoadingLabel), 100, line);
+}
+
+void ImageDashWidget::logSkipped(const SortedBatch& batch) {
+    for (const SkippedFile& skipped : batch.skipped) {
+        logLine(skipLine(skipped));
+    }
+    if (batch.groups.empty() && !batch.skipped.empty()) {
+        throw std::runtime_error("No photograph could be added: " + skipCounts(batch.skipped).toStdString());
+    }
+}
+
+std::optional<OpticsInfo> ImageDashWidget::askOptics(const Images& images) {
+    std::optional<OpticsInfo> info;
+    AddImagesDialog dialog(info, images.front()->meta, nullptr);
+    dialog.setWindowTitle(opticsTitle(images.front()->meta, images.size()));
+    gui::execDialog(dialog);
+    return info;
 }
 
 void ImageDashWidget::addImages() {
     runCommand([this] {
-        const std::vector<std::string> files = askImageFiles(QString::fromLatin1(kImageFilter));
-        if (files.empty()) {
+        SortedBatch batch = loadSelection();
+        logSkipped(batch);
+        // Every group is asked for before any is added.
+        std::vector<std::pair<Images, OpticsInfo>> confirmed;
+        for (Images& images : batch.groups) {
+            if (std::optional<OpticsInfo> info = askOptics(images)) {
+                confirmed.emplace_back(std::move(images), *info);
+            }
+        }
+        if (confirmed.empty()) {
             return;
         }
-        Images images = loadBatch(files);
-        if (!sameOpticalSystem(images)) {
-            showMsgBox(QStringLiteral("Error:"),
-                       QStringLiteral("Selected images are not shot with the same optical system."));
-            return;
+        const size_t nbGroupsBefore = mProject.groups().size();
+        size_t nbPhotos = 0;
+        for (auto& [images, info] : confirmed) {
+            nbPhotos += images.size();
+            mProject.addGroups(std::move(images), info);
         }
-        std::optional<AddImagesDialog::Info> info;
-        {
-            AddImagesDialog dialog(info, images.front()->meta, nullptr);
-            gui::execDialog(dialog);
-        }
-        if (!info) {
-            return;
-        }
-        DASH_ASSERT(files.size() == images.size());
-        mProject.addGroups(std::move(images), *info);
+        logLine(summaryLine(nbPhotos, mProject.groups().size() - nbGroupsBefore, batch.skipped));
         showItems(currentGroup);
     });
 }
 
 void ImageDashWidget::addImagesToGroup(ImgGrp* group) {
     runCommand([this, group] {
-        const std::vector<std::string> files = askImageFiles(QString::fromLatin1(kImageFilter));
-        if (files.empty()) {
+        SortedBatch batch = loadSelection();
+        keepFitting(batch, *group);
+        logSkipped(batch);
+        if (batch.groups.empty()) {
             return;
         }
-        mProject.addImages(*group, loadBatch(files));
+        const size_t nbPhotos = batch.groups.front().size();
+        mProject.addImages(*group, std::move(batch.groups.front()));
+        logLine(summaryLine(nbPhotos, 1, batch.skipped));
         showItems(currentGroup);
     });
 }

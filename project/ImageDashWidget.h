@@ -12,7 +12,9 @@
 #include "config/SfmCfg.h"
 #include "project/ContextMenu.h"
 #include "project/Image.h"
+#include "project/LoadImages.h"
 #include "project/Project.h"
+#include "project/SortBatch.h"
 
 class QMenu;
 
@@ -25,7 +27,11 @@ public:
 
     // Commands. Each catches its own errors: the user sees a message box, the log gets a line, and the
     // project stays as it was.
+    // The chosen photographs become one group per optical system, each with the optics the user gives
+    // it (a cancelled group stays out). Unreadable files and photographs whose content is in the project
+    // or earlier in the selection are skipped, each with a log line; a summary line ends the command.
     void addImages();
+    // The same skips, and of photographs of another optical system than the group's.
     void addImagesToGroup(ImgGrp* group);
     void removeItem(QListWidgetItem* item);
     void changeSfmSettings();
@@ -68,8 +74,17 @@ private:
     void onItemDoubleClicked(QListWidgetItem* item);
     // Asks for image files; empty when the user cancelled.
     std::vector<std::string> askImageFiles(const QString& filter);
-    // Loads a batch with progress reports; a failure names the file that failed.
-    std::vector<std::unique_ptr<Image>> loadBatch(const std::vector<std::string>& files);
+    // Loads each file with progress reports, going on past the files that fail.
+    std::vector<LoadOutcome> loadEach(const std::vector<std::string>& files);
+    // Loads a batch that must load whole; a failure names the file that failed.
+    Images loadBatch(const std::vector<std::string>& files);
+    // Asks for photographs and sorts them once loaded; empty when the user cancelled.
+    SortedBatch loadSelection();
+    // Logs a line per skipped file; throws when nothing else is left to add.
+    void logSkipped(const SortedBatch& batch);
+    // Empty when the user cancels.
+    std::optional<OpticsInfo> askOptics(const Images& images);
+    void logLine(const QString& line);
     void runCommand(const std::function<void()>& command);
 
     Project mProject;

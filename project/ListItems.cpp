@@ -2,6 +2,7 @@
 
 #include <QDebug>
 
+#include "project/Captions.h"
 #include "project/Thumbnail.h"
 #include "vexkit/Resources.h"
 
@@ -15,6 +16,7 @@ ImageGroupItem::ImageGroupItem(ImgGrp* group, QListWidget* parent)
 }
 
 void ImageGroupItem::update(bool force) {
+    setToolTip(groupToolTip(*group));
     const bool single = group->images.size() == 1;
     if (!force && isSingle == single) {
         return;

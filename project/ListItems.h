@@ -22,7 +22,8 @@ public:
     ImageGroupItem(ImgGrp* group, QListWidget* parent);
 
     // Shows the only image's thumbnail for a group of one, else the camera picture; without `force`
-    // only when the group changed between one and another number of images.
+    // only when the group changed between one and another number of images. The tooltip names the
+    // camera and the number of images.
     void update(bool force);
 
     ImgGrp* const group;

@@ -2,16 +2,23 @@
 
 #include <chrono>
 #include <future>
+#include <stdexcept>
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QString>
 
+#include "project/ErrorText.h"
 #include "vexkit/ThreadPool.h"
 
-std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vector<std::string>& files,
-                                               const LoadProgress& progress, const ImageLoader& loader,
-                                               const LoadWait& wait, const std::function<void()>& finished) {
-    using Result = std::unique_ptr<Image>;
+namespace {
+
+// One pool task per file, results and progress in file order; a result rethrows what `loader` threw.
+template <typename Result>
+std::vector<Result> loadInFileOrder(ThreadPool& pool, const std::vector<std::string>& files,
+                                    const LoadProgress& progress,
+                                    const std::function<Result(const char*)>& loader, const LoadWait& wait,
+                                    const std::function<void()>& finished) {
     std::vector<std::future<Result>> futures;
     futures.reserve(files.size());
     for (const std::string& file : files) {
@@ -30,7 +37,7 @@ std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vect
             }
         });
     }
-    std::vector<std::unique_ptr<Image>> images(files.size());
+    std::vector<Result> results(files.size());
     const unsigned long long count = files.size();
     for (size_t i = 0; i < futures.size(); ++i) {
         if (wait) {
@@ -38,18 +45,35 @@ std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vect
                 return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
             });
         }
-        images[i] = futures[i].get();
+        results[i] = futures[i].get();
         if (progress) {
             progress(static_cast<unsigned>(i), count);
         }
     }
-    return images;
+    return results;
 }
 
-std::vector<std::unique_ptr<Image>> loadImagesResponsive(ThreadPool& pool,
-                                                         const std::vector<std::string>& files,
-                                                         const LoadProgress& progress,
-                                                         const ImageLoader& loader) {
+}  // namespace
+
+std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vector<std::string>& files,
+                                               const LoadProgress& progress, const ImageLoader& loader,
+                                               const LoadWait& wait, const std::function<void()>& finished) {
+    return loadInFileOrder(pool, files, progress, loader, wait, finished);
+}
+
+std::vector<LoadOutcome> loadEachResponsive(ThreadPool& pool, const std::vector<std::string>& files,
+                                            const LoadProgress& progress, const ImageLoader& loader) {
+    // The reason is worded on the worker, where the exception is.
+    const std::function<LoadOutcome(const char*)> each = [loader](const char* file) {
+        LoadOutcome outcome;
+        outcome.file = file;
+        try {
+            outcome.image = loader(file);
+        } catch (...) {
+            outcome.failure = describeImageFailure();
+        }
+        return outcome;
+    };
     // A finished file posts an event that wakes the loop; the application object outlives the workers.
     const auto wake = [] {
         if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -62,5 +86,19 @@ std::vector<std::unique_ptr<Image>> loadImagesResponsive(ThreadPool& pool,
                                             QEventLoop::WaitForMoreEvents);
         }
     };
-    return loadImages(pool, files, progress, loader, wait, wake);
+    return loadInFileOrder(pool, files, progress, each, wait, wake);
+}
+
+std::vector<std::unique_ptr<Image>> requireAll(std::vector<LoadOutcome> outcomes) {
+    std::vector<std::unique_ptr<Image>> images;
+    images.reserve(outcomes.size());
+    for (LoadOutcome& outcome : outcomes) {
+        if (!outcome.image) {
+            throw std::runtime_error("Cannot load image " +
+                                     QString::fromLocal8Bit(outcome.file.c_str()).toStdString() + ": " +
+                                     outcome.failure);
+        }
+        images.push_back(std::move(outcome.image));
+    }
+    return images;
 }

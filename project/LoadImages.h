@@ -30,12 +30,20 @@ std::vector<std::unique_ptr<Image>> loadImages(ThreadPool& pool, const std::vect
                                                const LoadWait& wait = {},
                                                const std::function<void()>& finished = {});
 
-// Waits for the images with the event loop running without user input, so that the window repaints,
-// timers fire and progress shows while the workers load; needs the application object.
-std::vector<std::unique_ptr<Image>> loadImagesResponsive(ThreadPool& pool,
-                                                         const std::vector<std::string>& files,
-                                                         const LoadProgress& progress,
-                                                         const ImageLoader& loader);
+// One file of a batch that goes on past failures: its image, or why it did not load.
+struct LoadOutcome {
+    std::string file;  // as given
+    std::unique_ptr<Image> image;
+    std::string failure;  // describeImageFailure's text; empty when the image loaded
+};
+
+// As loadImages, but a file that fails keeps its reason in its outcome while the others load, and the
+// caller waits with the event loop running without user input, so that the window repaints, timers fire
+// and progress shows while the workers load; needs the application object.
+std::vector<LoadOutcome> loadEachResponsive(ThreadPool& pool, const std::vector<std::string>& files,
+                                            const LoadProgress& progress, const ImageLoader& loader);
+// The images of a batch that must load whole; throws naming the first file that did not, and why.
+std::vector<std::unique_ptr<Image>> requireAll(std::vector<LoadOutcome> outcomes);
 
 // The same on the process-wide pool with loadImage.
 std::vector<std::unique_ptr<Image>> loadImages(const std::vector<std::string>& files,

@@ -20,7 +20,7 @@ public:
     const std::optional<SfmCfg::Settings>& settings() const { return mSettings; }
     void setSettings(const SfmCfg::Settings& settings) { mSettings = settings; }
 
-    // A batch that passed the same-optics check, as new groups (see makeGroups). The first batch with GPS
+    // Photographs of one optical system, as new groups (see makeGroups). The first batch with GPS
     // positions fixes the origin.
     void addGroups(Images images, const OpticsInfo& info);
     void addGroup(std::unique_ptr<ImgGrp> group) { mGroups.push_back(std::move(group)); }

@@ -41,15 +41,6 @@ bool sameOptics(const ImgMetaData& a, const ImgMetaData& b) {
            sameOptional(a.center, b.center) && sameOptional(a.distortion, b.distortion);
 }
 
-bool sameOpticalSystem(const Images& images) {
-    for (const auto& image : images) {
-        if (!sameOptics(images.front()->meta, image->meta)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<SfmCfg::GpsCoords> meanGpsPosition(const Images& images) {
     GpsMean mean;
     for (const auto& image : images) {

@@ -13,8 +13,6 @@ using Images = std::vector<std::unique_ptr<Image>>;
 
 // Same pixel size and the same recorded optics (presence and exact values; a NaN never matches).
 bool sameOptics(const ImgMetaData& a, const ImgMetaData& b);
-// True when every image matches the first one (also for no image).
-bool sameOpticalSystem(const Images& images);
 
 // The mean latitude, longitude and altitude over the images that have a GPS position; empty when none has.
 std::optional<SfmCfg::GpsCoords> meanGpsPosition(const Images& images);
@@ -33,7 +31,7 @@ SfmCfg::Settings defaultSettings(const ImgGrps& groups);
 SfmCfg::Camera cameraOf(const ImgGrp& group);
 std::unique_ptr<ImgGrp> groupOf(const SfmCfg::Camera& cam);
 
-// New groups for a batch that passed the same-optics check: one group of all images with tied optics,
+// New groups for photographs of one optical system (sameOptics): one group of all images with tied optics,
 // else one group per image. Each takes its pixel size from the first image and its optics from `info`.
 // The images are moved into the groups in order.
 ImgGrps makeGroups(Images images, const OpticsInfo& info);

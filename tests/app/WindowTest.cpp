@@ -138,6 +138,7 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     EXPECT_EQ(openWhileLoading, std::vector<bool>({false, false, false, false, true, true, true, true}));
     dialogs.execAnswer = nullptr;
     ASSERT_EQ(child<ImageDashWidget>("listWidget")->getGroups().size(), 1u);
+    EXPECT_TRUE(log().contains("] Added 4 photographs in 1 group")) << log().toStdString();
     EXPECT_EQ(child<QLabel>("statusLabel")->text(), "Loading images");
     EXPECT_EQ(child<QProgressBar>("progressBar")->value(), 100);
 

@@ -18,10 +18,11 @@
 
 namespace kxtest {
 
-// A JPEG of the given size and tags in `dir`; returns its path as the file dialog would.
+// A JPEG of the given size and tags in `dir`, its content told apart by its name; returns its path as the
+// file dialog would.
 inline QString photo(const TempDir& dir, const std::string& name, uint32_t width, uint32_t height,
-                     const ImageTags& tags = {}) {
-    writeJpeg(dir / name, width, height, tags);
+                     ImageTags tags = {}) {
+    writeJpeg(dir / name, width, height, tags.setExif("Exif.Image.ImageDescription", name));
     return QString::fromStdString((dir / name).string());
 }
 

@@ -26,6 +26,8 @@ protected:
     TempDir dir;
     DialogStub dialogs;
     ImageDashWidget dash;
+
+    QString path(const std::string& name) const { return QString::fromStdString((dir / name).string()); }
 };
 
 // Everything the user can see of a project, to tell that a failed command changed nothing.
@@ -69,7 +71,6 @@ protected:
         dash.changeSfmSettings();
         dialogs.execAnswer = nullptr;
     }
-    QString path(const std::string& name) const { return QString::fromStdString((dir / name).string()); }
 };
 
 vexkit::Image8UC3 toRgb(const QImage& image) {
@@ -101,27 +102,72 @@ TEST_F(Dashboard, UntiedOpticsMakeOneGroupPerImageFromTheRecordedFocalLength) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST_F(Dashboard, MixedOpticsAreRefusedWithoutAskingForThem) {
-    dialogs.openFilesAnswer = QStringList{photo(dir, "a.jpg", 400, 300, ImageTags().focal35(24)),
-                                          photo(dir, "b.jpg", 300, 300, ImageTags().focal35(24))};
-    dialogs.execAnswer = [](QDialog&) {
-        ADD_FAILURE() << "optics asked for mixed images";
-        return int(QDialog::Rejected);
+TEST_F(Dashboard, MixedOpticsBecomeOneGroupEachAskedInTurnAndACancelledOneStaysOut) {
+    const auto tags = [](const char* model) {
+        return ImageTags().exifMake("Acme").setExif("Exif.Image.Model", model);
     };
+    dialogs.openFilesAnswer = QStringList{photo(dir, "a.jpg", 400, 300, tags("Acme X1")),
+                                          photo(dir, "b.jpg", 300, 300, tags(" Y2 ")),
+                                          photo(dir, "c.jpg", 400, 300), photo(dir, "d.jpg", 200, 200)};
+    QStringList titles;
+    dialogs.execAnswer = [&](QDialog& dialog) {
+        titles << dialog.windowTitle();
+        return titles.size() == 3 ? press(dialog, QDialogButtonBox::Cancel)
+                                  : confirmOptics("3000", true)(dialog);
+    };
+    QSignalSpy log(&dash, &ImageDashWidget::reportProgress);
     dash.addImages();
+    EXPECT_EQ(titles, QStringList({"Optics: Acme X1, 400 × 300, 2 photographs",
+                                   "Optics: Acme Y2, 300 × 300, 1 photograph",
+                                   "Optics: unnamed camera, 200 × 200, 1 photograph"}));
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({2, 1}));
+    EXPECT_EQ(dash.item(0)->toolTip(), "Acme X1, 2 photographs");
+    EXPECT_EQ(log.last()[2].toString(), "Added 3 photographs in 2 groups");
+}
+
+TEST_F(Dashboard, UnreadableAndRepeatedPhotographsAreSkippedEachWithALogLine) {
+    const QString a = photo(dir, "a.jpg", 400, 300);
+    const QString b = photo(dir, "b.jpg", 400, 300);
+    addBatch(dash, dialogs, {a}, true);
+    const auto copy = [&](const QString& from, const char* name) {
+        std::filesystem::copy_file(toPath(from), dir / name);
+        return path(name);
+    };
+    writeFile(dir / "broken.jpg", "not a photograph");
+    QSignalSpy log(&dash, &ImageDashWidget::reportProgress);
+    addBatch(dash, dialogs, {path("broken.jpg"), copy(a, "a2.jpg"), b, copy(b, "b2.jpg")}, true);
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({1, 1}));
+    QStringList lines;
+    for (const QList<QVariant>& each : log) {
+        lines << each[2].toString();
+    }
+    lines.removeAll(QString());
+    ASSERT_EQ(lines.size(), 5) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Skipped " + path("broken.jpg") + ": cannot be read: "))
+        << lines[1].toStdString();
+    EXPECT_EQ(lines.mid(2),
+              QStringList({"Skipped " + path("a2.jpg") + ": same content as " + a,
+                           "Skipped " + path("b2.jpg") + ": same content as " + b,
+                           "Added 1 photograph in 1 group; skipped 1 unreadable, 2 already added"}));
+
+    // Nothing left to add: the box says why and the project stays as it was.
+    addBatch(dash, dialogs, {copy(b, "b3.jpg")}, true);
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].title, "Error:");
-    EXPECT_EQ(dialogs.messages[0].text, "Selected images are not shot with the same optical system.");
-    EXPECT_TRUE(dash.getGroups().empty());
+    EXPECT_EQ(dialogs.messages[0].text, "No photograph could be added: 1 already added");
+    EXPECT_EQ(groupSizes(dash), std::vector<size_t>({1, 1}));
 }
 
 TEST_F(Dashboard, MenuCommandsActOnTheirItem) {
     addBatch(dash, dialogs, {photo(dir, "a.jpg", 400, 300)}, true);
 
-    // "Add images into this group" on a group item appends to that group without asking for optics.
-    dialogs.openFilesAnswer = QStringList{photo(dir, "extra.jpg", 640, 480)};
+    // "Add images into this group" on a group item appends to that group without asking for optics, what
+    // another optical system shot left out.
+    dialogs.openFilesAnswer =
+        QStringList{photo(dir, "other.jpg", 640, 480), photo(dir, "extra.jpg", 400, 300)};
+    QSignalSpy log(&dash, &ImageDashWidget::reportProgress);
     dash.runMenuCommand(MenuCommand::kAddToGroup, dash.item(0));
     EXPECT_EQ(groupSizes(dash), std::vector<size_t>({2}));
+    EXPECT_EQ(log.last()[2].toString(), "Added 1 photograph in 1 group; skipped 1 of another optical system");
 
     emit dash.itemDoubleClicked(dash.item(0));
     ASSERT_NE(dash.getCurrentGroup(), nullptr);

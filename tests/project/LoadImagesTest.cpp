@@ -50,11 +50,11 @@ TEST(LoadImages, ResponsiveWaitRunsTimersAndKeepsFileOrderWhenLaterFilesFinishFi
         return recordOnly(file);
     };
     Progress progress;
-    const auto images = loadImagesResponsive(pool, {"a", "b"}, recordInto(progress), loader);
+    const auto images = loadEachResponsive(pool, {"a", "b"}, recordInto(progress), loader);
     EXPECT_TRUE(releasedByTimer);
     EXPECT_EQ(progress, (Progress{{0, 2}, {1, 2}}));
     ASSERT_EQ(images.size(), 2u);
-    EXPECT_EQ(images[0]->file + images[1]->file, "ab");
+    EXPECT_EQ(images[0].image->file + images[1].image->file, "ab");
 }
 
 TEST(LoadImages, FirstFailureInFileOrderIsRethrown) {
