@@ -50,7 +50,17 @@ Backend::Backend(QObject* parent)
     connect(mTransfers, &remote::Transfers::progress, this, &Backend::reportProgress);
     connect(mTransfers, &remote::Transfers::failed, this, [this](const remote::Failure& f) { fail(f); });
     connect(mTransfers, &remote::Transfers::uploaded, this, &Backend::uploadedFiles);
-    connect(mTransfers, &remote::Transfers::downloaded, this, &Backend::downloadedResults);
+    connect(mTransfers, &remote::Transfers::downloaded, this, [this](const ResultPaths& results) {
+        if (mOutcome == Outcome::kRunning) {
+            mOutcome = Outcome::kDone;
+        }
+        // Closed after the listeners have told what the results hold, unless one began another task.
+        emit downloadedResults(results);
+        if (mOutcome == Outcome::kDone) {
+            emit reportProgress(QStringLiteral("Done"), 100, QString());
+            endSession(true);
+        }
+    });
     connect(mTransfers, &remote::Transfers::writeFailed, this, &Backend::abort);
     connect(this, &Backend::gotUploadUrl, mTransfers, &remote::Transfers::upload);
     connect(this, &Backend::uploadedFiles, this, status("Upload OK", 100));
@@ -75,10 +85,6 @@ Backend::Backend(QObject* parent)
             status("Downloading results", 0, "Downloading MVS results."));
     connect(this, &Backend::gotMvsResultUrls, this,
             [this](const MvsResultItems& items) { guarded([&] { downloadMvsResults(items); }); });
-    connect(this, &Backend::downloadedResults, this, [this] {
-        emit reportProgress(QStringLiteral("Done"), 100, QString());
-        endSession(true);
-    });
     connect(mWebSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             [this] { onDisconnected(false); });
     connect(mWebSocket, &QWebSocket::disconnected, this, [this] { onDisconnected(true); });
