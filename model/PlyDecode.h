@@ -34,6 +34,9 @@ void readAsciiElement(ByteSource& src, const PlyElement& element, const VertexTa
 // A colour channel stored as `type`, as 0..255: floating values span 0..1 and ushort values 0..65535;
 // other integers are taken as they are. Clamped; NaN gives 0.
 inline unsigned char colourByte(double value, PlyType type) {
+    if (type == PlyType::kUChar) {
+        return static_cast<unsigned char>(value);  // the common case, already in range
+    }
     if (type == PlyType::kFloat || type == PlyType::kDouble) {
         value *= 255;
     } else if (type == PlyType::kUShort) {
