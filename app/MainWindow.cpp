@@ -4,6 +4,7 @@
 #include <climits>
 
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 
 #include "app/ProjectDirectory.h"
@@ -11,6 +12,7 @@
 #include "app/StatusLog.h"
 #include "app/TaskPresenter.h"
 #include "app/Ui_MainWindow.h"
+#include "app/WindowSize.h"
 #include "config/SfmCfg.h"
 #include "gui/Gui.h"
 #include "remote/MvsBackend.h"
@@ -176,7 +178,10 @@ void MainWindow::openPlyInNewWindow(const QString& file) {
         // Loaded before it replaces the previous window, so that a cloud that fails keeps that window; a
         // window still loading is dropped for the later cloud.
         mLoadingPlyWindow = std::make_unique<ModelViewer>();
-        mLoadingPlyWindow->resize(1024, 768);
+        const QScreen* shownOn = screen();
+        mLoadingPlyWindow->resize(
+            app::plyWindowSize(shownOn ? shownOn->availableGeometry().size() : QSize()));
+        mLoadingPlyWindow->setWindowTitle(QFileInfo(file).fileName());
         connect(mLoadingPlyWindow.get(), &ModelViewer::modelLoaded, this, [this] {
             plyWindow = std::move(mLoadingPlyWindow);
             plyWindow->show();

@@ -59,8 +59,9 @@ public slots:
     // densification. A file that does not exist changes nothing; one that does not load shows the
     // "Error" box and keeps the model shown.
     void openKSM(const QString& file);
-    // Starts loading a PLY cloud into a viewer window of its own that replaces the previous one once
-    // loaded; a cloud that does not load shows the "Error" box and keeps the previous window.
+    // Starts loading a PLY cloud into a viewer window of its own, titled with the file's name, that
+    // replaces the previous one once loaded; a cloud that does not load shows the "Error" box and keeps
+    // the previous window.
     void openPlyInNewWindow(const QString& file);
     void on_actionOpen_PLY_triggered();
     // Disables Align Images and Densify Point Cloud until `seconds` have passed.

@@ -41,11 +41,11 @@ void plySeeds(const fs::path& dir) {
     int n = 0;
     for (kxtest::PlyOut format :
          {kxtest::PlyOut::kAscii, kxtest::PlyOut::kBinaryLittleEndian, kxtest::PlyOut::kBinaryBigEndian}) {
-        for (int variant = 0; variant < 4; ++variant) {
+        for (int variant = 0; variant < 6; ++variant) {
             kxtest::CloudLayout l;
             l.format = format;
             l.xyzType = variant % 2 ? "double" : "float";
-            l.colorType = variant == 3 ? "" : "uchar";
+            l.colorType = variant == 3 ? "" : variant == 4 ? "float" : variant == 5 ? "ushort" : "uchar";
             l.extras = variant == 2;
             l.nbFaces = variant == 1 ? 3 : 0;
             l.facesFirst = variant == 1;

@@ -213,8 +213,8 @@ void readAsciiElement(ByteSource& src, const PlyElement& e, const VertexTargets*
                 continue;
             }
             const double v = value(p, p.type);
-            if (role[j] >= 3) {  // kept colours are uchar
-                col[role[j] - 3] = static_cast<unsigned char>(v);
+            if (role[j] >= 3) {
+                col[role[j] - 3] = colourByte(v, p.type);
             } else if (role[j] >= 0) {
                 pos[role[j]] = v;
             }

@@ -72,6 +72,8 @@ public:
             }
             if (t.keepsColors()) {
                 mColOff[k] = offsets[t.col[k]];
+                mColType[k] = e.properties[t.col[k]].type;
+                mColBytes = mColBytes && mColType[k] == PlyType::kUChar;
             }
         }
     }
@@ -95,9 +97,18 @@ public:
     }
 
     void colors(const char* p, size_t nb, std::array<unsigned char, 3>* out) const {
+        if (mColBytes) {
+            for (size_t i = 0; i < nb; ++i, p += mStride) {
+                out[i] = {static_cast<unsigned char>(p[mColOff[0]]),
+                          static_cast<unsigned char>(p[mColOff[1]]),
+                          static_cast<unsigned char>(p[mColOff[2]])};
+            }
+            return;
+        }
         for (size_t i = 0; i < nb; ++i, p += mStride) {
-            out[i] = {static_cast<unsigned char>(p[mColOff[0]]), static_cast<unsigned char>(p[mColOff[1]]),
-                      static_cast<unsigned char>(p[mColOff[2]])};
+            for (int k = 0; k < 3; ++k) {
+                out[i][k] = colourByte(loadAsDouble(p + mColOff[k], mColType[k], mSwap), mColType[k]);
+            }
         }
     }
 
@@ -107,6 +118,8 @@ private:
     size_t mPosOff[3] = {};
     PlyType mPosType[3] = {PlyType::kFloat, PlyType::kFloat, PlyType::kFloat};
     size_t mColOff[3] = {};
+    PlyType mColType[3] = {PlyType::kUChar, PlyType::kUChar, PlyType::kUChar};
+    bool mColBytes = true;  // all three uchar: copied as they are
 };
 
 void readFixed(ByteSource& src, const PlyElement& e, bool swap, const VertexTargets& t) {
@@ -172,7 +185,7 @@ void readVariable(ByteSource& src, const PlyElement& e, bool swap, const VertexT
                     pos[k] = loadAsDouble(v.data(), p.type, swap);
                 }
                 if (t->col[k] == static_cast<int>(j)) {
-                    col[k] = static_cast<unsigned char>(v[0]);
+                    col[k] = colourByte(loadAsDouble(v.data(), p.type, swap), p.type);
                 }
             }
             src.consume(size);

@@ -1,5 +1,6 @@
 #include "model/PlyData.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,11 +18,20 @@ using kxmodel::PlyElement;
 using kxmodel::PlyType;
 
 constexpr const char* kVertex = "vertex";
+using Names = std::array<const char*, 3>;
+constexpr Names kXyz = {"x", "y", "z"};
+// Colours under their plain names, or with the "diffuse_" prefix that other writers use.
+constexpr Names kRgb = {"red", "green", "blue"};
+constexpr Names kDiffuseRgb = {"diffuse_red", "diffuse_green", "diffuse_blue"};
+
+bool declaresAny(const PlyElement& e, const Names& names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return e.find(n) >= 0; });
+}
 
 // Finds the scalar properties `names` of the element and checks that each can be read as the requested
 // type; returns the error message, or "" with `indices` set.
-std::string locate(const PlyElement& e, const std::array<const char*, 3>& names, const char* requested,
-                   bool (*accepts)(PlyType), std::array<int, 3>& indices) {
+std::string locate(const PlyElement& e, const Names& names, const char* requested, bool (*accepts)(PlyType),
+                   std::array<int, 3>& indices) {
     for (size_t k = 0; k < names.size(); ++k) {
         const int i = e.find(names[k]);
         if (i < 0) {
@@ -40,8 +50,9 @@ std::string locate(const PlyElement& e, const std::array<const char*, 3>& names,
 bool isFloating(PlyType t) {
     return t == PlyType::kFloat || t == PlyType::kDouble;
 }
-bool isUChar(PlyType t) {
-    return t == PlyType::kUChar;
+// Any scalar colour converts to 0..255 (see colourByte).
+bool isScalarType(PlyType) {
+    return true;
 }
 
 }  // namespace
@@ -77,8 +88,10 @@ void PLYData::parse(std::istream& in, bool verbose) {
     if (!vertex) {
         mPositionsError = mColorsError = std::string("PLY parser: no element with name: ") + kVertex;
     } else {
-        mPositionsError = locate(*vertex, {"x", "y", "z"}, "double", isFloating, targets.pos);
-        mColorsError = locate(*vertex, {"red", "green", "blue"}, "uchar", isUChar, targets.col);
+        mPositionsError = locate(*vertex, kXyz, "double", isFloating, targets.pos);
+        const bool diffuse = !declaresAny(*vertex, kRgb) && declaresAny(*vertex, kDiffuseRgb);
+        mDeclaresColors = diffuse || declaresAny(*vertex, kRgb);
+        mColorsError = locate(*vertex, diffuse ? kDiffuseRgb : kRgb, "uchar", isScalarType, targets.col);
         if (!mPositionsError.empty()) {
             targets.pos = {-1, -1, -1};
         }

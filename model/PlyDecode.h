@@ -12,8 +12,8 @@ namespace kxmodel {
 
 class ByteSource;
 
-// What to keep of the vertex element: the indices of x, y, z and red, green, blue among its
-// properties (-1: not kept). Kept properties are scalars of a type they can be read as.
+// What to keep of the vertex element: the indices of x, y, z and of the three colour channels among its
+// properties (-1: not kept). Kept properties are scalars; positions are of a floating type.
 struct VertexTargets {
     std::array<int, 3> pos{-1, -1, -1};
     std::array<int, 3> col{-1, -1, -1};
@@ -30,6 +30,20 @@ void readBinaryElement(ByteSource& src, const PlyElement& element, bool swap, co
 // error messages.
 void readAsciiElement(ByteSource& src, const PlyElement& element, const VertexTargets* targets,
                       uint64_t firstLine);
+
+// A colour channel stored as `type`, as 0..255: floating values span 0..1 and ushort values 0..65535;
+// other integers are taken as they are. Clamped; NaN gives 0.
+inline unsigned char colourByte(double value, PlyType type) {
+    if (type == PlyType::kUChar) {
+        return static_cast<unsigned char>(value);  // the common case, already in range
+    }
+    if (type == PlyType::kFloat || type == PlyType::kDouble) {
+        value *= 255;
+    } else if (type == PlyType::kUShort) {
+        value /= 257;  // 65535 / 255
+    }
+    return static_cast<unsigned char>(value >= 255 ? 255 : value > 0 ? value + 0.5 : 0);  // rounded
+}
 
 [[noreturn]] void plyFail(const std::string& what);
 // Fails unless `count` entries of at least `minEntryBytes` each fit in the bytes that remain.

@@ -38,9 +38,10 @@ public:
 
     // Read and build a model on the thread pool, then swap it in on the GUI thread, refit the camera and
     // emit modelLoaded(). On any error the previous model stays shown and modelFailed() carries the
-    // message: the reader's (PLY parser messages, "Failed to read ..."), "not a sparse model of a known
-    // version", and those of setModel. A load started while another is in flight supersedes it, whose
-    // outcome is dropped unsignalled. While disabled nothing is read and modelLoaded() follows at once.
+    // message: the reader's (PLY parser messages, "Failed to read ..."), "the PLY cloud has no points",
+    // "not a sparse model of a known version", and those of setModel. A load started while another is in
+    // flight supersedes it, whose outcome is dropped unsignalled. While disabled nothing is read and
+    // modelLoaded() follows at once.
     void loadKsmModel(const QString& path);
     void loadPlyModel(const QString& path);  // read through the file system's own encoding
     // On the GUI thread; refuses an inconsistent model (see viewer::buildScene) before anything is

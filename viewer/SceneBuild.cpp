@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "model/KsmCheck.h"
-#include "model/PlyData.h"
 
 namespace viewer {
 
@@ -66,22 +65,6 @@ SceneModel buildScene(const KestrixSparseModel& file, float depth) {
         }
         scene.captures.push_back(std::move(out));
         scene.capturePoints.push_back(std::move(observed));
-    }
-    return scene;
-}
-
-SceneModel readPlyScene(const std::string& path) {
-    SceneModel scene;
-    {
-        const kxply::PLYData ply(path);
-        const auto& positions = ply.getVertexPositions();
-        const auto& colors = ply.getVertexColors();
-        scene.points.resize(positions.size());
-        for (size_t i = 0; i < positions.size(); ++i) {
-            const auto& p = positions[i];
-            const auto& c = colors[i];
-            scene.points[i] = ScenePoint{float(p[0]), float(p[1]), float(p[2]), c[0], c[1], c[2], 0};
-        }
     }
     return scene;
 }

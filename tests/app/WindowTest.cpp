@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "app/MainWindow.h"
+#include "app/WindowSize.h"
 #include "model/KsmModel.h"
 #include "model/PlyData.h"
 #include "project/ImageDashWidget.h"
@@ -172,6 +173,8 @@ TEST_F(Window, AlignThenDensifyShowBothModels) {
     ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
     ModelViewer* first = window.plyViewer();
     EXPECT_EQ(first->size(), QSize(1024, 768));
+    EXPECT_EQ(app::plyWindowSize({1366, 700}), QSize(1024, 700));  // shrunk on a smaller screen
+    EXPECT_EQ(first->windowTitle(), "0_dense.ply");
     EXPECT_TRUE(first->isVisible());
     EXPECT_GT(kxply::PLYData((dir / "0_dense.ply").string()).getVertexPositions().size(), 0u);
 

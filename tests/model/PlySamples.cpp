@@ -138,7 +138,7 @@ void writeCloud(std::ostream& out, const Cloud& cloud, const CloudLayout& layout
         e.clear();
         for (const auto& [role, t] : props) {
             e.push_back({t, role < 3   ? cloud.positions[i][role]
-                            : role < 6 ? cloud.colors[i][role - 3]
+                            : role < 6 ? cloud.colors[i][role - 3] * (t.isFloat ? 1 / 255.0 : 1)
                                        : kExtras[role - 6].value});
         }
         if (layout.extras) {

@@ -21,7 +21,7 @@ Cloud makeCloud(size_t nbPoints, uint32_t seed);
 struct CloudLayout {
     PlyOut format = PlyOut::kBinaryLittleEndian;
     std::string xyzType = "float";
-    std::string colorType = "uchar";  // "" writes no colours
+    std::string colorType = "uchar";  // "" writes no colours; floating ones span 0..1
     // Interleaves other properties of every width (and a list) among x, y, z and the colours.
     bool extras = false;
     size_t nbFaces = 0;  // each a list of 0 to 4 vertex indices and a float

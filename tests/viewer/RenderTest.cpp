@@ -2,6 +2,7 @@
 // picking, highlighting, thumbnails, refused and superseded loads, and progressive drawing.
 #include <cmath>
 #include <future>
+#include <set>
 #include <thread>
 
 #include <QImage>
@@ -230,6 +231,29 @@ TEST_F(Render, LargeCloudsRefineToEveryPointWithinTheBudget) {
     EXPECT_GT(frames, 3);
     // Complete: the last point of the model order is there, under its own id.
     EXPECT_TRUE(hasIdNear(pixelOf(cloud.points.back()), uint32_t(n - 1)));
+}
+
+TEST_F(Render, SampleCloudsDrawInColourUnlessEmpty) {
+    KX_REQUIRE_SHARED_TESTDATA(data);
+    const std::string oneColour =  // all blue, or a single point
+        "assimp_float-color_ascii.ply pdal_issue_2421_float64_int32.ply "
+        "pdal_text_extradim_char-blue_alpha.ply";
+    const std::string empty = "trimesh_empty_binle_zero-vertices.ply: the PLY cloud has no points";
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data / "ply")) {
+        const std::string name = entry.path().filename().string();
+        try {
+            viewer::loadModelAndWait(viewer, QString::fromStdString(entry.path().string()));
+        } catch (const std::runtime_error& e) {  // the folder "derived" is no cloud either
+            EXPECT_TRUE(name == "derived" || name + ": " + e.what() == empty) << e.what();
+            continue;
+        }
+        const viewer::ViewPose& pose = viewer.pose();  // the gizmo, drawn about the target, behind the camera
+        viewer.setPose({pose.rotation, pose.eye, 2 * pose.eye - pose.target});
+        const QImage image = frame().convertToFormat(QImage::Format_RGB32);
+        const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+        const std::set<QRgb> colours(pixels, pixels + image.width() * image.height());  // and the background
+        EXPECT_GE(colours.size(), oneColour.find(name) == std::string::npos ? 3u : 2u) << name;
+    }
 }
 
 }  // namespace
