@@ -68,7 +68,6 @@ Backend::Backend(QObject* parent)
     connect(this, &Backend::launchedTask, this, status("Launched", 100));
     connect(this, &Backend::launchedTask, this, [this](TaskHandle hTask) {
         guarded([this, hTask] {
-            mTransfers->resetUploadFailure();
             mTaskHandle = hTask;
             queryProgress();
         });
@@ -308,7 +307,6 @@ void Backend::endSession(bool done) {
 
 void Backend::beginTask(const std::filesystem::path& outputDir) {
     abort();
-    mTransfers->resetUploadFailure();
     mOutputDir = outputDir;
     mOutcome = Outcome::kNone;
     mBoxShown = false;

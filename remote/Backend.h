@@ -99,8 +99,8 @@ protected:
     void guarded(const std::function<void()>& handler);
     // Reports an answer the session cannot pair or read: one log line, then the session is closed.
     void protocolError(const QString& what);
-    // Ends the previous task (abort()) and forgets its upload failure, so the new task shows its own;
-    // the new task's results go to `outputDir`.
+    // Ends the previous task (abort()) and forgets its box, so the new task shows its own; the new task's
+    // results go to `outputDir`.
     void beginTask(const std::filesystem::path& outputDir);
     // Reports a failure: the first of a task as a box, later ones as log lines only; each is logged
     // unless the caller has logged it already. The task's outcome becomes a failure.

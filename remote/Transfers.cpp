@@ -199,12 +199,9 @@ void Transfers::onUploadFinished(QNetworkReply* reply) {
 
 void Transfers::failUpload(const TransferItem& item, const QString& errorName, const QString& detail,
                            const std::optional<Failure>& box) {
-    // Set before the box: its event loop may deliver the next failure of the same task.
-    if (!mUploadFailureShown) {
-        mUploadFailureShown = true;
-        emit failed(box.value_or(Failure{QStringLiteral("Failure"),
-                                         QStringLiteral("Failed to upload %1").arg(toQStr(item.file))}));
-    }
+    // Every failure is reported; the session shows the first of its task as a box.
+    emit failed(box.value_or(
+        Failure{QStringLiteral("Failure"), QStringLiteral("Failed to upload %1").arg(toQStr(item.file))}));
     vexkit::debugLine("Failed to upload " + item.file.u8string() + " to " + redactedUrl(item.url) +
                       " due to error " + (errorName + detail).toStdString());
 }

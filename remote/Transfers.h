@@ -63,8 +63,6 @@ public:
     // Forgets the files waiting for an address, the hashes under way and the running transfers of the
     // batch; an aborted transfer shows no box and completes nothing.
     void abort();
-    // The next upload failure shows its box: one per task.
-    void resetUploadFailure() { mUploadFailureShown = false; }
 
 signals:
     void progress(QString label, int32_t percentage, QString log);
@@ -97,7 +95,6 @@ private:
     uint64_t mBatch = 0;
     uint64_t mNbTransfers = 0;
     bool mUploading = true;
-    bool mUploadFailureShown = false;
     TransProgress mProgress;
     ResultPaths mResults;
 };
